@@ -1,0 +1,42 @@
+// Secrets of the running update: texts that must never reach a log line or an
+// error text in clear.
+//
+// A module run registers the switch password and the firmware URL's password
+// on its own thread for as long as it runs; every log path of the library
+// (the core's io_log, the telnet layer's logit) and the error text given to
+// Java pass through redact(), which writes one '*' per character of each
+// registered secret found. Registration is per thread, so concurrent updates
+// never see each other's secrets.
+#pragma once
+
+#include <cstddef>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace modburn {
+
+// Registers secrets for the lifetime of the scope on the calling thread.
+// Empty texts are ignored. Scopes nest; leaving one forgets only its own.
+class SecretScope {
+ public:
+  SecretScope(std::initializer_list<std::string_view> secrets);
+  ~SecretScope();
+  SecretScope(const SecretScope&) = delete;
+  SecretScope& operator=(const SecretScope&) = delete;
+
+ private:
+  std::size_t previousCount_;
+};
+
+// True when at least one secret is registered on this thread.
+bool has_secrets();
+
+// Masks every occurrence of a registered secret in buf (NUL-terminated), in
+// place: one '*' per character; longer secrets are masked first.
+void redact_in_place(char* buf);
+
+// Copy of text with every registered secret masked.
+std::string redact(std::string_view text);
+
+}  // namespace modburn

@@ -1,0 +1,27 @@
+// The log: the core's sink, the log file and its timestamped writer.
+#pragma once
+
+#include "com/logsink.h"
+
+// The distinguished standard-error sink: io_log recognises it and writes to
+// standard error itself. Initial value of the core's sink.
+void io_stderr_sink(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Formats one entry (at most 1999 characters) and hands it to the core's sink
+// as ("%s", entry); secrets of the calling thread are masked first.
+void io_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Replaces the core's sink (null discards entries); returns the previous one.
+LogSink io_setLogSink(LogSink sink);
+// The core's current sink.
+LogSink io_getLogSink();
+
+// Opens the log file for appending (null or empty name: standard error) and
+// writes the opening banner; does nothing while a file is open. Returns 0.
+int modburnlog_open(const char* name);
+// Writes the closing banner and closes the log file.
+void modburnlog_close();
+// The log-file sink: one timestamped entry, written whole and flushed.
+void modburnlog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Core start-up: starts the telnet layer; 0, or -1 after logging its failure.
+int io_init();
