@@ -1,0 +1,23 @@
+// The switch modules as the Java boundary sees them: the update request and
+// the table from family code to module entry.
+#pragma once
+
+// One update request. The texts are borrowed for the duration of the call;
+// a missing text is a null pointer.
+struct SwitchRequest {
+  const char* targetip;
+  const char* user;
+  const char* password;
+  const char* fileurl;
+  bool reboot;
+  int debugLevel;
+  int modifier;
+};
+
+// A module entry: runs the whole update; returns 0 or a negative IoStatus and,
+// on failure, leaves a terminated error text in errText.
+using ModuleEntry = int (*)(const SwitchRequest* req, char* errText, int errTextSize);
+
+// The module of a family code (SwitchType 1 to 11), or null when the code
+// selects no module (yet).
+ModuleEntry switch_module_for(int switchType);
