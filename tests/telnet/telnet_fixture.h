@@ -1,0 +1,28 @@
+// Shared fixture of the telnet tests: routes the layer's log into the capture
+// sink at a chosen debug level and restores the previous state afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "com/timescale.h"
+#include "support/capture_sink.h"
+#include "telnet/telnet.h"
+#include "telnet/telnet_internal.h"
+
+class TelnetLogTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    testsupport::capture_clear();
+    prevSink_ = telnet_setLogSink(&testsupport::capture_sink);
+    prevLevel_ = telnet_setDebugLevel(0);
+  }
+  void TearDown() override {
+    telnet_setLogSink(prevSink_);
+    telnet_setDebugLevel(prevLevel_);
+    modburn::set_time_scale(1.0);
+  }
+
+ private:
+  LogSink prevSink_ = nullptr;
+  int prevLevel_ = 0;
+};
