@@ -1,6 +1,9 @@
 // The log: the core's sink, the log file and its timestamped writer.
 #pragma once
 
+#include <cstdarg>
+#include <cstddef>
+
 #include "com/logsink.h"
 
 // The distinguished standard-error sink: io_log recognises it and writes to
@@ -20,8 +23,18 @@ LogSink io_getLogSink();
 int modburnlog_open(const char* name);
 // Writes the closing banner and closes the log file.
 void modburnlog_close();
+// Closes the log file and opens name as modburnlog_open does, in one step, so
+// that entries written meanwhile by other threads never find the log without a
+// file. Returns 0.
+int modburnlog_reopen(const char* name);
 // The log-file sink: one timestamped entry, written whole and flushed.
 void modburnlog(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Formats one entry into buf (size > 0), cut to size - 1 characters and
+// terminated, with the calling thread's secrets masked before the cut so that
+// no part of a secret survives it. Returns the length of the result.
+int io_vformat(char* buf, std::size_t size, const char* format, va_list ap)
+    __attribute__((format(printf, 3, 0)));
 
 // Core start-up: starts the telnet layer; 0, or -1 after logging its failure.
 int io_init();
