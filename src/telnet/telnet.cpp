@@ -2,11 +2,20 @@
 // status texts, opening and closing sessions.
 #include "telnet/telnet.h"
 
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include "com/secrets.h"
@@ -23,6 +32,88 @@ constexpr std::size_t SOCKERR_BUFSIZE = 1024;
 // read by every session, hence atomics.
 std::atomic<int> gDebugLevel{0};
 std::atomic<LogSink> gSink{&telnet_stderr_sink};
+
+// Numeric text of a resolver address, as large as the resolver allows.
+constexpr std::size_t HOSTTEXT_SIZE = 1025;
+// How long telnet_close waits for the peer to finish after the half-close.
+constexpr std::chrono::milliseconds CLOSE_DRAIN_LIMIT{1000};
+
+struct AddrInfoFree {
+  void operator()(addrinfo* list) const { freeaddrinfo(list); }
+};
+using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoFree>;
+
+bool debugAtLeast(int level) { return gDebugLevel.load() >= level; }
+
+// Identity of a pointer as a number for the resolver dump.
+unsigned long long identity(const void* p) { return reinterpret_cast<std::uintptr_t>(p); }
+
+const char* familyName(int family) {
+  switch (family) {
+    case AF_INET: return "AF_INET";
+    case AF_INET6: return "AF_INET6";
+    default: return "UNKNOWN FAMILY";
+  }
+}
+
+const char* socktypeName(int type) {
+  switch (type) {
+    case SOCK_STREAM: return "SOCK_STREAM";
+    case SOCK_DGRAM: return "SOCK_DGRAM";
+    case SOCK_RAW: return "SOCK_RAW";
+    case SOCK_RDM: return "SOCK_RDM";
+    case SOCK_SEQPACKET: return "SOCK_SEQPACKET";
+    default: return "UNKNOWN SOCKTYPE";
+  }
+}
+
+const char* protocolName(int protocol) {
+  switch (protocol) {
+    case 6: return "TCP";
+    case 17: return "UDP";
+    default: return "UNKNOWN PROTOCOL";
+  }
+}
+
+// Blocking connect that survives a signal: an interrupted connect goes on in
+// the background, so wait for it to finish and fetch its outcome.
+int connectBlocking(int sock, const sockaddr* addr, socklen_t len) {
+  if (connect(sock, addr, len) == 0) return 0;
+  if (errno != EINTR) return -1;
+  for (;;) {
+    pollfd pfd{sock, POLLOUT, 0};
+    const int r = poll(&pfd, 1, -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) return -1;
+    int err = 0;
+    socklen_t errLen = sizeof err;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &errLen) != 0) return -1;
+    if (err == 0) return 0;
+    errno = err;
+    return -1;
+  }
+}
+
+// Reads and discards what the peer still sends until it closes its side or
+// the limit passes. Called after the half-close, so that the final close
+// finds no unread input and ends the connection with a FIN, not a reset that
+// could make the peer drop the last bytes we sent.
+void drainUntilPeerCloses(int sock) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + CLOSE_DRAIN_LIMIT;
+  char scratch[512];
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return;
+    pollfd pfd{sock, POLLIN, 0};
+    const int r = poll(&pfd, 1, static_cast<int>(left.count()));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return;
+    const ssize_t got = recv(sock, scratch, sizeof scratch, MSG_DONTWAIT);
+    if (got == 0) return;
+    if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return;
+  }
+}
 
 // strerror_r comes in two flavours; both end up as a text here.
 [[maybe_unused]] const char* strerrorResult(const char* r, const char*) { return r; }
@@ -77,6 +168,8 @@ LogSink telnet_getLogSink() { return gSink.load(); }
 void logit(const char* format, ...) {
   LogSink sink = gSink.load();
   if (sink == nullptr || format == nullptr) return;
+  // Callers log an error and then report errno; the sink must not change it.
+  const int savedErrno = errno;
 
   char entry[LOGIT_BUFSIZE];
   va_list ap;
@@ -87,6 +180,7 @@ void logit(const char* format, ...) {
   va_end(ap);
   if (n < 0) {
     va_end(again);
+    errno = savedErrno;
     return;
   }
   if (n >= LOGIT_BUFSIZE) {
@@ -113,6 +207,7 @@ void logit(const char* format, ...) {
   } else {
     sink("%s", entry);
   }
+  errno = savedErrno;
 }
 
 const char* sockErrorText(int errnum) {
@@ -123,4 +218,116 @@ const char* sockErrorText(int errnum) {
     std::snprintf(text, sizeof text, "%s", r);
   }
   return text;
+}
+
+const char* aiFlagsText(int flags, char* out, std::size_t outSize) {
+  if (out == nullptr || outSize == 0) return "";
+  std::string text;
+  if (flags & AI_PASSIVE) text += "PASSIVE ";
+  if (flags & AI_CANONNAME) text += "CANONNAME ";
+  if (flags & AI_NUMERICHOST) text += "NUMERICHOST ";
+  if (!text.empty()) text.pop_back();
+  std::snprintf(out, outSize < 200 ? outSize : 200, "%s", text.c_str());
+  return out;
+}
+
+void logaddrinfo(const char* host, const addrinfo* ai) {
+  if (ai == nullptr) return;
+  char dest[100];
+  if (getnameinfo(ai->ai_addr, ai->ai_addrlen, dest, sizeof dest, nullptr, 0, NI_NUMERICHOST) != 0) {
+    std::snprintf(dest, sizeof dest, "%s", "UNKNOWN - getnameinfo() failed");
+  }
+  if (!debugAtLeast(2)) return;
+  char flags[200];
+  logit("telnet_open:%s: logaddrinfo: addrinfo=0x%llx\n", host, identity(ai));
+  logit("  ai_flags=0x%x (%s)\n", static_cast<unsigned>(ai->ai_flags), aiFlagsText(ai->ai_flags, flags, sizeof flags));
+  logit("  ai_family=%d (%s)\n", ai->ai_family, familyName(ai->ai_family));
+  logit("  ai_socktype=%d (%s)\n", ai->ai_socktype, socktypeName(ai->ai_socktype));
+  logit("  ai_protocol=%d (%s)\n", ai->ai_protocol, protocolName(ai->ai_protocol));
+  logit("  ad_addr=0x%llx ai_addrlen=%d\n", identity(ai->ai_addr), static_cast<int>(ai->ai_addrlen));
+  logit("  (destname=%s)\n", dest);
+  logit("  ai_canonname=%s\n", ai->ai_canonname != nullptr ? ai->ai_canonname : "(null)");
+  logit("  ai_next=0x%llx\n", identity(ai->ai_next));
+}
+
+TelnetHandle telnet_open(const char* host, int port) {
+  if (host == nullptr || *host == '\0') return TELNET_BAD_HOST;
+  if (port == 0) port = TELNET_DEFAULT_PORT;
+  logit("telnet_open:%s: using IPV6 APIs\n", host);
+
+  char service[100];
+  std::snprintf(service, sizeof service, "%d", port);
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* raw = nullptr;
+  const int rc = getaddrinfo(host, service, &hints, &raw);
+  if (rc != 0) {
+    logit("telnet_open:%s: getaddrinfo call failed, rc=%d (%s)\n", host, rc, gai_strerror(rc));
+    return TELNET_BAD_HOST;
+  }
+  const AddrInfoList list(raw);
+  if (!list) {
+    logit("telnet_open:%s: getaddrinfo returned no address\n", host);
+    return TELNET_BAD_HOST;
+  }
+
+  // Walk the addresses until a socket can be made for one of them.
+  int sock = -1;
+  int failure = TELNET_CONN_ERR;
+  const addrinfo* entry = list.get();
+  for (; entry != nullptr; entry = entry->ai_next) {
+    char numeric[HOSTTEXT_SIZE];
+    const int nrc = getnameinfo(entry->ai_addr, entry->ai_addrlen, numeric, sizeof numeric, nullptr, 0,
+                                NI_NUMERICHOST);
+    if (nrc != 0) {
+      logit("telnet_open:%s: getnameinfo failed, rc=%d (%s)\n", host, nrc, gai_strerror(nrc));
+    } else if (debugAtLeast(1)) {
+      logit("telnet_open:%s: IP Address=%s port=%d\n", host, numeric, port);
+    }
+    // Close-on-exec: a process the host starts must not inherit the session.
+    sock = socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
+    if (sock >= 0) break;
+    const int err = errno;
+    logaddrinfo(host, entry);
+    logit("telnet_open:%s: socket call failed, errno=%d (%s)\n", host, err, sockErrorText(err));
+    failure = err == EAFNOSUPPORT ? TELNET_NO_IPSTACK : TELNET_CONN_ERR;
+  }
+  if (sock < 0) return failure;
+
+  if (debugAtLeast(1)) logit("telnet_open:%d: now calling connect\n", sock);
+  if (connectBlocking(sock, entry->ai_addr, entry->ai_addrlen) != 0) {
+    const int err = errno;
+    logit("telnet_open:%d: connect failed, errno=%d (%s)\n", sock, err, sockErrorText(err));
+    close(sock);
+    return TELNET_CONN_ERR;
+  }
+
+  const int flags = fcntl(sock, F_GETFL, 0);
+  if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0) {
+    const int err = errno;
+    logit("telnet_open:%d: SOCK_NONBLOCK failed (SLOW), errno=%d (%s)\n", sock, err, sockErrorText(err));
+  }
+
+  if (debugAtLeast(2)) logit("telnet_open:%d: now sending initial telnet options\n", sock);
+  sendInitialOptions(sock);
+  if (debugAtLeast(1)) logit("telnet_open:%d: returns successfully\n", sock);
+  return sock;
+}
+
+int telnet_close(TelnetHandle h) {
+  if (debugAtLeast(1)) logit("telnet_close: closing handle %d\n", h);
+  // Half-close first: our last bytes go out followed by a FIN. A handle that
+  // is no socket at all is refused rather than closed.
+  if (shutdown(h, SHUT_WR) == 0) {
+    drainUntilPeerCloses(h);
+  } else if (errno == EBADF || errno == ENOTSOCK) {
+    logit("telnet_close: got BADHANDLE error\n");
+    return TELNET_BAD_HANDLE;
+  }
+  if (close(h) != 0) {
+    logit("telnet_close: got BADHANDLE error\n");
+    return TELNET_BAD_HANDLE;
+  }
+  return TELNET_SUCCESS;
 }

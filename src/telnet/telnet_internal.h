@@ -72,6 +72,9 @@ int recvtimeout(int sock, char* buf, int len, long long usecs);
 // negative TelnetStatus.
 int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size);
 
+// Escapes len bytes (NULs included) for a log line the way printable does.
+const char* escapeBytes(const unsigned char* src, std::size_t len, char* out, int size);
+
 // Copies text into the caller's out (at most outSize - 1 characters).
 void copyToCaller(TelnetHandle h, const char* text, char* out, int outSize);
 // Appends line to the running text of capacity cap (cap - 1 characters kept,

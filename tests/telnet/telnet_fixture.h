@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
+#include <string>
+
 #include "com/timescale.h"
 #include "support/capture_sink.h"
 #include "telnet/telnet.h"
@@ -26,3 +29,10 @@ class TelnetLogTest : public ::testing::Test {
   LogSink prevSink_ = nullptr;
   int prevLevel_ = 0;
 };
+
+// Bytes given by their values, for TELNET commands in scripts.
+inline std::string bytes(std::initializer_list<int> values) {
+  std::string s;
+  for (int v : values) s.push_back(static_cast<char>(v));
+  return s;
+}
