@@ -45,7 +45,7 @@ string_view authority_region(string_view s) {
 // Copies at most size - 1 characters of text into buf and terminates it.
 void copy_cut(char* buf, std::size_t size, string_view text) {
   std::size_t n = std::min(text.size(), size - 1);
-  std::memcpy(buf, text.data(), n);
+  if (n > 0) std::memcpy(buf, text.data(), n);  // an empty view may hold no pointer
   buf[n] = '\0';
 }
 
