@@ -1,0 +1,628 @@
+#include "simulator.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <utility>
+
+#ifndef SWITCHSIM_SCENARIO_DIR
+#define SWITCHSIM_SCENARIO_DIR "sim/scenarios"
+#endif
+
+namespace switchsim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Millis = std::chrono::milliseconds;
+constexpr Clock::time_point kNever = Clock::time_point::max();
+
+// How long an orderly close waits for the client's last bytes and its close.
+constexpr int kDrainMs = 500;
+// How long one write may wait for room in a client's receive window.
+constexpr int kWriteWaitMs = 10000;
+
+Clock::time_point after_ms(long long ms) { return Clock::now() + Millis(ms); }
+
+std::string peer_name(int fd) {
+  sockaddr_storage sa{};
+  socklen_t len = sizeof sa;
+  if (getpeername(fd, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return "?";
+  char host[INET6_ADDRSTRLEN] = "?";
+  if (sa.ss_family == AF_INET) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&sa);
+    inet_ntop(AF_INET, &in->sin_addr, host, sizeof host);
+    return std::string(host) + ":" + std::to_string(ntohs(in->sin_port));
+  }
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa);
+  inet_ntop(AF_INET6, &in6->sin6_addr, host, sizeof host);
+  return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
+}
+
+// One client connection playing one scenario.
+class Session {
+ public:
+  Session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd, int number)
+      : fd_(fd), sc_(sc), opts_(opts), stop_fd_(stop_fd), number_(number) {
+    echo_password_ = opts.echo_password || sc.options.echo_password;
+  }
+
+  SessionResult run() {
+    result_.accepted = true;
+    result_.peer = peer_name(fd_);
+    note("= session " + std::to_string(number_) + " peer " + result_.peer + " scenario " + sc_.name);
+    write_raw(sc_.options.opening);
+    bool finished = true;
+    for (const Step& step : sc_.steps) {
+      if (!run_step(step)) {
+        finished = false;
+        break;
+      }
+    }
+    if (finished) {
+      result_.completed = true;
+      result_.outcome = "completed";
+      if (!ended_) linger();
+    }
+    close_orderly();
+    flush_received(true);
+    note(result_.completed ? "= end completed"
+                           : "= end stopped at " + result_.stopped_at + ": " + result_.outcome);
+    return std::move(result_);
+  }
+
+ private:
+  enum class Wake { Line, Deadline, Closed, Stopped };
+
+  // --- steps -------------------------------------------------------------
+
+  // Runs one step; false when the session stops there.
+  bool run_step(const Step& step) {
+    switch (step.kind) {
+      case StepKind::Send:
+        say(step.text);
+        return true;
+      case StepKind::Iac:
+        flush_received(true);
+        note("> " + escape(step.text));
+        write_raw(step.text);
+        return true;
+      case StepKind::Pause:
+        return pump(after_ms(step.ms), false) != Wake::Stopped || stop(step, "stopped");
+      case StepKind::NoEcho:
+        hide_ = step.on;
+        return true;
+      case StepKind::Reply:
+        rules_.push_back(&step);
+        return true;
+      case StepKind::Expect:
+        return expect(step);
+      case StepKind::Silence:
+        return silence(step);
+      case StepKind::Close:
+        close_orderly();
+        ended_ = true;
+        return true;
+    }
+    return true;
+  }
+
+  bool expect(const Step& step) {
+    Clock::time_point deadline = after_ms(sc_.options.expect_timeout_ms);
+    for (;;) {
+      switch (pump(deadline, true)) {
+        case Wake::Line: {
+          std::string line = std::move(queue_.front());
+          queue_.pop_front();
+          if (step.pattern.matches(line)) return true;
+          if (answer(line)) continue;
+          return stop(step, "unexpected line \"" + escape(line) + "\" while expecting \"" +
+                                step.pattern.shown() + "\"");
+        }
+        case Wake::Closed:
+          return stop(step, "client closed while expecting \"" + step.pattern.shown() + "\"");
+        case Wake::Deadline:
+          return stop(step, "nothing typed within " + std::to_string(sc_.options.expect_timeout_ms) +
+                                " ms while expecting \"" + step.pattern.shown() + "\"");
+        case Wake::Stopped:
+          return stop(step, "stopped");
+      }
+    }
+  }
+
+  // Says nothing and echoes nothing; an open-ended silence lasts until the
+  // client gives up and closes, which ends the session.
+  bool silence(const Step& step) {
+    silent_ = true;
+    int ms = step.ms > 0 ? step.ms : sc_.options.silence_max_ms;
+    Wake wake = pump(after_ms(ms), false);
+    silent_ = false;
+    if (wake == Wake::Stopped) return stop(step, "stopped");
+    if (step.ms > 0) return true;
+    if (wake == Wake::Deadline) {
+      return stop(step, "client still connected after " + std::to_string(ms) + " ms of silence");
+    }
+    ended_ = true;
+    return true;
+  }
+
+  // After the last step: answer lines by the reply rules until the client
+  // closes or the linger time runs out.
+  void linger() {
+    Clock::time_point deadline = after_ms(sc_.options.linger_ms);
+    for (;;) {
+      Wake wake = pump(deadline, true);
+      if (wake != Wake::Line) return;
+      std::string line = std::move(queue_.front());
+      queue_.pop_front();
+      answer(line);
+    }
+  }
+
+  bool stop(const Step& step, std::string why) {
+    result_.stopped_at = step.where;
+    result_.outcome = std::move(why);
+    return false;
+  }
+
+  // Answers line by the newest reply rule that matches it; false when none does.
+  bool answer(const std::string& line) {
+    for (auto rule = rules_.rbegin(); rule != rules_.rend(); ++rule) {
+      if ((*rule)->pattern.matches(line)) {
+        say((*rule)->text);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  // --- output ------------------------------------------------------------
+
+  // Prints console text; a data byte 255 goes out doubled, as TELNET wants.
+  void say(std::string_view text) {
+    flush_received(true);
+    note("> " + escape(text));
+    std::string wire;
+    for (char c : text) {
+      wire += c;
+      if (c == '\xff') wire += c;
+    }
+    write_raw(wire);
+  }
+
+  void write_raw(std::string_view bytes) {
+    while (!bytes.empty() && !peer_gone_ && !write_closed_) {
+      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n > 0) {
+        bytes.remove_prefix(static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        pollfd p{fd_, POLLOUT, 0};
+        if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
+      }
+      if (n < 0 && errno == ECONNRESET) result_.client_reset = true;
+      peer_gone_ = true;
+    }
+  }
+
+  void note(const std::string& line) {
+    if (opts_.transcript) opts_.transcript(line);
+  }
+
+  void close_orderly() {
+    if (write_closed_) return;
+    ::shutdown(fd_, SHUT_WR);
+    write_closed_ = true;
+    // Keep reading for a moment so that the client's last keystrokes are
+    // recorded and its close is seen.
+    pump(after_ms(kDrainMs), false);
+  }
+
+  // --- input -------------------------------------------------------------
+
+  // Reads, strips TELNET commands, echoes and splits typed lines until the
+  // deadline, or until a line is waiting when want_line is set.
+  Wake pump(Clock::time_point deadline, bool want_line) {
+    for (;;) {
+      if (want_line && !queue_.empty()) return Wake::Line;
+      if (peer_gone_) return Wake::Closed;
+      Clock::time_point now = Clock::now();
+      Clock::time_point idle_end = kNever;
+      if (!partial_.empty()) {
+        idle_end = last_byte_ + Millis(sc_.options.idle_ms);
+        if (now >= idle_end) {
+          end_line(std::move(partial_), "");
+          partial_.clear();
+          flush_received(false);
+          continue;
+        }
+      }
+      if (now >= deadline) return Wake::Deadline;
+      Clock::time_point wake = std::min(deadline, idle_end);
+      int timeout = -1;
+      if (wake != kNever) {
+        auto left = std::chrono::ceil<Millis>(wake - now).count();
+        timeout = static_cast<int>(std::min<long long>(left, 1000000));
+      }
+      pollfd p[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+      int n = ::poll(p, stop_fd_ >= 0 ? 2 : 1, timeout);
+      if (n < 0 && errno != EINTR) return Wake::Stopped;
+      if (n <= 0) continue;
+      if (stop_fd_ >= 0 && (p[1].revents & POLLIN)) return Wake::Stopped;
+      if (p[0].revents) receive();
+    }
+  }
+
+  void receive() {
+    unsigned char buf[4096];
+    ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+    if (n > 0) {
+      for (ssize_t i = 0; i < n; ++i) telnet_byte_in(buf[i]);
+      flush_received(false);
+      return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    if (!partial_.empty()) {
+      end_line(std::move(partial_), "");
+      partial_.clear();
+    }
+    flush_received(true);
+    peer_gone_ = true;
+    if (n == 0) {
+      result_.client_closed = true;
+      note("= client closed");
+    } else {
+      if (errno == ECONNRESET) result_.client_reset = true;
+      note(std::string("= client ") + (errno == ECONNRESET ? "reset" : std::strerror(errno)));
+    }
+  }
+
+  // TELNET receive state machine: one byte at a time.
+  void telnet_byte_in(unsigned char b) {
+    switch (in_) {
+      case In::Data:  // console text; IAC starts a command
+        if (b == 255) {
+          in_ = In::Iac;
+        } else {
+          data_in(b);
+        }
+        return;
+      case In::Iac:  // the command byte after IAC
+        if (b == 255) {
+          in_ = In::Data;
+          data_in(b);
+        } else if (b >= 251) {
+          verb_ = b;
+          in_ = In::Option;
+        } else if (b == 250) {
+          sub_.clear();
+          in_ = In::Sub;
+        } else {
+          in_ = In::Data;
+          client_command(telnet_name(b, false));
+        }
+        return;
+      case In::Option:  // the option of WILL, WONT, DO or DONT
+        in_ = In::Data;
+        client_command(telnet_name(verb_, false) + " " + telnet_name(b, true));
+        return;
+      case In::Sub:  // subnegotiation bytes up to IAC SE
+        if (b == 255) {
+          in_ = In::SubIac;
+        } else {
+          sub_ += static_cast<char>(b);
+        }
+        return;
+      case In::SubIac:  // IAC inside a subnegotiation: SE ends it, IAC is a data 255
+        if (b == 240) {
+          in_ = In::Data;
+          std::string text = "SB";
+          for (size_t i = 0; i < sub_.size(); ++i) {
+            text += " " + telnet_name(static_cast<unsigned char>(sub_[i]), i == 0);
+          }
+          client_command(text);
+        } else {
+          sub_ += static_cast<char>(b);
+          in_ = In::Sub;
+        }
+        return;
+    }
+  }
+
+  void client_command(const std::string& text) {
+    flush_received(true);
+    result_.negotiation.push_back(text);
+    note("= client " + text);
+  }
+
+  bool echoing() const { return !silent_ && (!hide_ || echo_password_); }
+
+  void echo(std::string_view bytes) {
+    if (!silent_) write_raw(bytes);
+  }
+
+  // Console text typed by the client: lines end at CR (with a following LF or
+  // NUL belonging to it), at LF, and after idle_ms without a further byte;
+  // every other control character is a line of its own (control-C, ESC, TAB).
+  void data_in(unsigned char b) {
+    if (cr_open_) {
+      cr_open_ = false;
+      if (b == '\n' || b == '\0') {
+        result_.received.back() += static_cast<char>(b);
+        return;
+      }
+    }
+    if (b == '\r' || b == '\n') {
+      end_line(std::move(partial_), std::string(1, static_cast<char>(b)));
+      partial_.clear();
+      cr_open_ = b == '\r';
+      echo("\r\n");
+      return;
+    }
+    if (b == '\0') return;
+    if (b < 0x20 || b == 0x7f) {
+      if (!partial_.empty()) end_line(std::move(partial_), "");
+      partial_.clear();
+      end_line(std::string(1, static_cast<char>(b)), "");
+      if (b == 0x03 && echoing()) echo("^C\r\n");
+      return;
+    }
+    char c = static_cast<char>(b);
+    partial_ += c;
+    last_byte_ = Clock::now();
+    if (echoing()) echo(b == 255 ? std::string_view("\xff\xff", 2) : std::string_view(&c, 1));
+  }
+
+  void end_line(std::string text, const std::string& end) {
+    result_.received.push_back(text + end);
+    queue_.push_back(std::move(text));
+  }
+
+  // Writes the received lines to the transcript; a line ended by CR waits for
+  // its LF unless all is set (an LF that comes later still joins the line in
+  // the result, not in the transcript).
+  void flush_received(bool all) {
+    size_t end = result_.received.size();
+    if (cr_open_ && !all && end > 0) --end;
+    for (; written_ < end; ++written_) note("< " + escape(result_.received[written_]));
+  }
+
+  enum class In { Data, Iac, Option, Sub, SubIac };
+
+  int fd_;
+  const Scenario& sc_;
+  const SimOptions& opts_;
+  int stop_fd_;
+  int number_;
+  bool echo_password_ = false;
+  SessionResult result_;
+
+  In in_ = In::Data;
+  unsigned char verb_ = 0;
+  std::string sub_;
+
+  std::string partial_;           // typed text of the line not yet ended
+  Clock::time_point last_byte_;   // when the last byte of partial_ came
+  bool cr_open_ = false;          // the last line ended at CR; an LF or NUL may follow
+  std::deque<std::string> queue_; // ended lines (without line ends) not yet taken by a step
+  size_t written_ = 0;            // received lines already in the transcript
+
+  std::vector<const Step*> rules_;
+  bool hide_ = false;
+  bool silent_ = false;
+  bool peer_gone_ = false;
+  bool write_closed_ = false;
+  bool ended_ = false;  // closed or silenced for good: no linger
+};
+
+}  // namespace
+
+// --- results ---------------------------------------------------------------
+
+std::string_view line_text(std::string_view item) {
+  while (!item.empty() && (item.back() == '\r' || item.back() == '\n' || item.back() == '\0')) {
+    item.remove_suffix(1);
+  }
+  return item;
+}
+
+bool SessionResult::typed(std::string_view text) const {
+  for (const auto& item : received) {
+    if (line_text(item) == text) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> SessionResult::lines() const {
+  std::vector<std::string> out;
+  for (const auto& item : received) out.emplace_back(line_text(item));
+  return out;
+}
+
+std::string scenario_path(std::string_view relative) {
+  return std::string(SWITCHSIM_SCENARIO_DIR) + "/" + std::string(relative);
+}
+
+// --- stop signal -----------------------------------------------------------
+
+StopSignal::StopSignal() {
+  if (::pipe(fds_) == 0) {
+    ::fcntl(fds_[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds_[1], F_SETFD, FD_CLOEXEC);
+    ::fcntl(fds_[1], F_SETFL, O_NONBLOCK);
+  }
+}
+
+StopSignal::~StopSignal() {
+  for (int fd : fds_) {
+    if (fd >= 0) ::close(fd);
+  }
+}
+
+void StopSignal::raise() {
+  char one = 1;
+  if (fds_[1] >= 0) {
+    [[maybe_unused]] ssize_t n = ::write(fds_[1], &one, 1);
+  }
+}
+
+// --- listener --------------------------------------------------------------
+
+Listener::~Listener() { close(); }
+
+void Listener::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool Listener::open(const std::string& address, uint16_t port, std::string& error) {
+  close();
+  sockaddr_storage sa{};
+  socklen_t len = 0;
+  auto* in4 = reinterpret_cast<sockaddr_in*>(&sa);
+  auto* in6 = reinterpret_cast<sockaddr_in6*>(&sa);
+  if (inet_pton(AF_INET, address.c_str(), &in4->sin_addr) == 1) {
+    in4->sin_family = AF_INET;
+    in4->sin_port = htons(port);
+    len = sizeof *in4;
+  } else if (inet_pton(AF_INET6, address.c_str(), &in6->sin6_addr) == 1) {
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    len = sizeof *in6;
+  } else {
+    error = "'" + address + "' is not an IPv4 or IPv6 address";
+    return false;
+  }
+  fd_ = ::socket(sa.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) {
+    error = std::string("socket: ") + std::strerror(errno);
+    return false;
+  }
+  int on = 1;
+  ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  address_ = address;
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(fd_, 8) != 0) {
+    error = "cannot listen on " + name() + ": " + std::strerror(errno);
+    close();
+    return false;
+  }
+  len = sizeof sa;
+  ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
+  port_ = ntohs(sa.ss_family == AF_INET ? in4->sin_port : in6->sin6_port);
+  return true;
+}
+
+std::string Listener::name() const {
+  bool v6 = address_.find(':') != std::string::npos;
+  return (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_);
+}
+
+// --- serving ---------------------------------------------------------------
+
+SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
+                           int session) {
+  int flags = ::fcntl(fd, F_GETFL);
+  ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+  int on = 1;
+  // Prompts go out at once, not held back to be joined with later text.
+  ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+  SessionResult result = Session(fd, sc, opts, stop_fd, session).run();
+  ::close(fd);
+  return result;
+}
+
+void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int stop_fd,
+           const std::function<void(const SessionResult&)>& on_session) {
+  for (int n = 1; opts.sessions == 0 || n <= opts.sessions; ++n) {
+    pollfd p[2] = {{listener.fd(), POLLIN, 0}, {stop_fd, POLLIN, 0}};
+    int ready = ::poll(p, stop_fd >= 0 ? 2 : 1, opts.accept_timeout_ms);
+    if (ready < 0 && errno == EINTR) {
+      --n;
+      continue;
+    }
+    if (ready <= 0 || (stop_fd >= 0 && (p[1].revents & POLLIN))) {
+      if (ready == 0 && opts.transcript) {
+        opts.transcript("= no client within " + std::to_string(opts.accept_timeout_ms) + " ms");
+      }
+      return;
+    }
+    int fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+      --n;
+      continue;
+    }
+    SessionResult result = play_session(fd, sc, opts, stop_fd, n);
+    if (on_session) on_session(result);
+  }
+}
+
+// --- simulated switch on a thread -----------------------------------------
+
+SimulatedSwitch::~SimulatedSwitch() { stop(); }
+
+bool SimulatedSwitch::start(const std::string& address, uint16_t port, Scenario sc,
+                            SimOptions opts, std::string* error) {
+  std::string why;
+  if (thread_.joinable()) {
+    why = "already started";
+  } else if (listener_.open(address, port, why)) {
+    scenario_ = std::move(sc);
+    options_ = std::move(opts);
+    thread_ = std::thread([this] {
+      serve(listener_, scenario_, options_, stop_.fd(), [this](const SessionResult& r) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        results_.push_back(r);
+      });
+      listener_.close();
+    });
+    return true;
+  }
+  if (error) *error = why;
+  return false;
+}
+
+bool SimulatedSwitch::start_file(const std::string& address, uint16_t port,
+                                 const std::string& scenario_file, SimOptions opts,
+                                 std::string* error) {
+  Scenario sc;
+  std::string why;
+  if (!load_scenario(scenario_file, sc, why)) {
+    if (error) *error = why;
+    return false;
+  }
+  return start(address, port, std::move(sc), std::move(opts), error);
+}
+
+std::vector<SessionResult> SimulatedSwitch::wait_all() {
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard<std::mutex> lock(mutex_);
+  return results_;
+}
+
+SessionResult SimulatedSwitch::wait() {
+  std::vector<SessionResult> all = wait_all();
+  if (all.empty()) {
+    SessionResult none;
+    none.outcome = "no client connected";
+    return none;
+  }
+  return all.back();
+}
+
+void SimulatedSwitch::stop() {
+  stop_.raise();
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace switchsim

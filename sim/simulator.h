@@ -1,0 +1,136 @@
+// The switch-console simulator: a small TELNET server that plays a scenario
+// (scenario.h) to one client at a time and records every line the client
+// types. Used in-process by the tests (SimulatedSwitch) and by the switchsim
+// program (serve).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "scenario.h"
+
+namespace switchsim {
+
+struct SimOptions {
+  bool echo_password = false;     // echo typed text even where the scenario hides it
+  int accept_timeout_ms = 30000;  // how long to wait for each client; -1: for ever
+  int sessions = 1;               // sessions served one after another; 0: until stopped
+  // Receives each transcript line as it is made (without a line end); may be empty.
+  std::function<void(const std::string&)> transcript;
+};
+
+// What one session saw and how it ended.
+struct SessionResult {
+  bool accepted = false;    // a client connected
+  bool completed = false;   // every step ran (each expect was met)
+  std::string outcome;      // "completed" or why the session stopped early
+  std::string stopped_at;   // "file:line" of the step it stopped at; empty when completed
+  std::string peer;         // the client's address:port
+  std::vector<std::string> received;     // every typed line, its line end included ("reload\r\n", "\x03")
+  std::vector<std::string> negotiation;  // the client's TELNET commands ("WONT TTYPE", "DONT SGA")
+  bool client_closed = false;  // the client closed in order (FIN)
+  bool client_reset = false;   // the client reset the connection (RST)
+
+  // True when some typed line, its line end left out, equals text.
+  bool typed(std::string_view text) const;
+  // The typed lines with their line ends left out.
+  std::vector<std::string> lines() const;
+};
+
+// A typed line without its line end: "reload\r\n" gives "reload".
+std::string_view line_text(std::string_view item);
+
+// Path of a scenario bundled with the simulator, e.g. "brocade/success.scn".
+std::string scenario_path(std::string_view relative);
+
+// Raised once to end every wait of the sessions and accept loops that share it.
+class StopSignal {
+ public:
+  StopSignal();
+  ~StopSignal();
+  StopSignal(const StopSignal&) = delete;
+  StopSignal& operator=(const StopSignal&) = delete;
+  // Wakes every waiter; safe from a signal handler.
+  void raise();
+  // Readable once raised; for poll.
+  int fd() const { return fds_[0]; }
+
+ private:
+  int fds_[2] = {-1, -1};
+};
+
+// A listening TCP socket on one address and port.
+class Listener {
+ public:
+  Listener() = default;
+  ~Listener();
+  Listener(const Listener&) = delete;
+  Listener& operator=(const Listener&) = delete;
+  // Binds address (IPv4 or IPv6 literal) and port (0 picks a free one) and
+  // listens; false with error set when that fails.
+  bool open(const std::string& address, uint16_t port, std::string& error);
+  void close();
+  int fd() const { return fd_; }
+  uint16_t port() const { return port_; }
+  // "address:port" ("[addr]:port" for IPv6).
+  std::string name() const;
+
+ private:
+  int fd_ = -1;
+  uint16_t port_ = 0;
+  std::string address_;
+};
+
+// Plays sc on the connected socket fd (which it closes) and returns what
+// happened; session counts sessions in the transcript. Returns early when
+// stop_fd becomes readable (-1: no stop).
+SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
+                           int session = 1);
+
+// Accepts clients on listener and plays sc to each in turn, opts.sessions
+// times (or until stopped, or until no client comes within the accept
+// time-out); on_session gets each result.
+void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int stop_fd,
+           const std::function<void(const SessionResult&)>& on_session);
+
+// A simulated switch on a background thread, for tests: start binds at once
+// (so a client may connect as soon as it returns), then serves on its thread.
+class SimulatedSwitch {
+ public:
+  SimulatedSwitch() = default;
+  ~SimulatedSwitch();  // stops and joins
+  SimulatedSwitch(const SimulatedSwitch&) = delete;
+  SimulatedSwitch& operator=(const SimulatedSwitch&) = delete;
+
+  // Starts serving sc on address:port; false with error set when the address
+  // cannot be bound.
+  bool start(const std::string& address, uint16_t port, Scenario sc, SimOptions opts,
+             std::string* error = nullptr);
+  // Loads the scenario file first; a scenario error also gives false.
+  bool start_file(const std::string& address, uint16_t port, const std::string& scenario_file,
+                  SimOptions opts, std::string* error = nullptr);
+  uint16_t port() const { return listener_.port(); }
+  // Waits until serving has ended and returns the last session's result
+  // (accepted false when no client came).
+  SessionResult wait();
+  // Waits until serving has ended and returns every session's result.
+  std::vector<SessionResult> wait_all();
+  // Ends the sessions and the accept wait now.
+  void stop();
+
+ private:
+  Listener listener_;
+  StopSignal stop_;
+  Scenario scenario_;
+  SimOptions options_;
+  std::thread thread_;
+  std::mutex mutex_;
+  std::vector<SessionResult> results_;
+};
+
+}  // namespace switchsim

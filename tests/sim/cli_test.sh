@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The switchsim program from a script: --check reports scenario errors with
+# file and line; --listen and --config serve sessions, write transcripts and
+# tell by their exit status whether every session went as scripted.
+set -uo pipefail
+sim=$1
+dir=$(mktemp -d /tmp/switchsim-cli-XXXXXX)
+trap 'rm -rf "$dir"' EXIT
+fails=0
+check() {  # check NAME CONDITION...
+  local name=$1; shift
+  if "$@"; then echo "ok   $name"; else echo "FAIL $name"; fails=$((fails + 1)); fi
+}
+
+# A client that types one line and reads until the switch closes.
+type_line() {  # type_line ADDR PORT TEXT
+  local i
+  for i in $(seq 50); do
+    if exec 3<>"/dev/tcp/$1/$2" 2>/dev/null; then
+      printf '%s\r\n' "$3" >&3
+      timeout 5 cat <&3 >/dev/null
+      exec 3<&-
+      return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+
+printf 'send ok\nbogus step\n' >"$dir/bad.scn"
+printf 'send "> "\nexpect go\nsend bye\\r\\n\nclose\n' >"$dir/go.scn"
+
+"$sim" --check "$dir/bad.scn" >/dev/null 2>"$dir/err"
+check "--check fails on a bad scenario" test $? -eq 1
+check "--check names file and line" grep -qx "$dir/bad.scn:2: unknown step 'bogus'" "$dir/err"
+"$sim" --check "$dir/go.scn" >/dev/null 2>&1
+check "--check passes a good scenario" test $? -eq 0
+"$sim" --listen 127.0.0.201:2323 >/dev/null 2>&1
+check "usage error without a scenario" test $? -eq 2
+
+# One switch, one session, with a transcript.
+"$sim" --listen 127.0.0.201:2323 --scenario "$dir/go.scn" --transcript "$dir/t1" --once >"$dir/out1" &
+pid=$!
+check "client served" type_line 127.0.0.201 2323 go
+wait $pid
+check "exit 0 when the session completed" test $? -eq 0
+check "transcript holds the typed line" grep -qx '< go\\r\\n' "$dir/t1"
+check "transcript ends completed" grep -qx '= end completed' "$dir/t1"
+check "stdout reports the session" grep -q 'completed' "$dir/out1"
+
+# A session that goes wrong gives exit status 1.
+"$sim" --listen 127.0.0.201:2324 --scenario "$dir/go.scn" --once >/dev/null &
+pid=$!
+type_line 127.0.0.201 2324 stop
+wait $pid
+check "exit 1 when a session stopped early" test $? -eq 1
+
+# Several switches from a config file, transcripts per switch.
+printf '# two switches\n127.0.0.201:2325 go.scn\n127.0.0.202:2325 go.scn\n' >"$dir/demo.conf"
+mkdir "$dir/tr"
+"$sim" --config "$dir/demo.conf" --transcript-dir "$dir/tr" --once >"$dir/out3" &
+pid=$!
+type_line 127.0.0.201 2325 go
+type_line 127.0.0.202 2325 go
+wait $pid
+check "config: exit 0" test $? -eq 0
+check "config: first transcript" grep -qx '< go\\r\\n' "$dir/tr/127.0.0.201_2325.transcript"
+check "config: second transcript" grep -qx '< go\\r\\n' "$dir/tr/127.0.0.202_2325.transcript"
+printf '127.0.0.201 go.scn extra\n' >"$dir/bad.conf"
+"$sim" --config "$dir/bad.conf" >/dev/null 2>"$dir/err"
+check "config error names file and line" grep -qx "switchsim: $dir/bad.conf:1: expected 'ADDR\[:PORT\] SCENARIO'" "$dir/err"
+
+exit $((fails > 0))
