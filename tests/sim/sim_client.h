@@ -57,6 +57,11 @@ class RawClient {
 
   // Forgets what was read so far.
   void clear() { got_.clear(); }
+  // Forgets what was read up to and including the first needle.
+  void drop_through(std::string_view needle) {
+    size_t at = got_.find(needle);
+    got_.erase(0, at == std::string::npos ? got_.size() : at + needle.size());
+  }
   const std::string& got() const { return got_; }
 
   void close() {
