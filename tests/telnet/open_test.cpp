@@ -1,4 +1,7 @@
+#include <arpa/inet.h>
 #include <dirent.h>
+#include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -136,4 +139,75 @@ TEST_F(TelnetOpen, CloseWaitsForAQuietPeerOnlyBriefly) {
   EXPECT_EQ(telnet_close(h), TELNET_SUCCESS);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(took, std::chrono::milliseconds(1500));
+}
+
+TEST_F(TelnetOpen, PortZeroMeansTelnetsOwnPort) {
+  telnet_setDebugLevel(1);
+  // Refused or connected, the port in the address line is what counts.
+  const TelnetHandle h = telnet_open("127.0.0.1", 0);
+  if (h >= 0) telnet_close(h);
+  EXPECT_EQ(capture_count("telnet_open:127.0.0.1: IP Address=127.0.0.1 port=23\n"), 1) << capture_text();
+}
+
+TEST(TelnetAiFlags, NamesTheThreeKnownBits) {
+  const struct {
+    int flags;
+    const char* text;
+  } cases[] = {
+      {0, ""},
+      {AI_PASSIVE, "PASSIVE"},
+      {AI_CANONNAME, "CANONNAME"},
+      {AI_NUMERICHOST, "NUMERICHOST"},
+      {AI_PASSIVE | AI_CANONNAME | AI_NUMERICHOST, "PASSIVE CANONNAME NUMERICHOST"},
+      {AI_PASSIVE | AI_NUMERICHOST | 0x400, "PASSIVE NUMERICHOST"},
+  };
+  for (const auto& c : cases) {
+    char out[200];
+    EXPECT_STREQ(aiFlagsText(c.flags, out, sizeof out), c.text) << c.flags;
+  }
+  char small[8];
+  EXPECT_STREQ(aiFlagsText(AI_CANONNAME, small, sizeof small), "CANONNA");
+}
+
+TEST_F(TelnetOpen, ResolverEntryDumpAtLevelTwoOnly) {
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addrinfo ai{};
+  ai.ai_flags = AI_CANONNAME;
+  ai.ai_family = AF_INET;
+  ai.ai_socktype = SOCK_STREAM;
+  ai.ai_protocol = 6;
+  ai.ai_addrlen = sizeof sin;
+  ai.ai_addr = reinterpret_cast<sockaddr*>(&sin);
+  char canon[] = "sw1";
+  ai.ai_canonname = canon;
+
+  telnet_setDebugLevel(1);
+  logaddrinfo("sw1", &ai);
+  EXPECT_TRUE(capture_entries().empty());
+
+  telnet_setDebugLevel(2);
+  logaddrinfo("sw1", &ai);
+  const auto lines = capture_entries();
+  ASSERT_EQ(lines.size(), 9u) << capture_text();
+  EXPECT_EQ(lines[0].rfind("telnet_open:sw1: logaddrinfo: addrinfo=0x", 0), 0u);
+  EXPECT_EQ(lines[1], "  ai_flags=0x2 (CANONNAME)\n");
+  EXPECT_EQ(lines[2], "  ai_family=" + std::to_string(AF_INET) + " (AF_INET)\n");
+  EXPECT_EQ(lines[3], "  ai_socktype=" + std::to_string(SOCK_STREAM) + " (SOCK_STREAM)\n");
+  EXPECT_EQ(lines[4], "  ai_protocol=6 (TCP)\n");
+  EXPECT_EQ(lines[5].find(" ai_addrlen=16\n") != std::string::npos, true) << lines[5];
+  EXPECT_EQ(lines[6], "  (destname=127.0.0.1)\n");
+  EXPECT_EQ(lines[7], "  ai_canonname=sw1\n");
+  EXPECT_EQ(lines[8], "  ai_next=0x0\n");
+
+  testsupport::capture_clear();
+  ai.ai_family = AF_UNIX;
+  ai.ai_socktype = 77;
+  ai.ai_protocol = 17;
+  logaddrinfo("sw1", &ai);
+  const std::string text = capture_text();
+  EXPECT_NE(text.find("(UNKNOWN FAMILY)"), std::string::npos);
+  EXPECT_NE(text.find("  ai_socktype=77 (UNKNOWN SOCKTYPE)\n"), std::string::npos);
+  EXPECT_NE(text.find("  ai_protocol=17 (UDP)\n"), std::string::npos);
 }

@@ -1,0 +1,69 @@
+// Interoperation with a real TELNET server (the system's telnetd on a
+// loopback port), whose login program is a small console script.
+#include <string>
+
+#include "com/secrets.h"
+#include "support/telnetd_console.h"
+#include "telnet_fixture.h"
+
+using testsupport::capture_count;
+using testsupport::capture_text;
+using testsupport::TelnetdConsole;
+
+namespace {
+
+// Prints a banner and a login prompt, reads the user, turns echo off for
+// the password, and on success gives a prompt that answers one command.
+const char* const kConsole = R"(#!/bin/sh
+printf 'Test switch console\r\n'
+printf 'login: '
+read -r user
+stty -echo
+printf 'Password: '
+read -r pw
+stty echo
+printf '\r\n'
+if [ "$user" = admin ] && [ "$pw" = 'Pa55\w0rd' ]; then
+  printf 'switch> '
+  read -r cmd
+  printf 'you typed %s\r\n' "$cmd"
+  printf 'switch> '
+  read -r cmd
+else
+  printf 'Login incorrect\r\n'
+fi
+)";
+
+using TelnetRealServer = TelnetLogTest;
+
+}  // namespace
+
+TEST_F(TelnetRealServer, NegotiationCompletesAndTheConsoleStarts) {
+  telnet_setDebugLevel(2);
+  TelnetdConsole server(kConsole);
+  ASSERT_EQ(server.problem(), "");
+  const TelnetHandle h = telnet_open("127.0.0.1", server.port());
+  ASSERT_GE(h, 0) << capture_text();
+
+  // The server holds the console back until its opening requests are
+  // answered; then the banner and the prompt arrive as text.
+  std::string text;
+  char line[1000];
+  int n = 0;
+  while (text.find("login: ") == std::string::npos &&
+         (n = telnet_readline(h, line, sizeof line, 0, 10, 0)) >= 0) {
+    text += line;
+  }
+  ASSERT_GE(n, 0) << capture_text();
+  EXPECT_NE(text.find("Test switch console"), std::string::npos) << text;
+  EXPECT_EQ(text.find('\xff'), std::string::npos) << "a command leaked into the text";
+
+  const std::string hs = std::to_string(h);
+  EXPECT_EQ(capture_count("telnet:" + hs + ":REC: DO TTYPE\n"), 1) << capture_text();
+  EXPECT_EQ(capture_count("telnet:" + hs + ":SND: WONT TTYPE\n"), 1);
+  EXPECT_EQ(capture_count("telnet:" + hs + ":REC: DO ECHO\n"), 1);
+  EXPECT_EQ(capture_count("telnet:" + hs + ":SND: WILL ECHO\n"), 1);
+  EXPECT_GE(capture_count("telnet:" + hs + ":REC: WILL SGA\n"), 1);
+  EXPECT_GE(capture_count("telnet:" + hs + ":SND: DONT SGA\n"), 1);
+  EXPECT_EQ(telnet_close(h), TELNET_SUCCESS);
+}
