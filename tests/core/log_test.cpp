@@ -265,11 +265,13 @@ TEST_F(LogTest, UnopenableFileFallsBackToStandardError) {
   CaptureStderr();
   modburnlog_open(p.c_str());
   modburnlog("%s", "fallback\n");
+  modburnlog_close();
   const auto got = lines(GetCapturedStderr());
-  ASSERT_EQ(got.size(), 3u);
+  ASSERT_EQ(got.size(), 4u);
   EXPECT_EQ(got[0], "modburnlog_open: fopen(" + p.string() + ") error, errno=2\n");
   EXPECT_TRUE(isOpened(got[1]));
   EXPECT_TRUE(isEntry(got[2], "fallback\n"));
+  EXPECT_TRUE(isClosed(got[3]));
 }
 
 TEST_F(LogTest, ConcurrentEntriesReachTheFilesWholeWhileFilesSwitch) {

@@ -1,0 +1,89 @@
+package com.corvane.qel.deployer.modburn;
+
+/**
+ * One switch module of a blade chassis whose firmware the native library
+ * updates over the switch's TELNET console.
+ *
+ * <p>The library reads the public fields when {@link #update} runs. The static
+ * methods set up the library for the whole process: call {@link #platform_init}
+ * first, then {@link #setLogFile} and/or {@link #setAppLogger}. Several threads
+ * may run updates at once, each on its own {@code Switch}.
+ */
+public class Switch {
+    static {
+        System.loadLibrary("modburn");
+    }
+
+    /** Family codes for {@link #switchType}. */
+    public static final int CISCO = 1;
+    public static final int VELTRA = 2;
+    public static final int NORTEL = 3;
+    public static final int QLOGIC = 4;
+    public static final int MCDATA = 5;
+    public static final int BROCADE = 6;
+    public static final int TOPSPIN = 7;
+    public static final int INTEL = 8;
+    public static final int CISCO_FC = 9;
+    public static final int IB_BRIDGE = 10;
+    public static final int SAS = 11;
+
+    /** The switch family, one of the codes above. */
+    public int switchType;
+    /** Management address: IPv4, bracketed IPv6 or host name, with an optional ":port". */
+    public String targetip;
+    /** Switch login. */
+    public String user;
+    /** Switch password; never logged in clear. */
+    public String password;
+    /** Library log detail: 0 failures and outcomes, 1 progress, 2 every exchange. */
+    public int debugLevel;
+
+    /** A receiver to be filled in field by field. */
+    public Switch() {
+    }
+
+    public Switch(int switchType, String targetip, String user, String password, int debugLevel) {
+        this.switchType = switchType;
+        this.targetip = targetip;
+        this.user = user;
+        this.password = password;
+        this.debugLevel = debugLevel;
+    }
+
+    /** A destination for the library's log lines; any object with this method will do. */
+    public interface AppLogger {
+        void log(String line);
+    }
+
+    /** Starts the library; log lines go to the log file, which is none until {@link #setLogFile}. */
+    public static native void platform_init();
+
+    /** Closes the current log file and appends to the named one (null or empty: standard error); drops the Java logger. */
+    public static native void setLogFile(String name);
+
+    /** Sends every log line to logger.log(String); the logger must have that method. */
+    public static native void setAppLogger(Object logger);
+
+    /** How much the TELNET layer logs: 0 nothing, higher is more. */
+    public static native void setTelnetDebugLevel(int level);
+
+    /** Text of a library result code. */
+    public static native String err2String(int code);
+
+    /**
+     * Updates the switch's firmware from fileurl and reboots it when asked;
+     * blocks for the whole switch dialogue.
+     *
+     * @param fileurl  the firmware image's URL (FTP or TFTP; RCP for one family)
+     * @param reboot   reset the switch afterwards
+     * @param modifier family-specific target selector
+     * @throws SwitchException with the library's result code and the switch's own text
+     */
+    public native void update(String fileurl, boolean reboot, int modifier) throws SwitchException;
+
+    @Override
+    public String toString() {
+        return "Switch[type=" + switchType + ", targetip=" + targetip + ", user=" + user + ", debugLevel="
+                + debugLevel + "]";
+    }
+}

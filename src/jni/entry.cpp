@@ -1,0 +1,129 @@
+// The library hooks and the native methods err2String and update: update
+// reads the request out of the Switch object, runs the module of its family
+// and turns a failure into a thrown SwitchException.
+#include "com_corvane_qel_deployer_modburn_Switch.h"
+
+#include <cstdio>
+
+#include "com/secrets.h"
+#include "core/iostatus.h"
+#include "jni/jniutil.h"
+#include "switches/switches.h"
+
+using modburn::jni::newJavaString;
+using modburn::jni::ScopedUtfChars;
+
+namespace {
+
+// Size of the error text a module fills (at most 999 characters).
+constexpr int ERRTEXT_SIZE = 1000;
+constexpr char kNotImplemented[] = "SWITCH XXXFLASH NOT YET IMPLEMENTED";
+constexpr char kSwitchException[] = "com/corvane/qel/deployer/modburn/SwitchException";
+
+// The fields of Switch that update reads.
+struct SwitchFields {
+  jfieldID switchType, targetip, user, password, debugLevel;
+
+  bool complete() const { return switchType && targetip && user && password && debugLevel; }
+};
+
+SwitchFields lookUpFields(JNIEnv* env, jobject self) {
+  jclass cls = env->GetObjectClass(self);
+  SwitchFields f{};
+  // Each lookup only after the previous one succeeded: a failed lookup leaves
+  // an exception pending, and no JNI call may follow it.
+  if ((f.switchType = env->GetFieldID(cls, "switchType", "I")) &&
+      (f.targetip = env->GetFieldID(cls, "targetip", "Ljava/lang/String;")) &&
+      (f.user = env->GetFieldID(cls, "user", "Ljava/lang/String;")) &&
+      (f.password = env->GetFieldID(cls, "password", "Ljava/lang/String;"))) {
+    f.debugLevel = env->GetFieldID(cls, "debugLevel", "I");
+  }
+  env->DeleteLocalRef(cls);
+  return f;
+}
+
+jstring stringField(JNIEnv* env, jobject self, jfieldID id) {
+  return static_cast<jstring>(env->GetObjectField(self, id));
+}
+
+// The texts of one request. Members are released in reverse order: fileurl,
+// password, user, targetip.
+struct RequestTexts {
+  ScopedUtfChars targetip;
+  ScopedUtfChars user;
+  ScopedUtfChars password;
+  ScopedUtfChars fileurl;
+};
+
+// Runs the module of switchType for req; -99 with its text when the family
+// has no module. errText is always left terminated.
+int runModule(int switchType, const SwitchRequest& req, char* errText) {
+  const ModuleEntry module = switch_module_for(switchType);
+  if (module == nullptr) {
+    std::snprintf(errText, ERRTEXT_SIZE, "%s", kNotImplemented);
+    return IO_NOT_IMPLEMENTED;
+  }
+  const int result = module(&req, errText, ERRTEXT_SIZE);
+  errText[ERRTEXT_SIZE - 1] = '\0';
+  return result;
+}
+
+// Throws SwitchException(code, message); when the class, its constructor or
+// the message cannot be made, the VM's own exception stays pending instead.
+void throwSwitchException(JNIEnv* env, int code, const char* message) {
+  jclass cls = env->FindClass(kSwitchException);
+  if (cls == nullptr) return;
+  jmethodID init = env->GetMethodID(cls, "<init>", "(ILjava/lang/String;)V");
+  jstring text = init != nullptr ? newJavaString(env, message) : nullptr;
+  if (text != nullptr) {
+    auto exception = static_cast<jthrowable>(env->NewObject(cls, init, static_cast<jint>(code), text));
+    if (exception != nullptr) env->Throw(exception);
+  }
+}
+
+}  // namespace
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
+  modburn::jni::setVm(vm);
+  return modburn::jni::kJniVersion;
+}
+
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {}
+
+JNIEXPORT jstring JNICALL Java_com_corvane_qel_deployer_modburn_Switch_err2String(JNIEnv* env, jclass,
+                                                                                  jint code) {
+  return newJavaString(env, err2String(code));
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_update(JNIEnv* env, jobject self,
+                                                                           jstring fileurl, jboolean reboot,
+                                                                           jint modifier) {
+  const SwitchFields fields = lookUpFields(env, self);
+  if (!fields.complete()) return;  // NoSuchFieldError is pending
+  const int switchType = env->GetIntField(self, fields.switchType);
+
+  char errText[ERRTEXT_SIZE] = "";
+  int result = 0;
+  {
+    RequestTexts texts{ScopedUtfChars(env, stringField(env, self, fields.targetip)),
+                       ScopedUtfChars(env, stringField(env, self, fields.user)),
+                       ScopedUtfChars(env, stringField(env, self, fields.password)),
+                       ScopedUtfChars(env, fileurl)};
+    if (env->ExceptionCheck()) return;  // a conversion ran out of memory
+    const SwitchRequest req{texts.targetip.c_str(), texts.user.c_str(), texts.password.c_str(),
+                            texts.fileurl.c_str(),  reboot != JNI_FALSE,  env->GetIntField(self, fields.debugLevel),
+                            modifier};
+    // The switch password never leaves in clear, whatever a module wrote.
+    const char* password = texts.password.c_str();
+    modburn::SecretScope secrets{password != nullptr ? password : ""};
+    result = runModule(switchType, req, errText);
+    modburn::redact_in_place(errText);
+  }
+
+  if (result == IO_SUCCESS) {
+    applogger("update succeeded: switchType=%d\n", switchType);
+    return;
+  }
+  applogger("update failed: error code=%d (errmsg=%s)\n", result, errText);
+  throwSwitchException(env, result, errText);
+}

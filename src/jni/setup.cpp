@@ -1,0 +1,45 @@
+// The set-up methods of Switch: start the library, choose the log's
+// destination and the telnet layer's debug level. The core's sink and the
+// telnet layer's sink are always set alike.
+#include "com_corvane_qel_deployer_modburn_Switch.h"
+
+#include "core/log.h"
+#include "jni/jniutil.h"
+#include "telnet/telnet.h"
+
+namespace {
+
+void setSinks(LogSink sink) {
+  io_setLogSink(sink);
+  telnet_setLogSink(sink);
+}
+
+}  // namespace
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_platform_1init(JNIEnv*, jclass) {
+  io_init();
+  modburnlog_close();
+  setSinks(&modburnlog);
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setLogFile(JNIEnv* env, jclass, jstring name) {
+  {
+    // A null name is taken as an empty one: the log goes to standard error.
+    modburn::jni::ScopedUtfChars chars(env, name);
+    modburnlog_reopen(chars.c_str());
+    setSinks(&modburnlog);
+  }
+  modburn::jni::setAppLogger(env, nullptr);
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setAppLogger(JNIEnv* env, jclass,
+                                                                                 jobject logger) {
+  modburn::jni::setAppLogger(env, logger);
+  setSinks(&applogger);
+  applogger("++++ Switch/MODBURN log AppLogger started\n");
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setTelnetDebugLevel(JNIEnv*, jclass,
+                                                                                        jint level) {
+  telnet_setDebugLevel(level);
+}

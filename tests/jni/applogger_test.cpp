@@ -1,0 +1,199 @@
+// The Java-logger sink against a stand-in VM: a JavaVM and JNIEnv whose
+// function tables hold only what the sink calls, recording what it does.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "com/secrets.h"
+#include "core/log.h"
+#include "jni/jniutil.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// What the stand-in VM saw and how it behaves.
+struct FakeVm {
+  jint getEnvResult = JNI_OK;
+  bool hasLogMethod = true;
+  bool logThrows = false;
+  bool pending = false;
+  int describes = 0;
+  int globalRefs = 0;
+  std::deque<std::u16string> strings;  // made by NewString; a jstring points at one
+  std::vector<std::u16string> logged;  // handed to log(String)
+};
+FakeVm fake;
+
+int loggerObject, loggerClass, logMethod;
+
+JNINativeInterface_ envFunctions{};
+JNIEnv env{&envFunctions};
+JNIInvokeInterface_ vmFunctions{};
+JavaVM vm{&vmFunctions};
+
+jint JNICALL getEnv(JavaVM*, void** out, jint version) {
+  EXPECT_EQ(version, JNI_VERSION_1_2);
+  *out = fake.getEnvResult == JNI_OK ? &env : nullptr;
+  return fake.getEnvResult;
+}
+jboolean JNICALL exceptionCheck(JNIEnv*) { return fake.pending ? JNI_TRUE : JNI_FALSE; }
+void JNICALL exceptionDescribe(JNIEnv*) {
+  ++fake.describes;
+  fake.pending = false;
+}
+void JNICALL exceptionClear(JNIEnv*) { fake.pending = false; }
+jobject JNICALL newRef(JNIEnv*, jobject obj) { return obj; }
+jobject JNICALL newGlobalRef(JNIEnv*, jobject obj) {
+  ++fake.globalRefs;
+  return obj;
+}
+void JNICALL deleteGlobalRef(JNIEnv*, jobject) { --fake.globalRefs; }
+void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
+jclass JNICALL getObjectClass(JNIEnv*, jobject) { return reinterpret_cast<jclass>(&loggerClass); }
+jmethodID JNICALL getMethodID(JNIEnv*, jclass, const char* name, const char* sig) {
+  EXPECT_STREQ(name, "log");
+  EXPECT_STREQ(sig, "(Ljava/lang/String;)V");
+  if (!fake.hasLogMethod) {
+    fake.pending = true;  // NoSuchMethodError
+    return nullptr;
+  }
+  return reinterpret_cast<jmethodID>(&logMethod);
+}
+jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize len) {
+  fake.strings.emplace_back(reinterpret_cast<const char16_t*>(chars), static_cast<std::size_t>(len));
+  return reinterpret_cast<jstring>(&fake.strings.back());
+}
+// The C++ face of JNIEnv calls the va_list form.
+void JNICALL callVoidMethodV(JNIEnv*, jobject obj, jmethodID method, va_list ap) {
+  EXPECT_EQ(obj, reinterpret_cast<jobject>(&loggerObject));
+  EXPECT_EQ(method, reinterpret_cast<jmethodID>(&logMethod));
+  EXPECT_FALSE(fake.pending) << "Java called with an exception pending";
+  fake.logged.push_back(*reinterpret_cast<std::u16string*>(va_arg(ap, jstring)));
+  if (fake.logThrows) fake.pending = true;
+}
+
+std::u16string u16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
+
+class AppLoggerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vmFunctions.GetEnv = &getEnv;
+    envFunctions.ExceptionCheck = &exceptionCheck;
+    envFunctions.ExceptionDescribe = &exceptionDescribe;
+    envFunctions.ExceptionClear = &exceptionClear;
+    envFunctions.NewLocalRef = &newRef;
+    envFunctions.NewGlobalRef = &newGlobalRef;
+    envFunctions.DeleteGlobalRef = &deleteGlobalRef;
+    envFunctions.DeleteLocalRef = &deleteLocalRef;
+    envFunctions.GetObjectClass = &getObjectClass;
+    envFunctions.GetMethodID = &getMethodID;
+    envFunctions.NewString = &newString;
+    envFunctions.CallVoidMethodV = &callVoidMethodV;
+    fake = FakeVm{};
+    EXPECT_EQ(JNI_OnLoad(&vm, nullptr), JNI_VERSION_1_2);
+    logFile_ = fs::temp_directory_path() / ("modburn_applogger_" + std::to_string(::getpid()) + ".log");
+    fs::remove(logFile_);
+    modburnlog_close();
+    modburnlog_open(logFile_.c_str());
+  }
+  void TearDown() override {
+    modburn::jni::setAppLogger(&env, nullptr);
+    EXPECT_EQ(fake.globalRefs, 0);
+    modburnlog_close();
+    fs::remove(logFile_);
+  }
+  void holdLogger() { modburn::jni::setAppLogger(&env, reinterpret_cast<jobject>(&loggerObject)); }
+  // Entries of the log file after its banner.
+  std::string fileEntries() const {
+    std::ifstream in(logFile_);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string all = ss.str();
+    return all.substr(all.find('\n') + 1);
+  }
+
+  fs::path logFile_;
+};
+
+TEST_F(AppLoggerTest, HandsEachEntryToTheLoggerCutTo499Characters) {
+  holdLogger();
+  applogger("update succeeded: switchType=%d\n", 6);
+  const std::string longEntry(600, 'z');
+  applogger("%s", longEntry.c_str());
+  ASSERT_EQ(fake.logged.size(), 2u);
+  EXPECT_EQ(fake.logged[0], u"update succeeded: switchType=6\n");
+  EXPECT_EQ(fake.logged[1], u16(longEntry.substr(0, 499)));
+  EXPECT_EQ(fileEntries(), "");
+}
+
+TEST_F(AppLoggerTest, MasksSecretsOfTheCallingThread) {
+  holdLogger();
+  modburn::SecretScope scope{"t0pS3cret"};
+  applogger("update failed: error code=%d (errmsg=%s)\n", -3, "login t0pS3cret refused");
+  ASSERT_EQ(fake.logged.size(), 1u);
+  EXPECT_EQ(fake.logged[0], u"update failed: error code=-3 (errmsg=login ********* refused)\n");
+}
+
+TEST_F(AppLoggerTest, AThrowingLoggerIsDescribedAndCleared) {
+  holdLogger();
+  fake.logThrows = true;
+  applogger("first\n");
+  applogger("second\n");
+  EXPECT_EQ(fake.logged.size(), 2u);
+  EXPECT_EQ(fake.describes, 2);
+  EXPECT_FALSE(fake.pending);
+}
+
+TEST_F(AppLoggerTest, EntriesThatCannotReachJavaGoToTheLogFile) {
+  const struct {
+    const char* name;
+    bool holdLogger;
+    jint getEnvResult;
+    bool hasLogMethod;
+    bool pending;
+    int describes;
+  } rows[] = {
+      {"no logger held", false, JNI_OK, true, false, 0},
+      {"thread not attached", true, JNI_EDETACHED, true, false, 0},
+      {"logger without log method", true, JNI_OK, false, false, 1},
+      {"exception already pending", true, JNI_OK, true, true, 0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    modburnlog_close();
+    fs::remove(logFile_);
+    modburnlog_open(logFile_.c_str());
+    fake = FakeVm{};
+    if (row.holdLogger) holdLogger();
+    fake.getEnvResult = row.getEnvResult;
+    fake.hasLogMethod = row.hasLogMethod;
+    fake.pending = row.pending;
+    applogger("entry %d\n", 42);
+    EXPECT_TRUE(fake.logged.empty());
+    EXPECT_EQ(fake.describes, row.describes);
+    const std::string entries = fileEntries();
+    EXPECT_EQ(entries.size(), 20u + 9u) << entries;
+    EXPECT_EQ(entries.substr(20), "entry 42\n");
+    fake.pending = false;
+    fake.getEnvResult = JNI_OK;
+    modburn::jni::setAppLogger(&env, nullptr);
+  }
+}
+
+TEST_F(AppLoggerTest, WithoutVmOnlyComplains) {
+  JNI_OnLoad(nullptr, nullptr);
+  testing::internal::CaptureStderr();
+  applogger("lost\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "applogger: this_jvm is NULL. BAD!\n");
+  EXPECT_EQ(fileEntries(), "");
+}
+
+}  // namespace
