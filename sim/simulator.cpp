@@ -512,6 +512,7 @@ bool Listener::open(const std::string& address, uint16_t port, std::string& erro
   int on = 1;
   ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   address_ = address;
+  port_ = port;
   if (::bind(fd_, reinterpret_cast<sockaddr*>(&sa), len) != 0 || ::listen(fd_, 8) != 0) {
     error = "cannot listen on " + name() + ": " + std::strerror(errno);
     close();

@@ -16,7 +16,7 @@ check() {  # check NAME CONDITION...
 type_line() {  # type_line ADDR PORT TEXT
   local i
   for i in $(seq 50); do
-    if exec 3<>"/dev/tcp/$1/$2" 2>/dev/null; then
+    if { exec 3<>"/dev/tcp/$1/$2"; } 2>/dev/null; then
       printf '%s\r\n' "$3" >&3
       timeout 5 cat <&3 >/dev/null
       exec 3<&-

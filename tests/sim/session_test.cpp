@@ -349,6 +349,11 @@ TEST(SimServe, RefusesAnAddressItCannotBind) {
   std::string error;
   EXPECT_FALSE(sim.start("not-an-address", 0, sc, {}, &error));
   EXPECT_EQ(error, "'not-an-address' is not an IPv4 or IPv6 address");
-  EXPECT_FALSE(sim.start("192.0.2.1", 0, sc, {}, &error));  // not a local address
-  EXPECT_NE(error.find("cannot listen on 192.0.2.1:0"), std::string::npos) << error;
+  EXPECT_FALSE(sim.start("192.0.2.1", 23, sc, {}, &error));  // not a local address
+  EXPECT_NE(error.find("cannot listen on 192.0.2.1:23: "), std::string::npos) << error;
+  switchsim::SimulatedSwitch first;
+  ASSERT_TRUE(first.start(kAddress, 0, sc, {}, &error)) << error;
+  EXPECT_FALSE(sim.start(kAddress, first.port(), sc, {}, &error));  // taken
+  EXPECT_EQ(error, "cannot listen on " + std::string(kAddress) + ":" + std::to_string(first.port()) +
+                       ": Address already in use");
 }
