@@ -1,0 +1,130 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import java.io.BufferedReader;
+import java.io.Console;
+import java.io.InputStreamReader;
+import java.io.PrintStream;
+import java.nio.charset.Charset;
+import java.lang.reflect.Proxy;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.util.Map;
+import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.function.Supplier;
+
+/**
+ * Everything the commands take from the process: standard streams, the environment, the
+ * terminal, the current folder, the library and the Ctrl-C hook. Tests build one with fakes.
+ */
+final class Context {
+    /** Registers what Ctrl-C does; the tool's fleet uses it to stop starting updates. */
+    interface Interrupts {
+        void onInterrupt(Runnable action);
+    }
+
+    final BufferedReader stdin;
+    final PrintStream out;
+    final PrintStream err;
+    final Map<String, String> env;
+    /** Null when there is no terminal to prompt on. */
+    final PasswordReader.Prompter prompter;
+    final boolean outTerminal;
+    final boolean errTerminal;
+    final Path cwd;
+    final Supplier<Backend> backend;
+    final Interrupts interrupts;
+
+    Context(BufferedReader stdin, PrintStream out, PrintStream err, Map<String, String> env,
+            PasswordReader.Prompter prompter, boolean outTerminal, boolean errTerminal, Path cwd,
+            Supplier<Backend> backend, Interrupts interrupts) {
+        this.stdin = stdin;
+        this.out = out;
+        this.err = err;
+        this.env = env;
+        this.prompter = prompter;
+        this.outTerminal = outTerminal;
+        this.errTerminal = errTerminal;
+        this.cwd = cwd;
+        this.backend = backend;
+        this.interrupts = interrupts;
+    }
+
+    /** The context of the running process. */
+    static Context system() {
+        Console console = System.console();
+        PasswordReader.Prompter prompter = console == null ? null : console::readPassword;
+        boolean dumb = "dumb".equals(System.getenv("TERM")) || System.getenv("TERM") == null;
+        return new Context(
+            new BufferedReader(new InputStreamReader(System.in, Charset.defaultCharset())),
+            System.out, System.err, System.getenv(), prompter,
+            !dumb && isTerminal(1), !dumb && isTerminal(2),
+            Path.of("").toAbsolutePath(), LibraryBackend::new, Context::onSigint);
+    }
+
+    /** Whether a standard descriptor is a terminal, as Linux shows it under /proc. */
+    private static boolean isTerminal(int fd) {
+        try {
+            String target = Files.readSymbolicLink(Path.of("/proc/self/fd/" + fd)).toString();
+            return target.startsWith("/dev/pts/") || target.startsWith("/dev/tty");
+        } catch (Exception e) {
+            return false;
+        }
+    }
+
+    /**
+     * Ctrl-C runs the action instead of ending the process; a second Ctrl-C ends it. The JDK's
+     * signal interface is reached by reflection, as it is not part of the platform's API; where
+     * it is missing a shutdown hook runs the action instead.
+     */
+    private static void onSigint(Runnable action) {
+        AtomicBoolean once = new AtomicBoolean();
+        try {
+            Class<?> signal = Class.forName("sun.misc.Signal");
+            Class<?> handlerType = Class.forName("sun.misc.SignalHandler");
+            Object handler = Proxy.newProxyInstance(handlerType.getClassLoader(), new Class<?>[] {handlerType},
+                (proxy, method, args) -> {
+                    switch (method.getName()) {
+                        case "handle" -> {
+                            if (once.getAndSet(true)) {
+                                Runtime.getRuntime().halt(Status.EXIT_INTERRUPTED);
+                            }
+                            action.run();
+                            return null;
+                        }
+                        case "hashCode" -> {
+                            return System.identityHashCode(proxy);
+                        }
+                        case "equals" -> {
+                            return proxy == args[0];
+                        }
+                        default -> {
+                            return "modburn Ctrl-C handler";
+                        }
+                    }
+                });
+            Object sigint = signal.getConstructor(String.class).newInstance("INT");
+            signal.getMethod("handle", signal, handlerType).invoke(null, sigint, handler);
+        } catch (ReflectiveOperationException | RuntimeException | LinkageError e) {
+            Runtime.getRuntime().addShutdownHook(new Thread(action));
+        }
+    }
+
+    /** The terminal width for tables, from COLUMNS, else 120. */
+    int width() {
+        return positive(env.get("COLUMNS"), 120);
+    }
+
+    /** The terminal height for tables, from LINES, else 40. */
+    int height() {
+        return positive(env.get("LINES"), 40);
+    }
+
+    private static int positive(String text, int fallback) {
+        try {
+            int v = Integer.parseInt(text == null ? "" : text.strip());
+            return v > 0 ? v : fallback;
+        } catch (NumberFormatException e) {
+            return fallback;
+        }
+    }
+}

@@ -1,0 +1,198 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import java.io.PrintStream;
+import java.time.LocalTime;
+import java.time.format.DateTimeFormatter;
+import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.function.Supplier;
+
+/**
+ * The fleet's display. On a terminal a live table that is redrawn in place; otherwise plain lines,
+ * one for each change of a switch's stage or state, fit for a log or a pipe. Both end with the
+ * same summary table.
+ */
+abstract class FleetView implements FleetRunner.Display {
+    protected final PrintStream out;
+    protected final int width;
+
+    FleetView(PrintStream out, int width) {
+        this.out = out;
+        this.width = width;
+    }
+
+    static String resultText(Progress p) {
+        return switch (p.state()) {
+            case WAITING -> "waiting";
+            case RUNNING -> "running";
+            case SUCCEEDED -> p.result().message().isEmpty() ? "ok" : "ok (" + p.result().message() + ")";
+            case FAILED -> Status.name(p.result().code());
+            case SKIPPED -> "not started";
+        };
+    }
+
+    @Override
+    public void stopping(int running) {
+        say("stopping: no more updates will start; waiting for the " + running
+            + " running (Ctrl-C again quits at once)");
+    }
+
+    /** Prints a message line between refreshes. */
+    abstract void say(String message);
+
+    /** Prints the summary table and returns its closing count line. */
+    String summary(List<FleetRunner.Slot> slots, long nowNanos) {
+        Table t = new Table("switch", "family", "result", "elapsed", "detail", "log");
+        int ok = 0;
+        int failed = 0;
+        int skipped = 0;
+        for (FleetRunner.Slot s : slots) {
+            Progress p = s.progress;
+            String detail = "";
+            switch (p.state()) {
+                case SUCCEEDED -> ok++;
+                case FAILED -> {
+                    failed++;
+                    detail = p.result().statusText();
+                }
+                default -> skipped++;
+            }
+            t.row(s.job.name(), s.job.family().displayName, resultText(p),
+                Table.duration(p.elapsedSeconds(nowNanos)), detail, String.valueOf(s.log));
+        }
+        out.println();
+        for (String line : t.lines(0)) {
+            out.println(line);
+        }
+        String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started";
+        out.println(counts);
+        out.flush();
+        return counts;
+    }
+
+    /** The live table, redrawn in place with ANSI cursor movements. */
+    static final class Live extends FleetView {
+        private final int maxRows;
+        private int drawn;
+
+        Live(PrintStream out, int width, int maxRows) {
+            super(out, width);
+            this.maxRows = Math.max(maxRows, 5);
+        }
+
+        @Override
+        public synchronized void refresh(List<FleetRunner.Slot> slots, long nowNanos) {
+            List<String> lines = render(slots, nowNanos);
+            StringBuilder b = new StringBuilder();
+            if (drawn > 0) {
+                b.append("\033[").append(drawn).append('A');
+            }
+            for (String line : lines) {
+                b.append('\r').append("\033[2K").append(line).append('\n');
+            }
+            // A shorter table than the last one leaves old lines below: clear them.
+            for (int i = lines.size(); i < drawn; i++) {
+                b.append("\033[2K\n");
+            }
+            if (drawn > lines.size()) {
+                b.append("\033[").append(drawn - lines.size()).append('A');
+            }
+            out.print(b);
+            out.flush();
+            drawn = lines.size();
+        }
+
+        List<String> render(List<FleetRunner.Slot> slots, long nowNanos) {
+            // Running switches first, then the finished ones, then those still waiting.
+            List<FleetRunner.Slot> order = new ArrayList<>(slots);
+            order.sort(Comparator.comparingInt(s -> switch (s.progress.state()) {
+                case RUNNING -> 0;
+                case FAILED, SUCCEEDED -> 1;
+                case SKIPPED -> 2;
+                case WAITING -> 3;
+            }));
+            Table t = new Table("switch", "family", "stage", "elapsed", "result", "console");
+            int shown = Math.min(order.size(), maxRows - 2);
+            for (int i = 0; i < shown; i++) {
+                Progress p = order.get(i).progress;
+                Job j = order.get(i).job;
+                String console = p.state() == Progress.State.RUNNING ? p.lastLine() : "";
+                t.row(j.name(), j.family().displayName, p.stage(), Table.duration(p.elapsedSeconds(nowNanos)),
+                    resultText(p), console);
+            }
+            List<String> lines = new ArrayList<>(t.lines(width - 1));
+            String tail = counts(slots) + (shown < order.size() ? " (" + (order.size() - shown) + " not shown)" : "");
+            lines.add(tail.length() > width - 1 ? tail.substring(0, width - 1) : tail);
+            return lines;
+        }
+
+        @Override
+        synchronized void say(String message) {
+            if (drawn > 0) {
+                out.print("\033[" + drawn + "A\r\033[J");
+                drawn = 0;
+            }
+            out.println(message);
+            out.flush();
+        }
+    }
+
+    /** Counts by state for the line under the live table. */
+    static String counts(List<FleetRunner.Slot> slots) {
+        int[] n = new int[Progress.State.values().length];
+        for (FleetRunner.Slot s : slots) {
+            n[s.progress.state().ordinal()]++;
+        }
+        return n[Progress.State.RUNNING.ordinal()] + " running, " + n[Progress.State.WAITING.ordinal()]
+            + " waiting, " + n[Progress.State.SUCCEEDED.ordinal()] + " ok, " + n[Progress.State.FAILED.ordinal()]
+            + " failed";
+    }
+
+    /** Plain lines, one per change, each stamped with the local time. */
+    static final class Plain extends FleetView {
+        private static final DateTimeFormatter TIME = DateTimeFormatter.ofPattern("HH:mm:ss");
+        private final Map<FleetRunner.Slot, String> last = new HashMap<>();
+        private final Supplier<LocalTime> clock;
+
+        Plain(PrintStream out, Supplier<LocalTime> clock) {
+            super(out, 0);
+            this.clock = clock;
+        }
+
+        @Override
+        public synchronized void refresh(List<FleetRunner.Slot> slots, long nowNanos) {
+            for (FleetRunner.Slot s : slots) {
+                Progress p = s.progress;
+                String now = describe(p, nowNanos);
+                if (now == null || now.equals(last.get(s))) {
+                    continue;
+                }
+                last.put(s, now);
+                out.println(TIME.format(clock.get()) + " " + s.job.name() + " (" + s.job.family().displayName
+                    + "): " + now);
+            }
+            out.flush();
+        }
+
+        private static String describe(Progress p, long nowNanos) {
+            return switch (p.state()) {
+                case WAITING -> null;
+                case RUNNING -> "stage " + p.stage();
+                case SUCCEEDED -> "succeeded in " + Table.duration(p.elapsedSeconds(nowNanos))
+                    + (p.result().message().isEmpty() ? "" : " (" + p.result().message() + ")");
+                case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
+                    + Status.name(p.result().code()) + ": " + p.result().statusText();
+                case SKIPPED -> "not started";
+            };
+        }
+
+        @Override
+        synchronized void say(String message) {
+            out.println(message);
+            out.flush();
+        }
+    }
+}

@@ -1,0 +1,67 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import com.corvane.qel.deployer.modburn.Switch;
+import com.corvane.qel.deployer.modburn.SwitchException;
+
+/** The library itself, through the Switch host class. */
+final class LibraryBackend implements Backend {
+    private static final Object INIT = new Object();
+    private static boolean initialised;
+
+    @Override
+    public void open(LogRouter router, int telnetDebugLevel) throws SetupException {
+        try {
+            synchronized (INIT) {
+                Switch s = new Switch();
+                if (!initialised) {
+                    s.platform_init();
+                    initialised = true;
+                }
+                s.setAppLogger(router);
+                s.setTelnetDebugLevel(telnetDebugLevel);
+            }
+        } catch (LinkageError e) {
+            throw new SetupException("the library cannot be loaded (" + e.getMessage()
+                + "); run the tool through scripts/modburn after scripts/build.sh", e);
+        }
+    }
+
+    @Override
+    public Result update(Job job) {
+        Switch s = new Switch();
+        s.switchType = job.family().code;
+        s.targetip = job.address();
+        s.user = job.user();
+        s.password = job.password();
+        s.debugLevel = job.debugLevel();
+        try {
+            s.update(job.url(), job.reboot(), job.modifier());
+            return Result.OK;
+        } catch (SwitchException e) {
+            return new Result(e.getCode(), e.getMessage() == null ? "" : e.getMessage());
+        }
+    }
+
+    @Override
+    public String text(int code) {
+        return new Switch().err2String(code);
+    }
+
+    /**
+     * Asks the library whether it has a module for the family: a request without an address is
+     * refused by a module's parameter check before any connection, while a family without a
+     * module is answered with NOT_SERVED.
+     */
+    @Override
+    public boolean serves(Family family) {
+        Switch s = new Switch();
+        s.switchType = family.code;
+        s.debugLevel = 0;
+        try {
+            s.update(null, false, 0);
+            return true;
+        } catch (SwitchException e) {
+            return e.getCode() != Status.NOT_SERVED;
+        }
+    }
+}

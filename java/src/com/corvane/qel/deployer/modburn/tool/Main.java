@@ -1,0 +1,54 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import java.io.PrintWriter;
+import picocli.CommandLine;
+import picocli.CommandLine.Command;
+
+/** The modburn command: updates switch firmware through the library, one switch or a fleet. */
+@Command(name = "modburn", mixinStandardHelpOptions = true, version = "modburn 1.0",
+    description = "Updates the firmware of blade-chassis switch modules over their TELNET console.",
+    subcommands = {CommandLine.HelpCommand.class})
+public final class Main implements Runnable {
+    private final Context ctx;
+
+    Main(Context ctx) {
+        this.ctx = ctx;
+    }
+
+    @Override
+    public void run() {
+        // No subcommand: show what there is.
+        new CommandLine(this).usage(ctx.err);
+    }
+
+    public static void main(String[] args) {
+        System.exit(run(args, Context.system()));
+    }
+
+    /** Runs the tool with the given arguments and context; returns the exit status. */
+    static int run(String[] args, Context ctx) {
+        CommandLine cl = commandLine(ctx);
+        return cl.execute(args);
+    }
+
+    static CommandLine commandLine(Context ctx) {
+        CommandLine cl = new CommandLine(new Main(ctx));
+        cl.addSubcommand("update", new UpdateCommand(ctx));
+        cl.addSubcommand("families", new FamiliesCommand(ctx));
+        cl.addSubcommand("fleet", new FleetCommand(ctx));
+        cl.setOut(new PrintWriter(ctx.out, true));
+        cl.setErr(new PrintWriter(ctx.err, true));
+        // A short message and a pointer to the help, rather than the whole usage text.
+        cl.setParameterExceptionHandler((e, args) -> {
+            CommandLine c = e.getCommandLine();
+            c.getErr().println("modburn: " + e.getMessage());
+            c.getErr().println("Try '" + c.getCommandSpec().qualifiedName() + " --help' for more.");
+            return Status.EXIT_USAGE;
+        });
+        cl.setExecutionExceptionHandler((e, line, parsed) -> {
+            ctx.err.println("modburn: internal error: " + e);
+            return Status.EXIT_INTERNAL;
+        });
+        return cl;
+    }
+}

@@ -1,0 +1,70 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+/**
+ * The outcome of one update: the library's result code (0 for success) and, for a failure, the
+ * error text it threw ("Error: <family> switch=<address>: <status text>", optionally followed
+ * by "SWITCH TEXT=" and the switch's own words in quotes).
+ */
+record Result(int code, String message) {
+    static final Result OK = new Result(0, "");
+
+    boolean succeeded() {
+        return code == 0 || code == 1;
+    }
+
+    private static final String SWITCH_TEXT = "SWITCH TEXT=\n";
+
+    /** The status part of the error text, without the switch text. */
+    String statusText() {
+        String head = message;
+        int cut = head.indexOf(SWITCH_TEXT);
+        if (cut >= 0) {
+            head = head.substring(0, cut);
+        }
+        // "Error: Brocade switch=10.0.0.1: Telnet timeout (IO_TIMEOUT)"
+        int sw = head.indexOf(" switch=");
+        if (head.startsWith("Error: ") && sw >= 0) {
+            int colon = head.indexOf(": ", sw);
+            if (colon >= 0) {
+                head = head.substring(colon + 2);
+            }
+        }
+        return head.strip();
+    }
+
+    /** The switch's own words quoted by the error text, or "" when it quotes none. */
+    String switchText() {
+        int cut = message.indexOf(SWITCH_TEXT);
+        if (cut < 0) {
+            return "";
+        }
+        String text = message.substring(cut + SWITCH_TEXT.length());
+        if (text.startsWith("\"")) {
+            text = text.substring(1);
+        }
+        if (text.endsWith("\"")) {
+            text = text.substring(0, text.length() - 1);
+        }
+        return text;
+    }
+
+    /** The switch text on one line, line ends shown as "\n", as printed by the tool. */
+    String switchTextOneLine() {
+        StringBuilder b = new StringBuilder();
+        for (char c : switchText().toCharArray()) {
+            switch (c) {
+                case '\n' -> b.append("\\n");
+                case '\r' -> b.append("\\r");
+                case '\t' -> b.append("\\t");
+                default -> {
+                    if (c < 0x20 || c == 0x7f) {
+                        b.append(String.format("\\x%02x", (int) c));
+                    } else {
+                        b.append(c);
+                    }
+                }
+            }
+        }
+        return b.toString();
+    }
+}

@@ -1,0 +1,39 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import picocli.CommandLine.Model.CommandSpec;
+import picocli.CommandLine.Option;
+import picocli.CommandLine.ParameterException;
+
+/** The options that update and fleet share: debug levels and the progress display. */
+final class RunOptions {
+    @Option(names = "--debug", paramLabel = "0..2", defaultValue = "1",
+        description = "library debug level: 0 outcome, 1 progress, 2 every exchange (default ${DEFAULT-VALUE})")
+    int debug;
+
+    @Option(names = "--telnet-debug", paramLabel = "0..2", defaultValue = "0",
+        description = "TELNET layer debug level (default ${DEFAULT-VALUE})")
+    int telnetDebug;
+
+    @Option(names = "--progress", paramLabel = "MODE", defaultValue = "auto",
+        description = "auto, live (redrawn in place on a terminal) or plain (a line per change)")
+    String progress;
+
+    /**
+     * Checks the values and returns whether the display is live (true) or plain lines (false);
+     * auto means live on a terminal. Throws ParameterException for a value out of range.
+     */
+    boolean check(CommandSpec spec, boolean terminal) {
+        if (debug < 0 || debug > 2) {
+            throw new ParameterException(spec.commandLine(), "--debug takes 0, 1 or 2");
+        }
+        if (telnetDebug < 0 || telnetDebug > 2) {
+            throw new ParameterException(spec.commandLine(), "--telnet-debug takes 0, 1 or 2");
+        }
+        return switch (progress) {
+            case "auto" -> terminal;
+            case "live" -> true;
+            case "plain" -> false;
+            default -> throw new ParameterException(spec.commandLine(), "--progress takes auto, live or plain");
+        };
+    }
+}

@@ -1,0 +1,177 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import java.io.IOException;
+import java.io.OutputStreamWriter;
+import java.io.Writer;
+import java.nio.charset.StandardCharsets;
+import java.nio.file.Files;
+import java.nio.file.Path;
+import java.nio.file.StandardOpenOption;
+import java.util.List;
+import java.util.concurrent.Callable;
+import picocli.CommandLine.ArgGroup;
+import picocli.CommandLine.Command;
+import picocli.CommandLine.Mixin;
+import picocli.CommandLine.Model.CommandSpec;
+import picocli.CommandLine.Option;
+import picocli.CommandLine.ParameterException;
+import picocli.CommandLine.Parameters;
+import picocli.CommandLine.Spec;
+
+/** modburn update: one switch, with progress on the terminal and one line with the outcome. */
+@Command(name = "update", mixinStandardHelpOptions = true,
+    description = {"Updates the firmware of one switch.",
+        "The switch password comes from --password-file, --password-stdin, --password-env or, by default,"
+            + " an interactive prompt; never from the command line."},
+    exitCodeListHeading = "%nExit status:%n",
+    exitCodeList = {
+        " 0:success", " 2:bad option or argument", " 3:password, log or library not usable",
+        "10:request refused (bad parameters)", "11:switch unreachable", "12:session lost, time-out or"
+            + " unexpected output", "13:switch login refused", "14:file server or image problem",
+        "15:switch busy or hardware missing", "16:family not served by the library", "17:other result code",
+        "70:internal error"})
+final class UpdateCommand implements Callable<Integer> {
+    private final Context ctx;
+
+    @Spec
+    CommandSpec spec;
+
+    @Parameters(index = "0", paramLabel = "FAMILY", description = "switch family, by name or code (see 'modburn families')")
+    String family;
+
+    @Parameters(index = "1", paramLabel = "ADDRESS", description = "switch management address (host, IPv4, [IPv6])")
+    String address;
+
+    @Parameters(index = "2", paramLabel = "USER", description = "switch user name")
+    String user;
+
+    @Parameters(index = "3", paramLabel = "URL", description = "firmware file URL (scheme://login@server/dir/image)")
+    String url;
+
+    @Option(names = "--reboot", description = "reboot the switch after the update")
+    boolean reboot;
+
+    @Option(names = "--modifier", paramLabel = "N", description = "family modifier (SAS: 1 main, 2 SM1, 3 SM2)")
+    int modifier;
+
+    @Mixin
+    RunOptions run;
+
+    @Option(names = "--log", paramLabel = "FILE", description = "append the log to FILE (default: standard error)")
+    Path log;
+
+    @ArgGroup(exclusive = true, multiplicity = "0..1")
+    SecretOptions.Switch password;
+
+    @ArgGroup(exclusive = true, multiplicity = "0..1")
+    SecretOptions.Url urlPassword;
+
+    @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
+    void refusePassword(String ignored) {
+        throw new ParameterException(spec.commandLine(), SecretOptions.REFUSED);
+    }
+
+    UpdateCommand(Context ctx) {
+        this.ctx = ctx;
+    }
+
+    @Override
+    public Integer call() {
+        Family f = Family.lookup(family);
+        if (f == null) {
+            return usage("unknown family \"" + family + "\" (families: " + Family.choices() + ")");
+        }
+        boolean live = run.check(spec, ctx.errTerminal);
+        if (FileUrl.hasPassword(url)) {
+            return usage("the URL carries a password, where the process list shows it; give it with "
+                + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
+        }
+        String problem = f.problemWith(url, reboot, modifier);
+        if (problem != null) {
+            ctx.err.println("modburn: " + problem);
+            return Status.EXIT_REFUSED;
+        }
+
+        PasswordReader reader = new PasswordReader(ctx.stdin, ctx.prompter, ctx.env);
+        String pw;
+        String fullUrl = url;
+        try {
+            pw = reader.read(SecretOptions.source(password, ctx.cwd), "switch password");
+            PasswordSource urlSource = SecretOptions.source(urlPassword, ctx.cwd);
+            if (urlSource != null) {
+                fullUrl = FileUrl.withPassword(url, reader.read(urlSource, "URL password"));
+            }
+        } catch (PasswordException | IllegalArgumentException e) {
+            ctx.err.println("modburn: " + e.getMessage());
+            return Status.EXIT_SETUP;
+        }
+        Job job = new Job(address, 0, f, address, user, pw, fullUrl, reboot, modifier, run.debug);
+        return update(job, live);
+    }
+
+    private int usage(String message) {
+        throw new ParameterException(spec.commandLine(), message);
+    }
+
+    private int update(Job job, boolean live) {
+        UpdateView view = new UpdateView(ctx.err, live, ctx.width());
+        Writer logOut;
+        try {
+            logOut = log == null ? view.logWriter()
+                : new OutputStreamWriter(Files.newOutputStream(ctx.cwd.resolve(log), StandardOpenOption.CREATE,
+                    StandardOpenOption.APPEND), StandardCharsets.UTF_8);
+        } catch (IOException e) {
+            ctx.err.println("modburn: cannot open the log file " + log + ": " + e.getMessage());
+            return Status.EXIT_SETUP;
+        }
+        try {
+            FleetRunner.Slot slot = new FleetRunner.Slot(job, logOut);
+            // Entries of other threads (the library's start-up line) share the update's log.
+            LogRouter router = new LogRouter(new SwitchLog(logOut, false, job.masker(), new Progress(job.address())));
+            Backend backend = ctx.backend.get();
+            backend.open(router, run.telnetDebug);
+            FleetRunner runner = new FleetRunner(backend, router, 1, System::nanoTime);
+            runner.run(List.of(slot), view, live ? 200 : 500);
+            view.clear();
+            return report(job, slot.progress.result());
+        } catch (SetupException e) {
+            ctx.err.println("modburn: " + e.getMessage());
+            return Status.EXIT_SETUP;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return Status.EXIT_INTERRUPTED;
+        } finally {
+            closeLog(logOut);
+        }
+    }
+
+    private void closeLog(Writer logOut) {
+        try {
+            if (log != null) {
+                logOut.close();
+            } else {
+                logOut.flush();
+            }
+        } catch (IOException e) {
+            ctx.err.println("modburn: the log file " + log + ": " + e.getMessage());
+        }
+    }
+
+    /** Prints the outcome line on standard output and returns the exit status. */
+    private int report(Job job, Result r) {
+        String who = job.family().displayName + " switch " + job.address();
+        Masker m = job.masker();
+        if (r.succeeded()) {
+            ctx.out.println(m.mask("modburn: " + who + " updated from " + job.shownUrl()
+                + (job.reboot() ? ", rebooted" : "") + (r.message().isEmpty() ? "" : " (" + r.message() + ")")));
+            return Status.EXIT_OK;
+        }
+        StringBuilder b = new StringBuilder("modburn: " + who + " failed: " + Status.name(r.code()) + " (" + r.code()
+            + "): " + r.statusText());
+        if (!r.switchText().isEmpty()) {
+            b.append("; switch text: \"").append(r.switchTextOneLine()).append('"');
+        }
+        ctx.out.println(m.mask(b.toString()));
+        return Status.exitFor(r.code());
+    }
+}
