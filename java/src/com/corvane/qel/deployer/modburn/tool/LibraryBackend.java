@@ -12,13 +12,12 @@ final class LibraryBackend implements Backend {
     public void open(LogRouter router, int telnetDebugLevel) throws SetupException {
         try {
             synchronized (INIT) {
-                Switch s = new Switch();
                 if (!initialised) {
-                    s.platform_init();
+                    Switch.platform_init();
                     initialised = true;
                 }
-                s.setAppLogger(router);
-                s.setTelnetDebugLevel(telnetDebugLevel);
+                Switch.setAppLogger(router);
+                Switch.setTelnetDebugLevel(telnetDebugLevel);
             }
         } catch (LinkageError e) {
             throw new SetupException("the library cannot be loaded (" + e.getMessage()
@@ -28,12 +27,7 @@ final class LibraryBackend implements Backend {
 
     @Override
     public Result update(Job job) {
-        Switch s = new Switch();
-        s.switchType = job.family().code;
-        s.targetip = job.address();
-        s.user = job.user();
-        s.password = job.password();
-        s.debugLevel = job.debugLevel();
+        Switch s = new Switch(job.family().code, job.address(), job.user(), job.password(), job.debugLevel());
         try {
             s.update(job.url(), job.reboot(), job.modifier());
             return Result.OK;
@@ -44,7 +38,7 @@ final class LibraryBackend implements Backend {
 
     @Override
     public String text(int code) {
-        return new Switch().err2String(code);
+        return Switch.err2String(code);
     }
 
     /**
