@@ -67,3 +67,58 @@ TEST_F(TelnetRealServer, NegotiationCompletesAndTheConsoleStarts) {
   EXPECT_GE(capture_count("telnet:" + hs + ":SND: DONT SGA\n"), 1);
   EXPECT_EQ(telnet_close(h), TELNET_SUCCESS);
 }
+
+TEST_F(TelnetRealServer, LogsInWithWriteAndExpectAndReadsThePrompt) {
+  telnet_setDebugLevel(2);
+  const std::string password = "Pa55\\w0rd";
+  modburn::SecretScope scope{password};
+  TelnetdConsole server(kConsole);
+  ASSERT_EQ(server.problem(), "");
+  const TelnetHandle h = telnet_open("127.0.0.1", server.port());
+  ASSERT_GE(h, 0) << capture_text();
+
+  char out[5000];
+  const char* expLogin[] = {"incorrect", "login:", nullptr};
+  ASSERT_EQ(telnet_expect(h, expLogin, 10, 0, out, sizeof out), 1) << capture_text();
+  EXPECT_STREQ(out, "login:");
+  ASSERT_EQ(telnet_write(h, "admin\r"), TELNET_SUCCESS);
+
+  const char* expPassword[] = {"incorrect", "Password:", nullptr};
+  ASSERT_EQ(telnet_expect(h, expPassword, 10, 0, out, sizeof out), 1) << capture_text();
+  ASSERT_EQ(telnet_write(h, (password + "\r").c_str()), TELNET_SUCCESS);
+
+  const char* expPrompt[] = {"incorrect", "switch>", nullptr};
+  ASSERT_EQ(telnet_expect(h, expPrompt, 10, 0, out, sizeof out), 1) << capture_text();
+  EXPECT_STREQ(out, "switch>");
+
+  ASSERT_EQ(telnet_write(h, "show version\r"), TELNET_SUCCESS);
+  const char* expAnswer[] = {"you typed [a-z ]*", nullptr};
+  ASSERT_EQ(telnet_expect(h, expAnswer, 10, 0, out, sizeof out), 0) << capture_text();
+  EXPECT_STREQ(out, "you typed show version");
+  ASSERT_EQ(telnet_expect(h, expPrompt, 10, 0, out, sizeof out), 1) << capture_text();
+  EXPECT_EQ(telnet_close(h), TELNET_SUCCESS);
+
+  // The typed password shows as stars only.
+  const std::string log = capture_text();
+  EXPECT_EQ(capture_count("telnet_write:" + std::to_string(h) + ": SND: TEXT 10 bytes: \"*********\\r\"\n"), 1)
+      << log;
+  EXPECT_EQ(log.find("Pa55"), std::string::npos);
+}
+
+TEST_F(TelnetRealServer, WrongPasswordIsRecognised) {
+  TelnetdConsole server(kConsole);
+  ASSERT_EQ(server.problem(), "");
+  const TelnetHandle h = telnet_open("127.0.0.1", server.port());
+  ASSERT_GE(h, 0);
+  char out[100];
+  const char* expLogin[] = {"login:", nullptr};
+  ASSERT_EQ(telnet_expect(h, expLogin, 10, 0, out, sizeof out), 0);
+  telnet_write(h, "admin\r");
+  const char* expPassword[] = {"Password:", nullptr};
+  ASSERT_EQ(telnet_expect(h, expPassword, 10, 0, out, sizeof out), 0);
+  telnet_write(h, "guess\r");
+  const char* expResult[] = {"Login incorrect", "switch>", nullptr};
+  EXPECT_EQ(telnet_expect(h, expResult, 10, 0, out, sizeof out), 0);
+  EXPECT_STREQ(out, "Login incorrect");
+  telnet_close(h);
+}
