@@ -15,18 +15,6 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// A session to a server that plays script.
-struct Session {
-  explicit Session(std::vector<Step> script) : server(std::move(script)) {
-    handle = telnet_open("127.0.0.1", server.port());
-  }
-  ~Session() {
-    if (handle >= 0) telnet_close(handle);
-  }
-  ScriptedServer server;
-  TelnetHandle handle = -1;
-};
-
 struct ExpectCase {
   const char* name;
   std::vector<Step> script;
@@ -81,7 +69,7 @@ class TelnetExpect : public TelnetLogTest, public ::testing::WithParamInterface<
 TEST_P(TelnetExpect, ReturnsIndexAndText) {
   const ExpectCase& c = GetParam();
   modburn::set_time_scale(0.1);
-  Session s(c.script);
+  LoopbackSession s(c.script);
   ASSERT_GE(s.handle, 0);
   std::vector<const char*> patterns = c.patterns;
   patterns.push_back(nullptr);
@@ -97,7 +85,7 @@ INSTANTIATE_TEST_SUITE_P(Dialogues, TelnetExpect, ::testing::ValuesIn(kExpect),
 using TelnetExpectRules = TelnetLogTest;
 
 TEST_F(TelnetExpectRules, NoPatternsIsRefusedWithoutReading) {
-  Session s({Step::send("login: \n")});
+  LoopbackSession s({Step::send("login: \n")});
   const char* none[] = {nullptr};
   char out[10] = "x";
   EXPECT_EQ(telnet_expect(s.handle, nullptr, 5, 0, out, sizeof out), TELNET_BAD_STRING);
@@ -108,7 +96,7 @@ TEST_F(TelnetExpectRules, NoPatternsIsRefusedWithoutReading) {
 }
 
 TEST_F(TelnetExpectRules, NothingBeyondTheMatchingLineIsRead) {
-  Session s({Step::send("login: \nnext\n")});
+  LoopbackSession s({Step::send("login: \nnext\n")});
   const char* exp[] = {"login", nullptr};
   EXPECT_EQ(telnet_expect(s.handle, exp, 5, 0, nullptr, 0), 0);
   char line[100];
@@ -124,7 +112,7 @@ TEST_F(TelnetExpectRules, TimeOutIsPerLineNotPerCall) {
     script.push_back(Step::pause(150));
   }
   script.push_back(Step::send("done\n"));
-  Session s(script);
+  LoopbackSession s(script);
   const char* exp[] = {"done", nullptr};
   const auto start = Clock::now();
   EXPECT_EQ(telnet_expect(s.handle, exp, 3, 0, nullptr, 0), 0);  // 300 ms of silence allowed per line
@@ -133,7 +121,7 @@ TEST_F(TelnetExpectRules, TimeOutIsPerLineNotPerCall) {
 
 TEST_F(TelnetExpectRules, SmallOutputBufferGetsTheStartCut) {
   modburn::set_time_scale(0.1);
-  Session s({Step::send("abcdefghijkl\n"), Step::pause(1000)});
+  LoopbackSession s({Step::send("abcdefghijkl\n"), Step::pause(1000)});
   const char* exp[] = {"login", nullptr};
   char out[6];
   EXPECT_EQ(telnet_expect(s.handle, exp, 2, 0, out, sizeof out), TELNET_TIMEOUT);
@@ -142,7 +130,7 @@ TEST_F(TelnetExpectRules, SmallOutputBufferGetsTheStartCut) {
 
 TEST_F(TelnetExpectRules, TracesEveryStepAtLevelTwo) {
   telnet_setDebugLevel(2);
-  Session s({Step::send("Welcome\nPassword: ")});
+  LoopbackSession s({Step::send("Welcome\nPassword: ")});
   testsupport::capture_clear();
   const char* exp[] = {"denied", "Password", nullptr};
   char out[100];
@@ -173,7 +161,7 @@ TEST_F(TelnetExpectRules, TracesEveryStepAtLevelTwo) {
 
 TEST_F(TelnetExpectRules, QuietBelowLevelTwo) {
   telnet_setDebugLevel(1);
-  Session s({Step::send("Password: ")});
+  LoopbackSession s({Step::send("Password: ")});
   testsupport::capture_clear();
   const char* exp[] = {"Password", nullptr};
   ASSERT_EQ(telnet_expect(s.handle, exp, 5, 0, nullptr, 0), 0);

@@ -57,23 +57,11 @@ const LineCase kLines[] = {
 
 class TelnetLineAssembly : public TelnetLogTest, public ::testing::WithParamInterface<LineCase> {};
 
-// Opens a session to a server playing script.
-struct Client {
-  explicit Client(std::vector<Step> script, int linger = 5000) : server(std::move(script), false, linger) {
-    handle = telnet_open("127.0.0.1", server.port());
-  }
-  ~Client() {
-    if (handle >= 0) telnet_close(handle);
-  }
-  ScriptedServer server;
-  TelnetHandle handle = -1;
-};
-
 }  // namespace
 
 TEST_P(TelnetLineAssembly, ReturnsTheExpectedLines) {
   const LineCase& c = GetParam();
-  Client client(c.script);
+  LoopbackSession client(c.script);
   ASSERT_GE(client.handle, 0);
   for (std::size_t i = 0; i < c.calls.size(); ++i) {
     const ReadCall& call = c.calls[i];
@@ -93,7 +81,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, TelnetLineAssembly, ::testing::ValuesIn(kLines),
 using TelnetRead = TelnetLogTest;
 
 TEST_F(TelnetRead, PromptEndsAboutAGapAfterItsLastCharacter) {
-  Client client({Step::send("Password: "), Step::pause(1500)});
+  LoopbackSession client({Step::send("Password: "), Step::pause(1500)});
   char buf[100];
   const auto start = Clock::now();
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 60, 0), 10);
@@ -103,7 +91,7 @@ TEST_F(TelnetRead, PromptEndsAboutAGapAfterItsLastCharacter) {
 }
 
 TEST_F(TelnetRead, CallerGapReplacesTheDefault) {
-  Client client({Step::send("ab"), Step::pause(120), Step::send("cd\n")});
+  LoopbackSession client({Step::send("ab"), Step::pause(120), Step::send("cd\n")});
   char buf[100];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 50, 5, 0), 2);
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 50, 5, 0), 3);
@@ -112,7 +100,7 @@ TEST_F(TelnetRead, CallerGapReplacesTheDefault) {
 TEST_F(TelnetRead, TimeOutIsSilentBelowLevelTwoAndTheSessionGoesOn) {
   modburn::set_time_scale(0.1);
   telnet_setDebugLevel(1);
-  Client client({Step::pause(700), Step::send("late\n")});
+  LoopbackSession client({Step::pause(700), Step::send("late\n")});
   char buf[100];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 2, 0), TELNET_TIMEOUT);
   EXPECT_EQ(capture_count("TIMEOUT"), 0) << capture_text();
@@ -124,7 +112,7 @@ TEST_F(TelnetRead, TimeOutIsSilentBelowLevelTwoAndTheSessionGoesOn) {
 TEST_F(TelnetRead, TimeOutIsTracedAtLevelTwo) {
   modburn::set_time_scale(0.1);
   telnet_setDebugLevel(2);
-  Client client({Step::pause(700)});
+  LoopbackSession client({Step::pause(700)});
   char buf[100];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 2, 0), TELNET_TIMEOUT);
   const std::string h = std::to_string(client.handle);
@@ -134,7 +122,7 @@ TEST_F(TelnetRead, TimeOutIsTracedAtLevelTwo) {
 
 TEST_F(TelnetRead, LostConnectionIsLoggedAtEveryLevel) {
   telnet_setDebugLevel(-1);
-  Client client({Step::close()});
+  LoopbackSession client({Step::close()});
   testsupport::capture_clear();
   char buf[100];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 5, 0), TELNET_CONN_LOST);
@@ -149,7 +137,7 @@ TEST_F(TelnetRead, LostConnectionIsLoggedAtEveryLevel) {
 
 TEST_F(TelnetRead, LineTextIsLoggedEscapedAtLevelOne) {
   telnet_setDebugLevel(1);
-  Client client({Step::send("ok\r\n")});
+  LoopbackSession client({Step::send("ok\r\n")});
   char buf[100];
   ASSERT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 5, 0), 4);
   EXPECT_EQ(capture_count("telnet_readline:" + std::to_string(client.handle) + ": REC: TEXT 4 bytes: \"ok\\r\\n\"\n"),
@@ -159,7 +147,7 @@ TEST_F(TelnetRead, LineTextIsLoggedEscapedAtLevelOne) {
 
 TEST_F(TelnetRead, NulIsTracedAtLevelTwo) {
   telnet_setDebugLevel(2);
-  Client client({Step::send(std::string("ab\0", 3))});
+  LoopbackSession client({Step::send(std::string("ab\0", 3))});
   char buf[100];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 5, 0), 2);
   EXPECT_EQ(capture_count("rdline:" + std::to_string(client.handle) + ": got NUL byte\n"), 1);
@@ -195,7 +183,7 @@ TEST_F(TelnetRead, BadHandlesAndBuffers) {
 
 TEST_F(TelnetRead, BlockReadStopsAtACommandAndLogsItsText) {
   telnet_setDebugLevel(1);
-  Client client({Step::send("hello" + bytes({255, 241}) + "world")});
+  LoopbackSession client({Step::send("hello" + bytes({255, 241}) + "world")});
   char buf[100];
   EXPECT_EQ(telnet_read(client.handle, buf, sizeof buf, 5, 0), 5);
   EXPECT_STREQ(buf, "hello");
@@ -205,7 +193,7 @@ TEST_F(TelnetRead, BlockReadStopsAtACommandAndLogsItsText) {
 }
 
 TEST_F(TelnetRead, BlockReadFillsAtMostSizeMinusOne) {
-  Client client({Step::send("abcdefgh")});
+  LoopbackSession client({Step::send("abcdefgh")});
   char buf[5];
   EXPECT_EQ(telnet_read(client.handle, buf, sizeof buf, 5, 0), 4);
   EXPECT_STREQ(buf, "abcd");
@@ -214,7 +202,7 @@ TEST_F(TelnetRead, BlockReadFillsAtMostSizeMinusOne) {
 TEST_F(TelnetRead, BlockReadTimeOutAndShutdown) {
   modburn::set_time_scale(0.1);
   telnet_setDebugLevel(2);
-  Client client({Step::pause(500), Step::hangUp()});
+  LoopbackSession client({Step::pause(500), Step::hangUp()});
   char buf[100];
   EXPECT_EQ(telnet_read(client.handle, buf, sizeof buf, 1, 0), TELNET_TIMEOUT);
   EXPECT_EQ(telnet_read(client.handle, buf, sizeof buf, 50, 0), TELNET_CONN_LOST);
@@ -225,7 +213,7 @@ TEST_F(TelnetRead, BlockReadTimeOutAndShutdown) {
 
 TEST_F(TelnetRead, ReadLinesGathersUntilTheNextLineIsLate) {
   telnet_setDebugLevel(2);
-  Client client({Step::send("one\n"), Step::pause(100), Step::send("two\n"), Step::pause(800), Step::send("three\n")});
+  LoopbackSession client({Step::send("one\n"), Step::pause(100), Step::send("two\n"), Step::pause(800), Step::send("three\n")});
   char buf[100];
   const auto start = Clock::now();
   EXPECT_EQ(telnet_readlines(client.handle, buf, sizeof buf, 300, 5), 8);
@@ -239,7 +227,7 @@ TEST_F(TelnetRead, ReadLinesGathersUntilTheNextLineIsLate) {
 }
 
 TEST_F(TelnetRead, ReadLinesStopsWhenTheBufferIsFull) {
-  Client client({Step::send("abc\ndef\nghi\n")});
+  LoopbackSession client({Step::send("abc\ndef\nghi\n")});
   char buf[7];
   EXPECT_EQ(telnet_readlines(client.handle, buf, sizeof buf, 300, 5), 6);
   EXPECT_STREQ(buf, "abc\nde");
@@ -248,7 +236,7 @@ TEST_F(TelnetRead, ReadLinesStopsWhenTheBufferIsFull) {
 TEST_F(TelnetRead, ReadLinesReportsFailures) {
   modburn::set_time_scale(0.1);
   {
-    Client client({Step::pause(600)});
+    LoopbackSession client({Step::pause(600)});
     char buf[100];
     EXPECT_EQ(telnet_readlines(client.handle, buf, sizeof buf, 300, 1), TELNET_TIMEOUT);
     EXPECT_EQ(capture_count("telnet_readlines:" + std::to_string(client.handle) +
@@ -256,7 +244,7 @@ TEST_F(TelnetRead, ReadLinesReportsFailures) {
               1);
   }
   {
-    Client client({Step::send("one\n"), Step::hangUp()});
+    LoopbackSession client({Step::send("one\n"), Step::hangUp()});
     char buf[100];
     EXPECT_EQ(telnet_readlines(client.handle, buf, sizeof buf, 300, 50), TELNET_CONN_LOST);
     EXPECT_EQ(capture_count("telnet_readlines:" + std::to_string(client.handle) +
@@ -270,7 +258,7 @@ using TelnetWrite = TelnetLogTest;
 TEST_F(TelnetWrite, SendsTheTextUnchangedAndLogsItUnderItsName) {
   telnet_setDebugLevel(1);
   const std::string withIac = "a" + bytes({255}) + "b\r\n";
-  Client client({Step::await(withIac + "menu\n")});
+  LoopbackSession client({Step::await(withIac + "menu\n")});
   const std::string h = std::to_string(client.handle);
   EXPECT_EQ(telnet_write(client.handle, withIac.c_str()), TELNET_SUCCESS);
   EXPECT_EQ(telnet_send(client.handle, "menu\n"), TELNET_SUCCESS);
@@ -282,7 +270,7 @@ TEST_F(TelnetWrite, SendsTheTextUnchangedAndLogsItUnderItsName) {
 }
 
 TEST_F(TelnetWrite, EmptyTextIsRefusedAndNothingIsSent) {
-  Client client({});
+  LoopbackSession client({});
   EXPECT_EQ(telnet_write(client.handle, ""), TELNET_BAD_STRING);
   EXPECT_EQ(telnet_write(client.handle, nullptr), TELNET_BAD_STRING);
   EXPECT_EQ(telnet_send(client.handle, ""), TELNET_BAD_STRING);
@@ -292,7 +280,7 @@ TEST_F(TelnetWrite, EmptyTextIsRefusedAndNothingIsSent) {
 }
 
 TEST_F(TelnetWrite, ClosedHandleIsABadHandle) {
-  Client client({});
+  LoopbackSession client({});
   const TelnetHandle h = client.handle;
   telnet_close(h);
   client.handle = -1;
@@ -302,7 +290,7 @@ TEST_F(TelnetWrite, ClosedHandleIsABadHandle) {
 }
 
 TEST_F(TelnetWrite, PeerGoneIsALostConnectionNotASignal) {
-  Client client({Step::close()});
+  LoopbackSession client({Step::close()});
   char buf[10];
   EXPECT_EQ(telnet_readline(client.handle, buf, sizeof buf, 0, 5, 0), TELNET_CONN_LOST);
   int r = TELNET_SUCCESS;
@@ -319,7 +307,7 @@ TEST_F(TelnetWrite, TypedPasswordNeverReachesTheLogInClear) {
   // password must be masked all the same, on the way out and echoed back.
   const std::string password = "pa\\s\x01w";
   modburn::SecretScope scope{password};
-  Client client({Step::await(password + "\r"), Step::send(password + "\r\n"), Step::send(password)});
+  LoopbackSession client({Step::await(password + "\r"), Step::send(password + "\r\n"), Step::send(password)});
   ASSERT_GE(client.handle, 0);
   EXPECT_EQ(telnet_write(client.handle, (password + "\r").c_str()), TELNET_SUCCESS);
   char buf[100];

@@ -6,9 +6,11 @@
 
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "com/timescale.h"
 #include "support/capture_sink.h"
+#include "support/scripted_server.h"
 #include "telnet/telnet.h"
 #include "telnet/telnet_internal.h"
 
@@ -28,6 +30,21 @@ class TelnetLogTest : public ::testing::Test {
  private:
   LogSink prevSink_ = nullptr;
   int prevLevel_ = 0;
+};
+
+// A session to a loopback server that plays script; closed with the scope
+// unless the test closed it and set handle to -1.
+struct LoopbackSession {
+  explicit LoopbackSession(std::vector<testsupport::Step> script) : server(std::move(script)) {
+    handle = telnet_open("127.0.0.1", server.port());
+  }
+  ~LoopbackSession() {
+    if (handle >= 0) telnet_close(handle);
+  }
+  LoopbackSession(const LoopbackSession&) = delete;
+  LoopbackSession& operator=(const LoopbackSession&) = delete;
+  testsupport::ScriptedServer server;
+  TelnetHandle handle = -1;
 };
 
 // Bytes given by their values, for TELNET commands in scripts.
