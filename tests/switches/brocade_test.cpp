@@ -1,4 +1,5 @@
 // brocadeflash against simulated Brocade consoles.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -126,6 +127,22 @@ TEST_F(Brocade, ErrorTextQuotesTheFailingStageOnly) {
             std::string::npos);
   // What the switch printed after the failure is drained into the log.
   EXPECT_NE(o.log.find(prefix("consume") + "got sim:admin> "), std::string::npos) << o.log;
+}
+
+TEST_F(Brocade, DrainAfterAFailureIsBounded) {
+  // A switch that keeps printing after a failure must not hold the call:
+  // the drain stops after 60 s (0.6 s here) although lines keep coming.
+  std::string sc = "include login.inc\nexpect firmwaredownload -s *\nsend \"Cannot download the file\\r\\n\"\n";
+  for (int i = 0; i < 200; ++i) sc += "send \"progress " + std::to_string(i) + "\\r\\n\"\npause 20\n";
+  const auto start = std::chrono::steady_clock::now();
+  Request r;
+  r.debugLevel = 2;
+  const Outcome o = run(sc, r, shortenAfter("firmwaredownload"));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(o.rc, IO_FILE_NOT_FOUND);
+  EXPECT_NE(o.log.find(prefix("consume") + "got progress 1"), std::string::npos) << o.log;
+  EXPECT_EQ(o.log.find(prefix("consume") + "got progress 199"), std::string::npos) << "drained to the end";
+  EXPECT_LT(seconds, 4.0) << "the switch prints for 4 s; the drain must stop well before";
 }
 
 TEST_F(Brocade, FailuresDuringCompletion) {
