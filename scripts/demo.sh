@@ -59,10 +59,10 @@ say "The families the tool knows"
 modburn families
 
 say "One Brocade switch, with reboot, at debug level 1"
-set -x
-modburn update brocade 127.0.0.61 admin ftp://fw@127.0.0.1/fos/v9.9.9.bin --reboot --debug 1 \
-  --password-file "$work/switch.pw" --url-password-file "$work/ftp.pw"
-{ set +x; } 2>/dev/null
+update=(update brocade 127.0.0.61 admin ftp://fw@127.0.0.1/fos/v9.9.9.bin --reboot --debug 1
+        --password-file "$work/switch.pw" --url-password-file "$work/ftp.pw")
+echo "\$ scripts/modburn ${update[*]}"
+modburn "${update[@]}"
 
 say "A fleet of four: two Brocade and two Cisco IOS switches, two of which fail"
 cat >"$work/fleet.csv" <<'CSV'
@@ -73,6 +73,7 @@ cisco,127.0.0.11,admin,file:switch.pw,tftp://127.0.0.1/ios/c3750-universalk9.tar
 cisco,127.0.0.12,admin,file:switch.pw,ftp://fw@127.0.0.1/ios/c3750-universalk9.tar,file:ftp.pw,no,cisco-b
 CSV
 cat "$work/fleet.csv"
+echo "\$ scripts/modburn fleet $work/fleet.csv --parallel 4 --log-dir $work/logs"
 rc=0
 modburn fleet "$work/fleet.csv" --parallel 4 --log-dir "$work/logs" || rc=$?
 

@@ -154,7 +154,9 @@ abstract class FleetView implements FleetRunner.Display {
     /** Plain lines, one per change, each stamped with the local time. */
     static final class Plain extends FleetView {
         private static final DateTimeFormatter TIME = DateTimeFormatter.ofPattern("HH:mm:ss");
-        private final Map<FleetRunner.Slot, String> last = new HashMap<>();
+        /** Per switch: the stages already printed and whether its end was printed. */
+        private final Map<FleetRunner.Slot, Integer> stagesShown = new HashMap<>();
+        private final Map<FleetRunner.Slot, Boolean> ended = new HashMap<>();
         private final Supplier<LocalTime> clock;
 
         Plain(PrintStream out, Supplier<LocalTime> clock) {
@@ -166,27 +168,34 @@ abstract class FleetView implements FleetRunner.Display {
         public synchronized void refresh(List<FleetRunner.Slot> slots, long nowNanos) {
             for (FleetRunner.Slot s : slots) {
                 Progress p = s.progress;
-                String now = describe(p, nowNanos);
-                if (now == null || now.equals(last.get(s))) {
+                Progress.State state = p.state();
+                if (state == Progress.State.WAITING || ended.containsKey(s)) {
                     continue;
                 }
-                last.put(s, now);
-                out.println(TIME.format(clock.get()) + " " + s.job.name() + " (" + s.job.family().displayName
-                    + "): " + now);
+                int shown = stagesShown.getOrDefault(s, 0);
+                List<String> stages = p.stagesFrom(shown);
+                for (String stage : stages) {
+                    line(s, "stage " + stage);
+                }
+                stagesShown.put(s, shown + stages.size());
+                String end = switch (state) {
+                    case SUCCEEDED -> "succeeded in " + Table.duration(p.elapsedSeconds(nowNanos))
+                        + (p.result().message().isEmpty() ? "" : " (" + p.result().message() + ")");
+                    case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
+                        + Status.name(p.result().code()) + ": " + p.result().statusText();
+                    case SKIPPED -> "not started";
+                    default -> null;
+                };
+                if (end != null) {
+                    line(s, end);
+                    ended.put(s, true);
+                }
             }
             out.flush();
         }
 
-        private static String describe(Progress p, long nowNanos) {
-            return switch (p.state()) {
-                case WAITING -> null;
-                case RUNNING -> "stage " + p.stage();
-                case SUCCEEDED -> "succeeded in " + Table.duration(p.elapsedSeconds(nowNanos))
-                    + (p.result().message().isEmpty() ? "" : " (" + p.result().message() + ")");
-                case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
-                    + Status.name(p.result().code()) + ": " + p.result().statusText();
-                case SKIPPED -> "not started";
-            };
+        private void line(FleetRunner.Slot s, String text) {
+            out.println(TIME.format(clock.get()) + " " + s.job.name() + " (" + s.job.family().displayName + "): " + text);
         }
 
         @Override

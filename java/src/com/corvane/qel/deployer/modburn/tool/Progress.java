@@ -1,5 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool;
 
+import java.util.ArrayList;
+import java.util.List;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
@@ -15,6 +17,8 @@ final class Progress {
     private final String address;
     private State state = State.WAITING;
     private String stage = "";
+    /** Every stage entered by the module, in order, so that a display polling now and then misses none. */
+    private final List<String> stages = new ArrayList<>();
     private String lastLine = "";
     private long startNanos;
     private long endNanos;
@@ -60,7 +64,7 @@ final class Progress {
 
     private void observeLine(String line) {
         if (CONNECTING.matcher(line).find()) {
-            stage = "connect";
+            enter("connect");
             return;
         }
         Matcher m = STAGE.matcher(line);
@@ -68,7 +72,7 @@ final class Progress {
             String field = m.group(1);
             // Entry-function lines put the address where stage lines put the stage.
             if (!field.equals(address)) {
-                stage = field;
+                enter(field);
             }
             return;
         }
@@ -85,6 +89,18 @@ final class Progress {
                 lastLine = seen;
             }
         }
+    }
+
+    private void enter(String next) {
+        if (!next.equals(stage) || stages.isEmpty()) {
+            stages.add(next);
+        }
+        stage = next;
+    }
+
+    /** The stages entered from the index on (0: all of them). */
+    synchronized List<String> stagesFrom(int index) {
+        return index >= stages.size() ? List.of() : List.copyOf(stages.subList(index, stages.size()));
     }
 
     /** The last non-blank line of an escaped console text ("a\r\nb\r\n" gives "b"). */

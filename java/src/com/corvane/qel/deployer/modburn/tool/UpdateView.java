@@ -15,7 +15,7 @@ final class UpdateView implements FleetRunner.Display {
     private final boolean live;
     private final int width;
     private String status = "";
-    private String lastStage = "";
+    private int stagesShown;
 
     UpdateView(PrintStream err, boolean live, int width) {
         this.err = err;
@@ -26,20 +26,22 @@ final class UpdateView implements FleetRunner.Display {
     @Override
     public synchronized void refresh(List<FleetRunner.Slot> slots, long nowNanos) {
         Progress p = slots.get(0).progress;
+        if (!live) {
+            for (String stage : p.stagesFrom(stagesShown)) {
+                err.println("modburn: stage " + stage);
+                stagesShown++;
+            }
+            err.flush();
+            return;
+        }
         if (p.state() != Progress.State.RUNNING) {
             clear();
             return;
         }
-        if (live) {
-            String line = "[" + p.stage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine();
-            status = line.length() > width - 1 ? line.substring(0, width - 1) : line;
-            err.print("\r\033[2K" + status);
-            err.flush();
-        } else if (!p.stage().equals(lastStage)) {
-            lastStage = p.stage();
-            err.println("modburn: stage " + lastStage);
-            err.flush();
-        }
+        String line = "[" + p.stage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine();
+        status = line.length() > width - 1 ? line.substring(0, width - 1) : line;
+        err.print("\r\033[2K" + status);
+        err.flush();
     }
 
     @Override

@@ -200,8 +200,8 @@ public class FleetLibraryTest {
             assertFalse(address + ": a password in " + line, line.contains(SWITCH_PW) || line.contains(FTP_PW));
             Matcher stamp = STAMP.matcher(line);
             assertTrue(address + ": an entry that does not start a line: " + line, stamp.lookingAt());
-            assertFalse(address + ": two entries on one line: " + line, stamp.find(stamp.end()));
             String entry = line.substring(stamp.end());
+            assertFalse(address + ": two entries on one line: " + line, STAMP.matcher(entry).find());
             Matcher a = ADDRESS.matcher(entry);
             while (a.find()) {
                 assertEquals(address + ": another switch's line: " + line, address, a.group());

@@ -86,6 +86,22 @@ public class FleetRunnerTest {
     }
 
     @Test
+    public void plainLinesMissNoStageHoweverShort() throws Exception {
+        backend.pauseMillis = 0;
+        List<FleetRunner.Slot> slots = slots(6, tmp.newFolder("logs").toPath());
+        runner(3).run(slots, new FleetView.Plain(out, () -> LocalTime.of(9, 30, 0)), 1000);
+        String text = shown.toString(StandardCharsets.UTF_8);
+        for (FleetRunner.Slot s : slots) {
+            String who = "09:30:00 " + s.job.name() + " (" + s.job.family().displayName + "): ";
+            int connect = text.indexOf(who + "stage connect");
+            int update = text.indexOf(who + "stage update");
+            int end = text.indexOf(who + "succeeded in 0:00");
+            assertTrue(text, connect >= 0 && connect < update && update < end);
+            assertEquals(text, end, text.lastIndexOf(who + "succeeded"));
+        }
+    }
+
+    @Test
     public void stopStartsNoMoreButLetsTheRunningFinish() throws Exception {
         Path dir = tmp.newFolder("logs").toPath();
         List<FleetRunner.Slot> slots = slots(10, dir);

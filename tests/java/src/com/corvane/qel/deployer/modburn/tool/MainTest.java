@@ -185,7 +185,8 @@ public class MainTest {
         assertEquals(0, run("update", "brocade", "10.0.0.1", "admin", "ftp://fw@s/f", "--password-stdin",
             "--progress=plain"));
         String plain = err();
-        assertTrue(plain, plain.contains("modburn: stage update\n"));
+        assertTrue(plain, plain.indexOf("modburn: stage connect\n") >= 0
+            && plain.indexOf("modburn: stage connect\n") < plain.indexOf("modburn: stage update\n"));
         assertTrue(plain, plain.contains("brocadeflash:update:10.0.0.1: fileurl=ftp://fw@s/f\n"));
         assertFalse(plain, plain.contains("\033["));
 
@@ -198,6 +199,16 @@ public class MainTest {
         // The status line is rewritten below each log line that scrolls by.
         assertTrue(live, live.contains("brocadeflash:update:10.0.0.1: fileurl=ftp://fw@s/f\n[connect 0:00] switch:admin>"));
         assertNoSecret(plain, live, out());
+
+        // Stages shorter than the refresh are still shown, each once.
+        err.reset();
+        backend.pauseMillis = 0;
+        stdin = "hunter2\n";
+        assertEquals(0, run("update", "brocade", "10.0.0.1", "admin", "ftp://fw@s/f", "--password-stdin",
+            "--progress=plain"));
+        assertTrue(err(), err().contains("modburn: stage connect\n"));
+        assertTrue(err(), err().contains("modburn: stage update\n"));
+        assertEquals(err(), err().indexOf("stage update"), err().lastIndexOf("stage update"));
     }
 
     @Test

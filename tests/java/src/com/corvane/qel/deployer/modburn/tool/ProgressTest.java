@@ -2,6 +2,7 @@ package com.corvane.qel.deployer.modburn.tool;
 
 import static org.junit.Assert.assertEquals;
 
+import java.util.List;
 import org.junit.Test;
 
 public class ProgressTest {
@@ -33,6 +34,10 @@ public class ProgressTest {
             assertEquals(s[0], s[1], p.stage());
             assertEquals(s[0], s[2], p.lastLine());
         }
+        // Every stage entered is kept, so that a display that looks now and then misses none.
+        assertEquals(List.of("connect", "logConfigInfo", "update", "reboot", "disconnect"), p.stagesFrom(0));
+        assertEquals(List.of("reboot", "disconnect"), p.stagesFrom(3));
+        assertEquals(List.of(), p.stagesFrom(5));
     }
 
     @Test
