@@ -106,14 +106,17 @@ abstract class FleetView implements FleetRunner.Display {
         }
 
         List<String> render(List<FleetRunner.Slot> slots, long nowNanos) {
-            // Running switches first, then the finished ones, then those still waiting.
+            // In inventory order while all fit; otherwise running switches first, then the
+            // finished ones, then those still waiting.
             List<FleetRunner.Slot> order = new ArrayList<>(slots);
-            order.sort(Comparator.comparingInt(s -> switch (s.progress.state()) {
+            if (order.size() > maxRows - 2) {
+                order.sort(Comparator.comparingInt(s -> switch (s.progress.state()) {
                 case RUNNING -> 0;
                 case FAILED, SUCCEEDED -> 1;
                 case SKIPPED -> 2;
                 case WAITING -> 3;
-            }));
+                }));
+            }
             Table t = new Table("switch", "family", "stage", "elapsed", "result", "console");
             int shown = Math.min(order.size(), maxRows - 2);
             for (int i = 0; i < shown; i++) {

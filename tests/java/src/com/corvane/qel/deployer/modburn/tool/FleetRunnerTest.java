@@ -172,16 +172,22 @@ public class FleetRunnerTest {
         List<String> table = new FleetView.Live(out, 200, 40).render(all, 65_000_000_000L);
         assertEquals(6, table.size());
         assertTrue(table.get(0), table.get(0).startsWith("switch  family"));
-        assertTrue(table.get(1), table.get(1).matches("sw8\\s+Brocade\\s+update\\s+1:05\\s+running\\s+Writing 60%"));
+        // All rows fit: inventory order.
+        assertTrue(table.get(1), table.get(1).contains("not started"));
         assertTrue(table.get(2), table.get(2).contains("IO_BAD_SWITCH_LOGIN"));
-        assertTrue(table.get(3), table.get(3).contains("not started"));
-        assertTrue(table.get(4), table.get(4).contains("waiting"));
+        assertTrue(table.get(3), table.get(3).contains("waiting"));
+        assertTrue(table.get(4), table.get(4).matches("sw8\\s+Brocade\\s+update\\s+1:05\\s+running\\s+Writing 60%"));
         assertEquals("1 running, 1 waiting, 0 ok, 1 failed", table.get(5));
         for (String line : new FleetView.Live(out, 40, 40).render(all, 0)) {
             assertTrue(line, line.length() <= 39);
         }
+        // Too many rows for the screen: running first, then finished, then waiting; the rest counted.
         List<String> short4 = new FleetView.Live(out, 200, 5).render(all, 0);
-        assertEquals("1 running, 1 waiting, 0 ok, 1 failed (1 not shown)", short4.get(short4.size() - 1));
+        assertEquals(5, short4.size());
+        assertTrue(short4.get(1), short4.get(1).startsWith("sw8 "));
+        assertTrue(short4.get(2), short4.get(2).contains("IO_BAD_SWITCH_LOGIN"));
+        assertTrue(short4.get(3), short4.get(3).contains("not started"));
+        assertEquals("1 running, 1 waiting, 0 ok, 1 failed (1 not shown)", short4.get(4));
     }
 
     @Test
