@@ -20,9 +20,11 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -89,9 +91,108 @@ struct RunCache {
   long end = 0;
 };
 
+// The bytes of a set, listed when there are at most three besides the
+// terminator, so that searches for them can use memchr and memrchr.
+class ByteScan {
+ public:
+  explicit ByteScan(const ByteSet& set) : set_(&set) {
+    for (int b = 1; b < 256 && count_ <= 3; ++b) {
+      if (set[b]) {
+        if (count_ < 3) bytes_[count_] = static_cast<unsigned char>(b);
+        ++count_;
+      }
+    }
+  }
+  const ByteSet& set() const { return *set_; }
+  bool listed() const { return count_ <= 3; }
+  int count() const { return count_; }
+  unsigned char byte(int i) const { return bytes_[i]; }
+
+ private:
+  const ByteSet* set_;
+  unsigned char bytes_[3] = {};
+  int count_ = 0;
+};
+
+// Searches forward through one text for the bytes of a set, remembering where
+// each listed byte occurs next, so that a whole sweep reads the text once.
+class NextCursor {
+ public:
+  NextCursor(const ByteScan& scan, const unsigned char* text, long len) : scan_(scan), text_(text), len_(len) {}
+
+  // First q in [from, len) with a member byte, or len.
+  long next(long from) {
+    if (from >= len_) return len_;
+    if (!scan_.listed()) {
+      const ByteSet& set = scan_.set();
+      while (from < len_ && !set[text_[from]]) ++from;
+      return from;
+    }
+    long best = len_;
+    for (int i = 0; i < scan_.count(); ++i) {
+      if (at_[i] < from) {
+        const void* hit = std::memchr(text_ + from, scan_.byte(i), static_cast<std::size_t>(len_ - from));
+        at_[i] = hit != nullptr ? static_cast<const unsigned char*>(hit) - text_ : len_;
+      }
+      best = std::min(best, at_[i]);
+    }
+    return best;
+  }
+
+ private:
+  const ByteScan& scan_;
+  const unsigned char* text_;
+  long len_;
+  long at_[3] = {-1, -1, -1};
+};
+
+// The same backward, over positions down to a fixed lowest one.
+class PrevCursor {
+ public:
+  PrevCursor(const ByteScan& scan, const unsigned char* text, long lo) : scan_(scan), text_(text), lo_(lo) {}
+
+  // Last q in [lo, from] (from at most the terminator's position) with a
+  // member byte, the terminator included, or lo - 1.
+  long prev(long from) {
+    const ByteSet& set = scan_.set();
+    if (from < lo_) return lo_ - 1;
+    if (set[text_[from]]) return from;
+    if (!scan_.listed()) {
+      --from;
+      while (from >= lo_ && !set[text_[from]]) --from;
+      return from;
+    }
+    // Below from there is no terminator: only the listed bytes can be there.
+    long best = lo_ - 1;
+    for (int i = 0; i < scan_.count(); ++i) {
+      if (at_[i] >= from) {
+        const void* hit = memrchr(text_ + lo_, scan_.byte(i), static_cast<std::size_t>(from - lo_));
+        at_[i] = hit != nullptr ? static_cast<const unsigned char*>(hit) - text_ : lo_ - 1;
+      }
+      best = std::max(best, at_[i]);
+    }
+    return best;
+  }
+
+ private:
+  const ByteScan& scan_;
+  const unsigned char* text_;
+  long lo_;
+  long at_[3] = {LONG_MAX, LONG_MAX, LONG_MAX};
+};
+
+bool is_dot(const ByteSet& set) {
+  for (int b = 1; b < 256; ++b) {
+    if (set[b] != (b != '\n')) return false;
+  }
+  return true;
+}
+
 struct Program {
   std::vector<Node> nodes;
   std::vector<ByteSet> sets;
+  std::vector<ByteScan> scans;  // one per set, made once the sets are complete
+  std::vector<bool> dots;       // the set is "." (every byte but LF)
   std::vector<RetryCache> retry;
   std::vector<RunCache> runs;
   std::uint64_t gen = 0;
@@ -100,6 +201,9 @@ struct Program {
   bool fullLead = false;  // lead of the root is a set (else any / line start)
   bool lineStartLead = false;
   bool skipRuns = false;  // root begins with a run repetition ("*" or "+")
+  // Bytes a match cannot do without, when no step can fail with an error:
+  // each entry is a byte and its other case (or the same byte twice).
+  std::vector<std::array<unsigned char, 2>> required;
 };
 
 // ---------------------------------------------------------------- compiling
@@ -146,6 +250,10 @@ class Compiler {
     prog_.root = root;
     leadDone_.assign(prog_.nodes.size(), false);
     for (std::size_t i = 0; i < prog_.nodes.size(); ++i) lead(static_cast<int>(i));
+    for (const ByteSet& set : prog_.sets) {
+      prog_.scans.emplace_back(set);
+      prog_.dots.push_back(is_dot(set));
+    }
     prog_.retry.assign(prog_.nodes.size(), {});
     prog_.runs.assign(prog_.nodes.size(), {});
     int lead = root;
@@ -157,6 +265,7 @@ class Compiler {
       const Node& f = prog_.nodes[r.first];
       prog_.skipRuns = f.kind == Kind::Rep && f.set >= 0 && f.op != '?';
     }
+    required_bytes(root);
   }
 
  private:
@@ -168,6 +277,35 @@ class Compiler {
   int add_set(const ByteSet& set) {
     prog_.sets.push_back(set);
     return static_cast<int>(prog_.sets.size() - 1);
+  }
+
+  // The literal runs every match of the whole pattern contains, one after the
+  // other: each character of theirs stands in the text at or after the
+  // match's start (raw or, with SREGEX_ICASE, in the other case; a dropped
+  // escape or a folded line end keeps the character itself). Only usable
+  // when no step can end the search with an error instead.
+  void required_bytes(int root) {
+    for (const Node& n : prog_.nodes) {
+      if (n.kind == Kind::Error || n.kind == Kind::StepError) return;
+    }
+    std::vector<const std::string*> literals;
+    for (int id = root;;) {
+      const Node& n = prog_.nodes[id];
+      const Node& part = n.kind == Kind::Seq ? prog_.nodes[n.first] : n;
+      if (part.kind == Kind::Literal) literals.push_back(&part.literal);
+      if (n.kind != Kind::Seq) break;
+      id = n.rest;
+    }
+    ByteSet seen{};
+    for (const std::string* lit : literals) {
+      for (char ch : *lit) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (seen[c] || prog_.required.size() >= 8) continue;
+        seen[c] = true;
+        const bool fold = (mode_ & SREGEX_ICASE) != 0 && is_lower(c);
+        prog_.required.push_back({c, static_cast<unsigned char>(fold ? to_upper(c) : c)});
+      }
+    }
   }
 
   // A token alone (the remainder is empty), as the step dispatches it.
@@ -290,64 +428,6 @@ class Compiler {
 
 // ---------------------------------------------------------------- matching
 
-// Finds positions whose byte is in a set, forward or backward, with memchr or
-// memrchr when the set has at most three bytes (besides the terminator).
-class ByteScan {
- public:
-  ByteScan() = default;
-  explicit ByteScan(const ByteSet& set) : set_(&set) {
-    for (int b = 1; b < 256 && count_ <= 3; ++b) {
-      if (set[b]) {
-        if (count_ < 3) bytes_[count_] = static_cast<unsigned char>(b);
-        ++count_;
-      }
-    }
-  }
-
-  // First q in [from, len) with a member byte, or len.
-  long next(const unsigned char* text, long from, long len) const {
-    if (from >= len) return len;
-    if (count_ <= 3) {
-      long best = len;
-      for (int i = 0; i < count_; ++i) {
-        const void* hit = std::memchr(text + from, bytes_[i], static_cast<std::size_t>(best - from));
-        if (hit != nullptr) best = static_cast<const unsigned char*>(hit) - text;
-      }
-      return best;
-    }
-    const ByteSet& set = *set_;
-    while (from < len && !set[text[from]]) ++from;
-    return from;
-  }
-
-  // Last q in [lo, from] (from <= len) with a member byte, the terminator
-  // included, or lo - 1.
-  long prev(const unsigned char* text, long from, long lo) const {
-    const ByteSet& set = *set_;
-    if (from < lo) return lo - 1;
-    if (count_ <= 3) {
-      if (set[text[from]]) return from;
-      // Below from there is no terminator: look for the member bytes only,
-      // each above the best position found so far.
-      long best = lo - 1;
-      for (int i = 0; i < count_; ++i) {
-        const long start = best + 1;
-        if (start >= from) break;
-        const void* hit = memrchr(text + start, bytes_[i], static_cast<std::size_t>(from - start));
-        if (hit != nullptr) best = static_cast<const unsigned char*>(hit) - text;
-      }
-      return best;
-    }
-    while (from >= lo && !set[text[from]]) --from;
-    return from;
-  }
-
- private:
-  const ByteSet* set_ = nullptr;
-  unsigned char bytes_[3] = {};
-  int count_ = 0;
-};
-
 class Matcher {
  public:
   Matcher(Program& prog, const unsigned char* text, long len)
@@ -382,7 +462,8 @@ class Matcher {
   // End of the run of member bytes of a one-byte repetition starting at q.
   long run_end(int id, long q) {
     RunCache& c = prog_.runs[id];
-    const ByteSet& set = prog_.sets[nodes_[id].set];
+    const int setId = nodes_[id].set;
+    const ByteSet& set = prog_.sets[setId];
     if (c.gen == gen_) {
       if (q >= c.start && q <= c.end) return c.end;
       if (q < c.start) {
@@ -397,7 +478,7 @@ class Matcher {
       }
     }
     long e = q;
-    if (is_dot(set)) {
+    if (prog_.dots[setId]) {
       const void* lf = std::memchr(text_ + q, '\n', static_cast<std::size_t>(len_ - q));
       e = lf != nullptr ? static_cast<const unsigned char*>(lf) - text_ : len_;
     } else {
@@ -408,13 +489,6 @@ class Matcher {
   }
 
  private:
-  static bool is_dot(const ByteSet& set) {
-    for (int b = 1; b < 256; ++b) {
-      if (set[b] != (b != '\n')) return false;
-    }
-    return true;
-  }
-
   // match_literal: the normalised token against the subject at q (normalised
   // too in a non-zero mode); the length counts the subject's own characters.
   Step literal(const Node& n, long q) const {
@@ -506,12 +580,13 @@ class Matcher {
     }
     const int restId = nodes_[id].rest;
     const int leadSet = nodes_[restId].lead;
-    const ByteScan scan = leadSet >= 0 && step == 1 ? ByteScan(prog_.sets[leadSet]) : ByteScan();
+    std::optional<PrevCursor> cursor;
+    if (leadSet >= 0 && step == 1) cursor.emplace(prog_.scans[leadSet], text_, lo);
     // c.low: every candidate from c.low up to end has been tried.
     while (q >= lo) {
       if (leadSet >= 0) {
         if (step == 1) {
-          q = scan.prev(text_, q, lo);
+          q = cursor->prev(q);
           if (q < lo) {
             c.low = lo;
             break;
@@ -605,6 +680,22 @@ Program& program_for(const char* pattern, unsigned mode) {
   return cache.get(pattern, mode);
 }
 
+// The last position a match can start at: none can start behind the last
+// occurrence of a byte it needs. Worth looking up on long texts only.
+long last_start(const Program& prog, const unsigned char* subject, long len) {
+  long lastStart = len - 1;
+  if (len < 256) return lastStart;
+  for (const auto& bytes : prog.required) {
+    long last = -1;
+    for (unsigned char b : bytes) {
+      const void* hit = memrchr(subject, b, static_cast<std::size_t>(len));
+      if (hit != nullptr) last = std::max(last, static_cast<long>(static_cast<const unsigned char*>(hit) - subject));
+    }
+    lastStart = std::min(lastStart, last);
+  }
+  return lastStart;
+}
+
 constexpr bool valid_mode(unsigned mode) { return (mode & ~(SREGEX_ICASE | SREGEX_MULTILINE)) == 0; }
 
 }  // namespace
@@ -641,11 +732,13 @@ int sregex_match(const char* pattern, const char* text, unsigned mode, char* out
   Matcher matcher(prog, subject, len);
   const Node& root = prog.nodes[prog.root];
   const bool multiline = (mode & SREGEX_MULTILINE) != 0;
-  const ByteScan starts = prog.fullLead ? ByteScan(prog.sets[root.lead]) : ByteScan();
+  std::optional<NextCursor> starts;
+  if (prog.fullLead) starts.emplace(prog.scans[root.lead], subject, len);
   const ByteSet* runSet = prog.skipRuns ? &prog.sets[prog.nodes[root.first].set] : nullptr;
 
+  const long lastStart = last_start(prog, subject, len);
   long p = 0;
-  while (p < len) {
+  while (p <= lastStart) {
     if (prog.lineStartLead && p > 0 && subject[p - 1] != '\n') {
       // "^" can only match at a line start: the next one follows an LF.
       if (!multiline) break;
@@ -654,9 +747,9 @@ int sregex_match(const char* pattern, const char* text, unsigned mode, char* out
       p = static_cast<const unsigned char*>(lf) - subject + 1;
       continue;
     }
-    if (prog.fullLead) {
-      p = starts.next(subject, p, len);
-      if (p >= len) break;
+    if (starts) {
+      p = starts->next(p);
+      if (p > lastStart) break;
     }
     const bool lineStart = p == 0 || (multiline && subject[p - 1] == '\n');
     const Step r = matcher.eval(prog.root, p, lineStart);

@@ -33,6 +33,9 @@ bool class_escape(int c) {
 
 bool set_escape(int c) { return c == 'd' || c == 'D' || c == 's' || c == 'S' || c == 'w' || c == 'W'; }
 
+thread_local long stepBudget = -1;
+thread_local bool spent = false;
+
 struct Ctx {
   const char* text;
   long len;
@@ -146,6 +149,14 @@ int group(const Ctx& cx, const char* token, long pos, unsigned mode, Info& info)
 }
 
 int here(const Ctx& cx, const char* pattern, long pos, unsigned mode, bool lineStart, Info& info) {
+  if (spent) return SREGEX_ERR_SYNTAX;
+  if (stepBudget >= 0) {
+    if (stepBudget == 0) {
+      spent = true;
+      return SREGEX_ERR_SYNTAX;
+    }
+    --stepBudget;
+  }
   char token[kBuf];
   char rest[kBuf];
   const int type = next_token(pattern, token, kBuf, rest, kBuf);
@@ -203,6 +214,13 @@ int here(const Ctx& cx, const char* pattern, long pos, unsigned mode, bool lineS
 }
 
 }  // namespace
+
+void set_step_budget(long steps) {
+  stepBudget = steps;
+  spent = false;
+}
+
+bool budget_spent() { return spent; }
 
 int next_token(const char* pattern, char* token, std::size_t tokenSize, char* rest, std::size_t restSize) {
   if (pattern == nullptr || pattern[0] == '\0') return 0;
@@ -441,7 +459,7 @@ int build_class(const char* token, unsigned char table[128], unsigned mode) {
       i++;
     } else if (c == '-') {
       if (i == 0 || token[i - 1] == '[' || token[i + 1] == ']') {
-        table['-'] = 1;
+        table[static_cast<unsigned char>('-')] = 1;
         i++;
       } else {
         const signed char from = static_cast<signed char>(token[i - 1]);

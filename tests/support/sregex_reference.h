@@ -23,4 +23,11 @@ int normalize_literal(const char* src, char* dst, std::size_t size, unsigned mod
 int match_here(const char* pattern, const char* text, long pos, unsigned mode, bool lineStart, Info* info);
 int sregex_match(const char* pattern, const char* text, unsigned mode, char* out, std::size_t outSize);
 
+// Limits the steps of the calls that follow on this thread (the reference
+// is exponential on some patterns); negative means no limit. Once the limit
+// is spent every step fails and budget_spent() is true until the next call
+// of set_step_budget: the result of such a call means nothing.
+void set_step_budget(long steps);
+bool budget_spent();
+
 }  // namespace sregex_reference
