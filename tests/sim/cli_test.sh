@@ -15,10 +15,10 @@ check() {  # check NAME CONDITION...
 # A client that types one line and reads until the switch closes.
 type_line() {  # type_line ADDR PORT TEXT
   local i
-  for i in $(seq 50); do
+  for i in $(seq 300); do  # up to 30 s for the listener on a loaded machine
     if { exec 3<>"/dev/tcp/$1/$2"; } 2>/dev/null; then
       printf '%s\r\n' "$3" >&3
-      timeout 5 cat <&3 >/dev/null
+      timeout 20 cat <&3 >/dev/null
       exec 3<&-
       return 0
     fi
