@@ -303,8 +303,7 @@ void run_case(benchmark::State& state, Engine engine, char which) {
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-void* bench_main(void* arg) {
-  auto* args = static_cast<std::pair<int*, char**>*>(arg);
+void* bench_main(void*) {
   prepare();
   report_slowest();
   for (char which : {'a', 'b', 'c'}) {
@@ -314,7 +313,6 @@ void* bench_main(void* arg) {
     }
   }
   benchmark::RunSpecifiedBenchmarks();
-  (void)args;
   return nullptr;
 }
 
@@ -328,8 +326,7 @@ int main(int argc, char** argv) {
   pthread_attr_init(&attr);
   pthread_attr_setstacksize(&attr, std::size_t{1} << 30);
   pthread_t thread;
-  std::pair<int*, char**> args{&argc, argv};
-  if (pthread_create(&thread, &attr, bench_main, &args) != 0) return 1;
+  if (pthread_create(&thread, &attr, bench_main, nullptr) != 0) return 1;
   pthread_join(thread, nullptr);
   benchmark::Shutdown();
   return 0;
