@@ -17,11 +17,8 @@ import java.util.Set;
 import java.util.concurrent.Callable;
 import picocli.CommandLine.Command;
 import picocli.CommandLine.Mixin;
-import picocli.CommandLine.Model.CommandSpec;
 import picocli.CommandLine.Option;
-import picocli.CommandLine.ParameterException;
 import picocli.CommandLine.Parameters;
-import picocli.CommandLine.Spec;
 
 /** modburn fleet: the switches of an inventory, updated in parallel, one log file each. */
 @Command(name = "fleet", mixinStandardHelpOptions = true,
@@ -35,9 +32,6 @@ import picocli.CommandLine.Spec;
         "130:stopped by Ctrl-C before every switch ran (none failed)"})
 final class FleetCommand implements Callable<Integer> {
     private final Context ctx;
-
-    @Spec
-    CommandSpec spec;
 
     @Parameters(index = "0", paramLabel = "INVENTORY", description = "the inventory file (.csv or .json)")
     Path inventory;
@@ -62,9 +56,9 @@ final class FleetCommand implements Callable<Integer> {
     @Override
     public Integer call() {
         if (parallel < 1 || parallel > MAX_PARALLEL) {
-            throw new ParameterException(spec.commandLine(), "--parallel takes 1 to " + MAX_PARALLEL);
+            throw new UsageException("--parallel takes 1 to " + MAX_PARALLEL);
         }
-        boolean live = run.check(spec, ctx.outTerminal);
+        boolean live = run.check(ctx.outTerminal);
         List<Inventory.Entry> entries;
         try {
             entries = Inventory.read(ctx.cwd.resolve(inventory));

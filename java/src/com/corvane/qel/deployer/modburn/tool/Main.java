@@ -39,16 +39,21 @@ public final class Main implements Runnable {
         cl.setOut(new PrintWriter(ctx.out, true));
         cl.setErr(new PrintWriter(ctx.err, true));
         // A short message and a pointer to the help, rather than the whole usage text.
-        cl.setParameterExceptionHandler((e, args) -> {
-            CommandLine c = e.getCommandLine();
-            c.getErr().println("modburn: " + e.getMessage());
-            c.getErr().println("Try '" + c.getCommandSpec().qualifiedName() + " --help' for more.");
-            return Status.EXIT_USAGE;
-        });
+        cl.setParameterExceptionHandler((e, args) -> usageError(e.getCommandLine(), e.getMessage()));
         cl.setExecutionExceptionHandler((e, line, parsed) -> {
+            if (e instanceof UsageException) {
+                return usageError(line, e.getMessage());
+            }
             ctx.err.println("modburn: internal error: " + e);
             return Status.EXIT_INTERNAL;
         });
         return cl;
+    }
+
+    /** Reports a refused command line: one line and a pointer to the help; the usage status. */
+    private static int usageError(CommandLine c, String message) {
+        c.getErr().println("modburn: " + message);
+        c.getErr().println("Try '" + c.getCommandSpec().qualifiedName() + " --help' for more.");
+        return Status.EXIT_USAGE;
     }
 }

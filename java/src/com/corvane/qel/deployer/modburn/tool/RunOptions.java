@@ -1,8 +1,6 @@
 package com.corvane.qel.deployer.modburn.tool;
 
-import picocli.CommandLine.Model.CommandSpec;
 import picocli.CommandLine.Option;
-import picocli.CommandLine.ParameterException;
 
 /** The options that update and fleet share: debug levels and the progress display. */
 final class RunOptions {
@@ -20,20 +18,20 @@ final class RunOptions {
 
     /**
      * Checks the values and returns whether the display is live (true) or plain lines (false);
-     * auto means live on a terminal. Throws ParameterException for a value out of range.
+     * auto means live on a terminal. Throws UsageException for a value out of range.
      */
-    boolean check(CommandSpec spec, boolean terminal) {
+    boolean check(boolean terminal) {
         if (debug < 0 || debug > 2) {
-            throw new ParameterException(spec.commandLine(), "--debug takes 0, 1 or 2");
+            throw new UsageException("--debug takes 0, 1 or 2");
         }
         if (telnetDebug < 0 || telnetDebug > 2) {
-            throw new ParameterException(spec.commandLine(), "--telnet-debug takes 0, 1 or 2");
+            throw new UsageException("--telnet-debug takes 0, 1 or 2");
         }
         return switch (progress) {
             case "auto" -> terminal;
             case "live" -> true;
             case "plain" -> false;
-            default -> throw new ParameterException(spec.commandLine(), "--progress takes auto, live or plain");
+            default -> throw new UsageException("--progress takes auto, live or plain");
         };
     }
 }

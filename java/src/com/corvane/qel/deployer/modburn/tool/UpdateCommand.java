@@ -12,11 +12,8 @@ import java.util.concurrent.Callable;
 import picocli.CommandLine.ArgGroup;
 import picocli.CommandLine.Command;
 import picocli.CommandLine.Mixin;
-import picocli.CommandLine.Model.CommandSpec;
 import picocli.CommandLine.Option;
-import picocli.CommandLine.ParameterException;
 import picocli.CommandLine.Parameters;
-import picocli.CommandLine.Spec;
 
 /** modburn update: one switch, with progress on the terminal and one line with the outcome. */
 @Command(name = "update", mixinStandardHelpOptions = true,
@@ -32,9 +29,6 @@ import picocli.CommandLine.Spec;
         "70:internal error"})
 final class UpdateCommand implements Callable<Integer> {
     private final Context ctx;
-
-    @Spec
-    CommandSpec spec;
 
     @Parameters(index = "0", paramLabel = "FAMILY", description = "switch family, by name or code (see 'modburn families')")
     String family;
@@ -66,9 +60,12 @@ final class UpdateCommand implements Callable<Integer> {
     @ArgGroup(exclusive = true, multiplicity = "0..1")
     SecretOptions.Url urlPassword;
 
+    // Set when a password was typed on the command line; the value itself is never kept.
+    private boolean passwordOnCommandLine;
+
     @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
     void refusePassword(String ignored) {
-        throw new ParameterException(spec.commandLine(), SecretOptions.REFUSED);
+        passwordOnCommandLine = true;
     }
 
     UpdateCommand(Context ctx) {
@@ -77,11 +74,14 @@ final class UpdateCommand implements Callable<Integer> {
 
     @Override
     public Integer call() {
+        if (passwordOnCommandLine) {
+            throw new UsageException(SecretOptions.REFUSED);
+        }
         Family f = Family.lookup(family);
         if (f == null) {
             return usage("unknown family \"" + family + "\" (families: " + Family.choices() + ")");
         }
-        boolean live = run.check(spec, ctx.errTerminal);
+        boolean live = run.check(ctx.errTerminal);
         if (FileUrl.hasPassword(url)) {
             return usage("the URL carries a password, where the process list shows it; give it with "
                 + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
@@ -110,7 +110,7 @@ final class UpdateCommand implements Callable<Integer> {
     }
 
     private int usage(String message) {
-        throw new ParameterException(spec.commandLine(), message);
+        throw new UsageException(message);
     }
 
     private int update(Job job, boolean live) {
