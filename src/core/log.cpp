@@ -96,20 +96,7 @@ int io_vformat(char* buf, std::size_t size, const char* format, va_list ap) {
   if (buf == nullptr || size == 0) return 0;
   buf[0] = '\0';
   if (format == nullptr) return 0;
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(buf, size, format, ap);
-  if (n < 0) {
-    buf[0] = '\0';
-  } else if (static_cast<std::size_t>(n) >= size && modburn::has_secrets()) {
-    // A secret may straddle the cut: mask the whole text, then cut it.
-    std::string whole = formatWhole(format, again);
-    std::memcpy(buf, whole.data(), size - 1);
-    buf[size - 1] = '\0';
-  } else {
-    modburn::redact_in_place(buf);
-  }
-  va_end(again);
+  modburn::format_masked(buf, size, format, ap);
   return static_cast<int>(std::strlen(buf));
 }
 

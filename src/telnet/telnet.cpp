@@ -174,33 +174,13 @@ void logit(const char* format, ...) {
   char entry[LOGIT_BUFSIZE];
   va_list ap;
   va_start(ap, format);
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(entry, sizeof entry, format, ap);
+  const int n = modburn::format_masked(entry, sizeof entry, format, ap);
   va_end(ap);
   if (n < 0) {
-    va_end(again);
     errno = savedErrno;
     return;
   }
-  if (n >= LOGIT_BUFSIZE) {
-    std::fputs("logit: truncated string\n", stderr);
-    if (modburn::has_secrets()) {
-      // A secret may straddle the cut: mask the whole entry, then cut it, so
-      // that not even the secret's first characters survive.
-      std::string whole(static_cast<std::size_t>(n) + 1, '\0');
-      std::vsnprintf(whole.data(), whole.size(), format, again);
-      modburn::redact_in_place(whole.data());
-      std::memcpy(entry, whole.data(), LOGIT_BUFSIZE - 1);
-    }
-    if (entry[LOGIT_BUFSIZE - 1] != '\0') {
-      std::fputs("logit: no nul at end of truncated string\n", stderr);
-    }
-    entry[LOGIT_BUFSIZE - 1] = '\0';
-  } else {
-    modburn::redact_in_place(entry);
-  }
-  va_end(again);
+  if (n >= LOGIT_BUFSIZE) std::fputs("logit: truncated string\n", stderr);
 
   if (sink == &telnet_stderr_sink) {
     std::fputs(entry, stderr);
