@@ -6,7 +6,6 @@ import static org.junit.Assert.assertNotNull;
 import static org.junit.Assert.assertTrue;
 
 import java.io.BufferedReader;
-import java.io.File;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -140,11 +139,6 @@ public class FleetLibraryTest {
         }
     }
 
-    private static int openDescriptors() {
-        String[] fds = new File("/proc/self/fd").list();
-        return fds == null ? -1 : fds.length;
-    }
-
     @Test
     public void fiftyUpdatesAtOnceEachWithItsOwnWholeLog() throws Exception {
         Path dir = tmp.newFolder("fleet").toPath();
@@ -161,7 +155,7 @@ public class FleetLibraryTest {
         LogRouter router = new LogRouter(fallback);
         backend.open(router, 1);
         FleetRunner runner = new FleetRunner(backend, router, SWITCHES, System::nanoTime);
-        int before = openDescriptors();
+        List<String> before = Descriptors.leakable(dir);
         runner.run(slots, new FleetRunner.Display() {
             @Override
             public void refresh(List<FleetRunner.Slot> s, long nowNanos) {
@@ -171,7 +165,7 @@ public class FleetLibraryTest {
             public void stopping(int running) {
             }
         }, 200);
-        int after = openDescriptors();
+        List<String> after = Descriptors.leakable(dir);
         fallback.close();
 
         assertEquals(SWITCHES, backend.most.get());

@@ -5,7 +5,6 @@ import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 
 import java.io.ByteArrayOutputStream;
-import java.io.File;
 import java.io.PrintStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
@@ -50,20 +49,15 @@ public class FleetRunnerTest {
         return new FleetRunner(backend, router, parallel, System::nanoTime);
     }
 
-    private static int openDescriptors() {
-        String[] fds = new File("/proc/self/fd").list();
-        return fds == null ? -1 : fds.length;
-    }
-
     @Test
     public void runsAtMostParallelAtOnceAndRoutesEachLogToItsSwitch() throws Exception {
         Path dir = tmp.newFolder("logs").toPath();
         backend.codes.put("127.0.1.5", -13);
         backend.leakPassword = true;
         List<FleetRunner.Slot> slots = slots(24, dir);
-        int before = openDescriptors();
+        List<String> before = Descriptors.leakable(dir);
         runner(4).run(slots, new FleetView.Plain(out, LocalTime::now), 20);
-        assertEquals(before, openDescriptors());
+        assertEquals(before, Descriptors.leakable(dir));
         assertEquals(24, backend.started.size());
         assertTrue("max running " + backend.maxRunning.get(), backend.maxRunning.get() <= 4);
         assertTrue("max running " + backend.maxRunning.get(), backend.maxRunning.get() >= 2);
