@@ -14,6 +14,9 @@ namespace {
 
 // Prints a banner and a login prompt, reads the user, turns echo off for
 // the password, and on success gives a prompt that answers one command.
+// After a refusal it waits a moment before it ends, as a real login does:
+// output still in the terminal when its program ends can be lost on the way
+// to the server, and the test wants the refusal's words.
 const char* const kConsole = R"(#!/bin/sh
 printf 'Test switch console\r\n'
 printf 'login: '
@@ -31,6 +34,7 @@ if [ "$user" = admin ] && [ "$pw" = 'Pa55\w0rd' ]; then
   read -r cmd
 else
   printf 'Login incorrect\r\n'
+  sleep 1
 fi
 )";
 
