@@ -105,25 +105,31 @@ int downloadFailed(Stage& st, int code) {
   return code;
 }
 
+constexpr const char* kCommand = "firmwaredownload -s \"%s\",\"%s\",\"%s\",\"%s\"\r";
+constexpr std::size_t kCommandSize = 200;
+
+// The URL must carry a login, and the download command built from it must
+// fit whole: IO_INV_URL_LOGIN when it is the login or password that is too
+// long, IO_INV_URL_SYNTAX when it is the server or the path.
+int urlRule(const char* fileurl) {
+  if (const int rc = url_needs_login(fileurl); rc != 0) return rc;
+  UrlPieces u;
+  if (u.read(fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
+  if (fits(kCommandSize, kCommand, u.server.data(), u.login.data(), u.path.data(), u.password.data())) return 0;
+  return fits(kCommandSize, kCommand, u.server.data(), "", u.path.data(), "") ? IO_INV_URL_LOGIN : IO_INV_URL_SYNTAX;
+}
+
 // Types the download command and waits until the switch starts installing.
 int startDownload(Stage& st, const char* fileurl) {
-  std::array<char, 200> path{};
-  std::array<char, 100> login{}, password{}, server{};
-  url_get_path(fileurl, path.data(), path.size());
-  url_get_login(fileurl, login.data(), login.size());
-  url_get_password(fileurl, password.data(), password.size());
-  url_get_server(fileurl, server.data(), server.size());
-
-  constexpr const char* kCommand = "firmwaredownload -s \"%s\",\"%s\",\"%s\",\"%s\"\r";
+  UrlPieces u;
+  u.read(fileurl);  // the parameter check has judged the URL
   std::array<char, 100> stars{};
   std::array<char, 200> shownCommand{};
-  maskPassword(password.data(), stars.data(), stars.size());
-  format_cut(shownCommand.data(), shownCommand.size(), kCommand, server.data(), login.data(), path.data(),
-                stars.data());
+  maskPassword(u.password.data(), stars.data(), stars.size());
+  format_cut(shownCommand.data(), shownCommand.size(), kCommand, u.server.data(), u.login.data(), u.path.data(),
+             stars.data());
   st.log(1, "writing: \"%s\"\n", st.shown(shownCommand.data()));
-  const char* command = st.cmdf(kCommand, server.data(), login.data(), path.data(), password.data());
-  st.run.addCutSecret(command, password.data());
-  st.write(command);
+  st.write(st.cmdf(kCommand, u.server.data(), u.login.data(), u.path.data(), u.password.data()));
 
   bool serverUnreachable = false;
   for (;;) {
@@ -205,7 +211,7 @@ constexpr Family kBrocade = {
     .module = "brocadeflash",
     .display = "Brocade",
     .target = "Brocade switch",
-    .params = {.schemes = URL_SCHEME_FTP, .urlRule = url_needs_login},
+    .params = {.schemes = URL_SCHEME_FTP, .urlRule = urlRule},
     .login = login,
     .logConfigInfo = logConfigInfo,
     .update = update,

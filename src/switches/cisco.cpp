@@ -40,6 +40,13 @@ constexpr auto exp_prompt_update = expect("exp_prompt", ".*#", ".*>", "invalid")
 constexpr auto exp_confirm = expect("exp_confirm", "confirm");
 
 constexpr const char* kArchive = "archive download-sw /overwrite %s\r\n";
+constexpr std::size_t kArchiveSize = 200;
+
+// The scheme in lower case, and the archive command with the whole URL fits.
+int urlRule(const char* fileurl) {
+  if (const int rc = url_scheme_lower_case(fileurl); rc != 0) return rc;
+  return fits(kArchiveSize, kArchive, fileurl) ? 0 : IO_INV_URL_SYNTAX;
+}
 
 // Transfer time-outs: an FTP download may take much longer than TFTP or RCP.
 constexpr int FTP_TRANSFER_SECS = 1800;
@@ -98,7 +105,7 @@ int login(Stage& st) {
 int logConfigInfo(Stage& st) {
   const char* cmd = "show version\r";
   for (;;) {
-    const int rc = st.exchange(exp_version, cmd, 10, -1, 100);
+    const int rc = cmd != nullptr ? st.exchange(exp_version, cmd, 10, -1, 100) : st.wait(exp_version, 10, -1, 100);
     cmd = nullptr;
     switch (rc) {
       case 1: st.log(0, "%s: %s\n", "Active FW Version", st.reply()); break;
@@ -155,9 +162,10 @@ int transfer(Stage& st, int timeoutSecs) {
   }
 }
 
-// Waits for the privileged prompt: 0, the failure, or IO_CONN_ERR for another prompt.
+// Types cmd (or, when null, only waits) and waits for the privileged prompt:
+// 0, the failure, or IO_CONN_ERR for another prompt.
 int awaitPrompt(Stage& st, const char* cmd) {
-  const int rc = st.exchange(exp_prompt_update, cmd, 10, 0);
+  const int rc = cmd != nullptr ? st.exchange(exp_prompt_update, cmd, 10, 0) : st.wait(exp_prompt_update, 10, 0);
   if (rc < 0) return rc;
   return rc == 0 ? 0 : IO_CONN_ERR;
 }
@@ -173,11 +181,7 @@ int update(Stage& st) {
   std::array<char, 200> shownCommand{};
   format_cut(shownCommand.data(), shownCommand.size(), kArchive, shownUrl.data());
   st.log(1, "writing: \"%s\"\n", st.shown(shownCommand.data()));
-  const char* command = st.cmdf(kArchive, fileurl);
-  std::array<char, URL_WORK_SIZE> password{};
-  url_get_password(fileurl, password.data(), password.size());
-  st.run.addCutSecret(command, password.data());
-  if (const int w = st.write(command); w < 0) {
+  if (const int w = st.write(st.cmdf(kArchive, fileurl)); w < 0) {
     st.log(0, "telnet_write(\"%s\") failed rc=%d (%s)\n", st.shown(shownCommand.data()), w, telnet_strerror(w));
     return IO_CONN_ERR;
   }
@@ -210,7 +214,7 @@ constexpr Family kCisco = {
     .module = "ciscoflash",
     .display = "Cisco",
     .target = "Cisco switch",
-    .params = {.schemes = URL_SCHEME_FTP | URL_SCHEME_TFTP | URL_SCHEME_RCP, .urlRule = url_scheme_lower_case},
+    .params = {.schemes = URL_SCHEME_FTP | URL_SCHEME_TFTP | URL_SCHEME_RCP, .urlRule = urlRule},
     .login = login,
     .logConfigInfo = logConfigInfo,
     .update = update,

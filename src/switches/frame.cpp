@@ -152,13 +152,137 @@ int check_url(const char* fileurl, const ParamRules& rules) {
   const int u = url_validate(fileurl, rules.schemes);
   if (u == URL_INV_SCHEME || u == URL_BAD_SCHEME_SYNTAX) return IO_INV_URL_SCHEME;
   if (u != URL_OK) return IO_INV_URL_SYNTAX;
+  // Only the first 511 characters are judged; a longer URL cannot be taken apart whole.
+  if (std::strlen(fileurl) >= URL_WORK_SIZE) return IO_INV_URL_SYNTAX;
+  if (rules.plainTypedParts || rules.plainPassword) {
+    const int rc = url_typed_parts_plain(fileurl, rules.plainPassword);
+    if (rc != 0) return rc;
+  }
   return rules.urlRule != nullptr ? rules.urlRule(fileurl) : 0;
+}
+
+bool plain_text(std::string_view text) {
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b <= 0x20 || b >= 0x7F || c == '"') return false;
+  }
+  return true;
+}
+
+bool plain_server(std::string_view server) {
+  if (server.empty()) return false;
+  const bool v6 = server.find(':') != std::string_view::npos;
+  for (const char c : server) {
+    const auto b = static_cast<unsigned char>(c);
+    if (std::isxdigit(b) || c == '.' || (v6 && c == ':')) continue;
+    if (!v6 && (std::isalnum(b) || c == '-' || c == '_')) continue;
+    return false;
+  }
+  return true;
+}
+
+int url_typed_parts_plain(const char* fileurl, bool withPassword) {
+  UrlPieces u;
+  if (u.read(fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
+  if (!plain_server(u.server.data())) return IO_INV_URL_SYNTAX;
+  for (const auto* part : {&u.port, &u.login, &u.directory, &u.filename}) {
+    if (!plain_text(part->data())) return IO_INV_URL_SYNTAX;
+  }
+  if (withPassword && !plain_text(u.password.data())) return IO_INV_URL_LOGIN;
+  return 0;
+}
+
+// --- URL parts, commands, literal patterns, loop limits -------------------------------
+
+int UrlPieces::read(const char* url) {
+  int (*const getters[])(const char*, char*, std::size_t) = {url_get_scheme, url_get_server, url_get_port,
+                                                             url_get_login, url_get_password, url_get_path,
+                                                             url_get_directory, url_get_filename};
+  Text* const parts[] = {&scheme, &server, &port, &login, &password, &path, &directory, &filename};
+  for (std::size_t i = 0; i < std::size(parts); ++i) {
+    if (const int rc = getters[i](url, parts[i]->data(), parts[i]->size()); rc != URL_OK) return rc;
+  }
+  url_mask_password(url, shown.data(), shown.size());
+  return URL_OK;
+}
+
+namespace {
+
+bool vformat_whole(char* out, std::size_t size, const char* format, va_list ap) {
+  if (out == nullptr || size == 0) return false;
+  const int n = std::vsnprintf(out, size, format, ap);
+  if (n >= 0 && static_cast<std::size_t>(n) < size) return true;
+  out[0] = '\0';
+  return false;
+}
+
+}  // namespace
+
+bool format_whole(char* out, std::size_t size, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  const bool ok = vformat_whole(out, size, format, ap);
+  va_end(ap);
+  return ok;
+}
+
+bool fits(std::size_t size, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  const int n = std::vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  return n >= 0 && static_cast<std::size_t>(n) < size;
+}
+
+bool pattern_literal(std::string_view text, char* out, std::size_t size) {
+  constexpr std::string_view kSpecial = "$()*+-.?[\\]^";
+  constexpr std::size_t kMaxToken = 255;
+  if (out == nullptr || size == 0) return false;
+  std::size_t n = 0;
+  for (const char c : text) {
+    const bool special = kSpecial.find(c) != std::string_view::npos;
+    if (n + (special ? 2 : 1) >= std::min(size, kMaxToken + 1)) {
+      out[0] = '\0';
+      return false;
+    }
+    if (special) out[n++] = '\\';
+    out[n++] = c;
+  }
+  out[n] = '\0';
+  return true;
+}
+
+LoopLimit::LoopLimit(Stage& st, const char* what, int totalSecs)
+    : st_(st),
+      what_(what),
+      totalSecs_(totalSecs),
+      deadline_(std::chrono::steady_clock::now() +
+                std::chrono::microseconds(scaled_micros(static_cast<long long>(totalSecs) * 1000000))) {}
+
+int LoopLimit::check() {
+  if (std::chrono::steady_clock::now() < deadline_) return 0;
+  st_.log(0, "%s: no end after %d seconds\n", what_, totalSecs_);
+  return IO_TIMEOUT;
+}
+
+AnswerLimit::AnswerLimit(Stage& st, const char* what, int maxAnswers, int code)
+    : st_(st), what_(what), max_(maxAnswers), code_(code) {}
+
+int AnswerLimit::next() {
+  if (count_ < max_) {
+    ++count_;
+    return 0;
+  }
+  st_.log(0, "%s: asked again after %d answers\n", what_, max_);
+  return code_;
 }
 
 int check_params(const SwitchRequest* req, const ParamRules& rules) {
   if (req == nullptr) return IO_BAD_PARAMS;
   if (const int rc = check_address(req->targetip, rules); rc != 0) return rc;
   if (missing(req->user) || missing(req->password)) return IO_INV_LOGIN;
+  // Each is typed as one "%s\r\n" line: longer ones could only be typed cut.
+  if (std::strlen(req->user) > kMaxLoginText || std::strlen(req->password) > kMaxLoginText) return IO_INV_LOGIN;
   if (const int rc = check_url(req->fileurl, rules); rc != 0) return rc;
   if (req->debugLevel < 0 || req->debugLevel > 2) return IO_BAD_PARAMS;
   return rules.lastRule != nullptr ? rules.lastRule(*req) : 0;
@@ -217,15 +341,6 @@ void Run::addSecret(std::string_view secret) {
   if (!secret.empty()) secrets_.push_back(std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}));
 }
 
-void Run::addCutSecret(std::string_view command, std::string_view secret) {
-  if (secret.empty() || command.find(secret) != std::string_view::npos) return;
-  for (std::size_t n = secret.size() - 1; n > 0; --n) {
-    if (command.ends_with(secret.substr(0, n))) {
-      addSecret(secret.substr(0, n));
-      return;
-    }
-  }
-}
 
 int Run::connect() {
   const Family& f = family;
@@ -281,14 +396,14 @@ Stage::Stage(Run& r, const char* name) : Stage(r, name, r.req.targetip, r.req.ta
 Stage::Stage(Run& r, const char* name, const char* address, const char* exchangeAddress, int debugLevel)
     : run(r), name_(name), address_(address), exchangeAddress_(exchangeAddress), debugLevel_(debugLevel) {}
 
-int Stage::exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex, int respSize) {
+int Stage::talk(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex, int respSize, bool keepText) {
   if (debugLevel_ >= 2) io_log("%s:%s:%s: expect array=%s\n", module(), name_, exchangeAddress_, exp.name);
   int size = std::clamp(run.family.responseSize, 2, Run::kMaxResponse);
   if (respSize > 0 && respSize < size) size = respSize;
   run.response[0] = '\0';
   const int rc = io_cmd_resp(run.handle, cmd, exp.patterns, timeoutSecs, 0, run.response.data(), size, expIndex,
                              debugLevel_);
-  if (rc >= 0 || rc == IO_TIMEOUT) run.text.append(run.response.data());
+  if (keepText && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
   if (rc < 0) {
     io_log("%s:%s:%s: %s error=%d (%s)\n", module(), name_, exchangeAddress_, exp.name, rc, err2String(rc));
   }
@@ -299,15 +414,35 @@ const char* Stage::shown(const char* text) {
   return printable(text, shown_.data(), static_cast<int>(shown_.size()));
 }
 
+int Stage::notTyped() {
+  log(0, "command not typed: it does not fit its buffer\n");
+  return IO_UPDATE_ERR;
+}
+
+const char* Stage::vcmd(std::size_t size, const char* format, va_list ap) {
+  size = std::min(size, cmd_.size());
+  if (vformat_whole(cmd_.data(), size, format, ap)) return cmd_.data();
+  log(0, "command does not fit in %zu characters\n", size - 1);
+  return nullptr;
+}
+
 const char* Stage::cmdf(const char* format, ...) {
   va_list ap;
   va_start(ap, format);
-  std::vsnprintf(cmd_.data(), cmd_.size(), format, ap);
+  const char* cmd = vcmd(200, format, ap);
   va_end(ap);
-  return cmd_.data();
+  return cmd;
 }
 
-int Stage::write(const char* text) { return telnet_write(run.handle, text); }
+const char* Stage::cmdn(std::size_t size, const char* format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  const char* cmd = vcmd(size, format, ap);
+  va_end(ap);
+  return cmd;
+}
+
+int Stage::write(const char* text) { return text != nullptr ? telnet_write(run.handle, text) : notTyped(); }
 
 void Stage::log(int minLevel, const char* format, ...) {
   if (debugLevel_ < minLevel) return;

@@ -9,8 +9,13 @@
 #pragma once
 
 #include <array>
+#include <chrono>
+#include <cstdarg>
 #include <cstddef>
+#include <cstring>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <string_view>
 #include <vector>
 
@@ -81,9 +86,20 @@ struct ParamRules {
   unsigned schemes = 0;                     // UrlScheme bits accepted
   bool portAllowed = false;                 // an address may name a port
   bool hostNameRefused = false;             // a host name (not a literal) gives IO_INV_URL_HOST
+  // The family types the URL's parts unquoted into commands or form fields:
+  // server, port, login, directory and file name must be plain
+  // (url_typed_parts_plain), otherwise IO_INV_URL_SYNTAX.
+  bool plainTypedParts = false;
+  // The family also types the URL's password inside a command: it must be
+  // plain too (IO_INV_URL_LOGIN otherwise).
+  bool plainPassword = false;
   int (*urlRule)(const char* fileurl) = nullptr;    // 0 or an IoStatus
   int (*lastRule)(const SwitchRequest&) = nullptr;  // 0 or an IoStatus
 };
+
+// Longest user name or password a family accepts: each is typed as one
+// "%s\r\n" line of at most 199 characters, whole or not at all.
+inline constexpr std::size_t kMaxLoginText = 197;
 
 // The address test alone, on a 200-byte copy: 0 or the IoStatus of its defect.
 int check_address(const char* targetip, const ParamRules& rules);
@@ -91,6 +107,17 @@ int check_address(const char* targetip, const ParamRules& rules);
 int check_url(const char* fileurl, const ParamRules& rules);
 // Every test in order: 0 or the IoStatus of the first defect.
 int check_params(const SwitchRequest* req, const ParamRules& rules);
+
+// True when every character of text may be typed unquoted into a command: no
+// blank, no double quote, no control character, no byte of 0x7F or above.
+bool plain_text(std::string_view text);
+// True when server is a host name (letters, digits, '-', '.', '_'), an IPv4
+// address or an IPv6 address (hex digits, ':' and '.'; brackets removed).
+bool plain_server(std::string_view server);
+// The typed-parts rule on a URL that validates: 0, IO_INV_URL_SYNTAX when the
+// server, port, login, directory or file name is not plain, or (withPassword)
+// IO_INV_URL_LOGIN when the password is not.
+int url_typed_parts_plain(const char* fileurl, bool withPassword);
 
 // Stock URL rules. The URL must carry a login (IO_INV_URL_LOGIN; a URL whose
 // login cannot be taken gives IO_INV_URL_SYNTAX).
@@ -100,10 +127,82 @@ int ftp_url_needs_login(const char* fileurl);
 // The scheme must be written in lower case (IO_INV_URL_SCHEME otherwise).
 int url_scheme_lower_case(const char* fileurl);
 
-// --- A module run -------------------------------------------------------------
-
 class Run;
 class Stage;
+
+// --- URL parts -----------------------------------------------------------------
+
+// Every part of one firmware URL, each in a buffer that holds the whole part
+// of any URL that validates (511 characters): nothing is ever cut.
+struct UrlPieces {
+  using Text = std::array<char, 512>;
+  Text scheme{}, server{}, port{}, login{}, password{}, path{}, directory{}, filename{};
+  // The loggable URL (password masked).
+  Text shown{};
+
+  // Takes the parts of url: URL_OK, or the first getter's UrlStatus.
+  int read(const char* url);
+};
+
+// --- Commands ------------------------------------------------------------------
+
+// The largest command any family types (a form answer, a file path answer,
+// an install command naming two images).
+inline constexpr std::size_t kMaxCommand = 1024;
+
+// Formats into out (size bytes) only when the whole text fits in size - 1
+// characters; returns true then. Otherwise out is left empty and false is
+// returned: a command is typed whole or not at all.
+bool format_whole(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+// True when the formatted text fits in size - 1 characters (nothing is kept).
+bool fits(std::size_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// --- Literal patterns ------------------------------------------------------------
+
+// Writes text into out as a pattern that matches exactly that text: a
+// backslash before every character the pattern dialect treats as special
+// ("$ ( ) * + - . ? [ \ ] ^"). Returns true, or false (out empty) when the
+// escaped text does not fit in size - 1 characters or in one pattern token
+// (255 characters).
+bool pattern_literal(std::string_view text, char* out, std::size_t size);
+
+// --- Bounded loops -----------------------------------------------------------------
+
+// The overall limit of one loop of a dialogue that repeats while the switch
+// keeps printing (progress lines, percentages): the time is scaled through
+// the time seam. Check it at the top of every round.
+class LoopLimit {
+ public:
+  LoopLimit(Stage& st, const char* what, int totalSecs);
+  // 0 while time remains; IO_TIMEOUT, with a line naming the loop, once spent.
+  int check();
+
+ private:
+  Stage& st_;
+  const char* what_;
+  int totalSecs_;
+  std::chrono::steady_clock::time_point deadline_;
+};
+
+// The number of times one question may be answered (a login or a file name
+// the switch asks for again and again).
+class AnswerLimit {
+ public:
+  AnswerLimit(Stage& st, const char* what, int maxAnswers, int code);
+  // Counts one more answer: 0 while at most maxAnswers were given; code, with
+  // a line naming the question, once more are asked for.
+  int next();
+  int count() const { return count_; }
+
+ private:
+  Stage& st_;
+  const char* what_;
+  int max_;
+  int code_;
+  int count_ = 0;
+};
+
+// --- A module run -------------------------------------------------------------
 
 // One switch family: its table entry and its stages.
 struct Family {
@@ -167,11 +266,27 @@ class Run {
   void disconnect();
   // Registers one more secret until the run ends.
   void addSecret(std::string_view secret);
-  // Registers what a command cut to its buffer still holds of a secret (its
-  // first characters at the command's end); nothing when it holds all or none.
-  void addCutSecret(std::string_view command, std::string_view secret);
+
+  // The module's own state for this run (what it saw, what its
+  // beforeFailedClose must undo): a T made at the first call, the same
+  // object after. A run holds one module's state; T is a plain struct.
+  template <typename T>
+  T& state() {
+    static_assert(sizeof(T) <= kStateSize && alignof(T) <= alignof(std::max_align_t), "module state too large");
+    static_assert(std::is_trivially_destructible_v<T>, "module state must be a plain struct");
+    if (!stateMade_) {
+      new (state_.data()) T{};
+      stateMade_ = true;
+    }
+    return *std::launder(reinterpret_cast<T*>(state_.data()));
+  }
+  // True once the module made its state.
+  bool hasState() const { return stateMade_; }
 
  private:
+  static constexpr std::size_t kStateSize = 1024;
+  alignas(std::max_align_t) std::array<unsigned char, kStateSize> state_{};
+  bool stateMade_ = false;
   std::array<char, 200> addr_{};
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
 };
@@ -187,14 +302,25 @@ class Stage {
   Stage(Run& run, const char* name, const char* address, const char* exchangeAddress, int debugLevel);
 
   // One exchange: at debug level 2 the "expect array" line; io_cmd_resp
-  // (cmd may be null: only wait) into the run's response buffer, bounded by
-  // respSize when it is given; the answer added to the switch text after a
-  // match or a time-out; the error line after any failure. Returns the
-  // matched index or the negative IoStatus.
-  int exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0);
+  // typing cmd, into the run's response buffer, bounded by respSize when it
+  // is given; the answer added to the switch text after a match or a
+  // time-out; the error line after any failure. Returns the matched index or
+  // the negative IoStatus. A null cmd (a command that did not fit) is not
+  // typed: IO_UPDATE_ERR with a line saying so.
+  int exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return cmd != nullptr ? talk(exp, cmd, timeoutSecs, expIndex, respSize, true) : notTyped();
+  }
   // An exchange that types nothing.
   int wait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return exchange(exp, nullptr, timeoutSecs, expIndex, respSize);
+    return talk(exp, nullptr, timeoutSecs, expIndex, respSize, true);
+  }
+  // The same two, leaving the switch text alone (a probe whose answer a
+  // failure must not quote); the log lines are those of exchange.
+  int quietExchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return cmd != nullptr ? talk(exp, cmd, timeoutSecs, expIndex, respSize, false) : notTyped();
+  }
+  int quietWait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return talk(exp, nullptr, timeoutSecs, expIndex, respSize, false);
   }
   // What the last exchange left in the response buffer.
   const char* reply() const { return run.response.data(); }
@@ -202,9 +328,13 @@ class Stage {
   const char* shown(const char* text);
 
   // Formats a command (a user name or password with its line end, a
-  // download command) into the stage's 200-byte command buffer; returns it.
+  // download command) of at most 199 characters into the stage's command
+  // buffer; returns it, or null (with a line) when it does not fit whole.
   const char* cmdf(const char* format, ...) __attribute__((format(printf, 2, 3)));
-  // Types text without waiting: telnet_write's result.
+  // The same for a command of at most size - 1 characters (size up to kMaxCommand).
+  const char* cmdn(std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  // Types text without waiting: telnet_write's result; a null text (a
+  // command that did not fit) is not typed: IO_UPDATE_ERR with a line.
   int write(const char* text);
 
   // Logs "<module>:<stage>:<address>: " followed by the formatted text when
@@ -220,12 +350,16 @@ class Stage {
   Run& run;
 
  private:
+  int talk(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex, int respSize, bool keepText);
+  int notTyped();
+  const char* vcmd(std::size_t size, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
+
   const char* name_;
   const char* address_;
   const char* exchangeAddress_;
   int debugLevel_;
   std::array<char, 200> shown_{};
-  std::array<char, 200> cmd_{};
+  std::array<char, kMaxCommand> cmd_{};
 };
 
 // The whole module call: check, connect, update, reboot, close; 0, or a

@@ -462,16 +462,4 @@ TEST_F(Sequence, PasswordsAreMaskedInTheErrorText) {
   EXPECT_FALSE(modburn::has_secrets()) << "the run's secrets end with it";
 }
 
-TEST_F(Sequence, CutSecretsAreRegisteredForTheRun) {
-  Family f = scriptedFamily();
-  f.update = [](Stage& st) {
-    st.run.addCutSecret("cmd u:abcd", "abcdefgh");  // the command kept only "abcd"
-    st.run.addCutSecret("cmd whole abcdefgh", "abcdefgh");
-    st.log(0, "typed abcd\n");
-    return 0;
-  };
-  EXPECT_EQ(run(f, false, 0), 0);
-  EXPECT_EQ(testsupport::capture_count("typed ****\n"), 1) << logText();
-}
-
 }  // namespace
