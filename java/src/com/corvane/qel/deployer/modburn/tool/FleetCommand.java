@@ -273,7 +273,7 @@ final class FleetCommand implements Callable<Integer> {
             ctx.interrupts.onInterrupt(runner::requestStop);
             ctx.out.println("modburn: " + jobs.size() + " switches, " + Math.min(parallel, jobs.size())
                 + " at a time; logs in " + dir + (record == null ? "" : "; report in " + record.file()));
-            FleetRunner.Display shown = record == null ? view : new Recording(view, record, plan, runner);
+            FleetRunner.Display shown = record == null ? view : new Recording(view, record, plan, runner, slots);
             runner.run(plan, slots, shown, live ? 250 : 500);
             view.summary(slots, System.nanoTime(), runner.stopReason() == FleetRunner.Stop.INTERRUPTED
                 ? "" : runner.stopWhy());
@@ -310,18 +310,20 @@ final class FleetCommand implements Callable<Integer> {
     }
 
     /**
-     * The view, and the report rewritten each time a switch ends, so that the report holds every
-     * finished switch even if the tool is quit at once (a second Ctrl-C).
+     * The view, and the report rewritten each time a switch ends (on that update's thread, one
+     * write at a time), so that the report holds every finished switch even if the tool is quit
+     * at once (a second Ctrl-C).
      */
     private final class Recording implements FleetRunner.Display {
         private final FleetView view;
         private final FleetReport record;
         private final Rollout plan;
         private final FleetRunner runner;
-        private int ended = -1;
+        private final List<FleetRunner.Slot> slots;
         private boolean warned;
 
-        Recording(FleetView view, FleetReport record, Rollout plan, FleetRunner runner) {
+        Recording(FleetView view, FleetReport record, Rollout plan, FleetRunner runner, List<FleetRunner.Slot> slots) {
+            this.slots = slots;
             this.view = view;
             this.record = record;
             this.plan = plan;
@@ -331,17 +333,12 @@ final class FleetCommand implements Callable<Integer> {
         @Override
         public void refresh(List<FleetRunner.Slot> slots, long nowNanos) {
             view.refresh(slots, nowNanos);
-            int now = 0;
-            for (FleetRunner.Slot s : slots) {
-                Progress.State st = s.progress.state();
-                now += st == Progress.State.SUCCEEDED || st == Progress.State.FAILED ? 1 : 0;
-            }
-            if (now == ended) {
-                return;
-            }
-            ended = now;
+        }
+
+        @Override
+        public synchronized void ended(FleetRunner.Slot slot) {
             try {
-                record.write(record.render(slots, nowNanos, plan,
+                record.write(record.render(slots, System.nanoTime(), plan,
                     new FleetReport.Ending(null, runner.stopReason(), runner.stopWhy())));
             } catch (IOException | RuntimeException e) {
                 if (!warned) {

@@ -98,7 +98,7 @@ final class FleetReport {
                 g.writeNullField("failure_limit");
             }
             Map<String, Integer> counts = new LinkedHashMap<>();
-            for (String k : new String[] {OK, "failed", NOT_STARTED, "running", "carried_over"}) {
+            for (String k : new String[] {OK, "failed", "not_started", "running", "carried_over"}) {
                 counts.put(k, 0);
             }
             for (FleetRunner.Slot s : slots) {
@@ -138,7 +138,7 @@ final class FleetReport {
             case SUCCEEDED -> OK;
             case FAILED -> "failed";
             case RUNNING -> "running";
-            case WAITING, SKIPPED -> NOT_STARTED;
+            case WAITING, SKIPPED -> "not_started";
         };
     }
 

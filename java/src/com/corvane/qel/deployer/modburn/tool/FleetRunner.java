@@ -69,6 +69,10 @@ final class FleetRunner {
          */
         default void halted(String why, int running) {
         }
+
+        /** Called on the update's thread as soon as its outcome is known. */
+        default void ended(Slot slot) {
+        }
     }
 
     /** Why a rollout stopped before every switch had started. */
@@ -114,7 +118,7 @@ final class FleetRunner {
     }
 
     /** Stops the rollout for its own reason; false if it was stopped before. */
-    private boolean halt(Stop reason, String why) {
+    private boolean halt(Stop reason, String why, int finishing) {
         if (!stop.compareAndSet(Stop.NONE, reason)) {
             return false;
         }
@@ -122,7 +126,7 @@ final class FleetRunner {
         wake();
         Display d = display;
         if (d != null) {
-            d.halted(why, running.get());
+            d.halted(why, running.get() - finishing);
         }
         return true;
     }
@@ -189,7 +193,8 @@ final class FleetRunner {
             Rollout.Phase phase = plan.phases.get(i);
             if (i > 0 && plan.pauseMillis > 0) {
                 phaseLabel = "pause before " + (phase.label().isEmpty() ? "the next wave" : phase.label());
-                display.phase(phaseLabel + " (" + Table.duration(plan.pauseMillis / 1000) + ")"
+                display.phase(phaseLabel + " (" + (plan.pauseMillis < 1000 ? plan.pauseMillis + " ms"
+                    : Table.duration(plan.pauseMillis / 1000)) + ")"
                     + (budgetLeft().isEmpty() ? "" : "; " + budgetLeft()));
                 pause(plan.pauseMillis, slots, refreshMillis);
                 if (stopRequested()) {
@@ -258,6 +263,8 @@ final class FleetRunner {
                 }
             }
         }
+        // The phase's last outcomes are shown before the next phase is announced.
+        display.refresh(slots, clock.getAsLong());
     }
 
     private static boolean allEnded(List<Thread> workers) {
@@ -280,7 +287,7 @@ final class FleetRunner {
                 // Only a switch left waiting makes the spent budget a stop.
                 String of = rollout.budgetText.endsWith("%")
                     ? rollout.budgetText + " (" + limit + (limit == 1 ? " failure)" : " failures)") : String.valueOf(limit);
-                halt(Stop.BUDGET, "the failure budget of " + of + " is spent");
+                halt(Stop.BUDGET, "the failure budget of " + of + " is spent", 0);
                 return;
             }
             running.incrementAndGet();
@@ -330,10 +337,12 @@ final class FleetRunner {
     /** Records the outcome; a failure counts against the budget, and a failed canary stops the rollout. */
     private void finish(Slot slot, Result r) {
         slot.progress.finish(r, clock.getAsLong());
+        display.ended(slot);
         if (!r.succeeded()) {
             failed.incrementAndGet();
             if (slot.canary) {
-                halt(Stop.CANARY, "the canary " + slot.job.name() + " failed");
+                // This update still counts as running until its worker moves on.
+                halt(Stop.CANARY, "the canary " + slot.job.name() + " failed", 1);
             }
         }
     }

@@ -66,10 +66,25 @@ abstract class FleetView implements FleetRunner.Display {
             + " running (Ctrl-C again quits at once)");
     }
 
+    private String pendingHalt;
+
+    /**
+     * Told on an update's thread, shown at the next refresh: after the outcome that caused it,
+     * which the display shows only then.
+     */
     @Override
-    public void halted(String why, int running) {
-        say("stopping: " + why + ": no more updates will start"
-            + (running > 0 ? "; waiting for the " + running + " running" : ""));
+    public synchronized void halted(String why, int running) {
+        pendingHalt = "stopping: " + why + ": no more updates will start"
+            + (running > 0 ? "; waiting for the " + running + " running" : "");
+    }
+
+    /** Shows a stop the rollout made itself, once; called at the end of each refresh. */
+    protected synchronized void showHalt() {
+        if (pendingHalt != null) {
+            String message = pendingHalt;
+            pendingHalt = null;
+            say(message);
+        }
     }
 
     @Override
@@ -148,6 +163,7 @@ abstract class FleetView implements FleetRunner.Display {
             out.print(b);
             out.flush();
             drawn = lines.size();
+            showHalt();
         }
 
         List<String> render(List<FleetRunner.Slot> slots, long nowNanos) {
@@ -241,6 +257,7 @@ abstract class FleetView implements FleetRunner.Display {
                     ended.put(s, true);
                 }
             }
+            showHalt();
             out.flush();
         }
 
