@@ -206,6 +206,33 @@ public class RolloutTest {
         assertEquals(FleetRunner.Stop.INTERRUPTED, stopped.stopReason());
     }
 
+    @Test
+    public void theLiveTableShowsThePhaseAndTheBudgetLeft() throws Exception {
+        FakeBackend backend = new FakeBackend();
+        backend.pauseMillis = 0;
+        backend.codes.put(ip(2), -15);
+        Path dir = tmp.newFolder().toPath();
+        List<FleetRunner.Slot> slots = new ArrayList<>();
+        for (int i = 1; i <= 5; i++) {
+            slots.add(new FleetRunner.Slot(FleetRunnerTest.job(i), dir.resolve(i + ".log")));
+        }
+        LogRouter router = new LogRouter(null);
+        backend.open(router, 0);
+        FleetRunner runner = new FleetRunner(backend, router, 4, System::nanoTime);
+        java.io.ByteArrayOutputStream bytes = new java.io.ByteArrayOutputStream();
+        FleetView.Live live = new FleetView.Live(new java.io.PrintStream(bytes, true, "UTF-8"), 200, 40);
+        live.following(runner);
+        List<String> before = live.render(slots, 0);
+        assertEquals("0 running, 5 waiting, 0 ok, 0 failed", before.get(before.size() - 1));
+        runner.run(Rollout.plan(slots, 1, 2, Rollout.Budget.parse("3"), 0), slots, live, 5);
+        List<String> after = live.render(slots, 0);
+        assertEquals("0 running, 0 waiting, 4 ok, 1 failed; wave 2 of 2, failure budget: 2 of 3 left",
+            after.get(after.size() - 1));
+        String shown = bytes.toString("UTF-8");
+        assertTrue(shown, shown.contains("modburn: canary phase: 1 switch (sw1); failure budget: 3 of 3 left\n"));
+        assertTrue(shown, shown.contains("modburn: wave 2 of 2: 2 switches (sw4, sw5); failure budget: 2 of 3 left\n"));
+    }
+
     private static void sleep(long ms) {
         try {
             Thread.sleep(ms);
