@@ -29,9 +29,11 @@ import picocli.CommandLine.Spec;
     description = {"Updates the switches of an inventory (CSV with a header, or JSON) in parallel.",
         "Columns: family, address, user, password, url, and optionally url_password, reboot, modifier, name, canary.",
         "Passwords are references: file:PATH (relative to the inventory), env:NAME or prompt[:LABEL].",
-        "A rollout can start with canaries (--canary, or the canary column): the rest start only when every",
-        "canary succeeded. It can run in waves (--wave-size, --wave-pause) and within a failure budget",
-        "(--max-failures): once that many updates failed, no new one starts and the running ones finish.",
+        "A rollout can start with canaries (--canary, or the canary column): the rest start only when every "
+            + "canary succeeded. It can run in waves (--wave-size, --wave-pause) and within a failure budget "
+            + "(--max-failures): once that many updates have failed, no new one starts and the running ones finish.",
+        "--report writes a JSON record of the run; --retry-from runs again what such a record shows as failed "
+            + "or not started.",
         "Ctrl-C starts no more updates and waits for the running ones; a second Ctrl-C quits at once."},
     exitCodeListHeading = "%nExit status:%n",
     exitCodeList = {"  0:every switch updated", "  1:at least one switch failed", "  2:bad option or argument",
@@ -59,7 +61,7 @@ final class FleetCommand implements Callable<Integer> {
     Integer canary;
 
     @Option(names = "--max-failures", paramLabel = "N|P%",
-        description = "failure budget: once N updates (or P% of the switches) have failed, start no more "
+        description = "failure budget: once N updates (or P%% of the switches, rounded up) have failed, start no more "
             + "(default: no limit)")
     String maxFailures;
 

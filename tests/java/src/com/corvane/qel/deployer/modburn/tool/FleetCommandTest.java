@@ -122,6 +122,24 @@ public class FleetCommandTest {
         assertFalse(Files.exists(dir.resolve("logs")));
     }
 
+    @Test
+    public void documentsTheRolloutOptionsInItsHelp() {
+        PrintStream before = System.err;
+        ByteArrayOutputStream warnings = new ByteArrayOutputStream();
+        System.setErr(new PrintStream(warnings, true, StandardCharsets.UTF_8));
+        try {
+            assertEquals(0, run("fleet", "--help"));
+        } finally {
+            System.setErr(before);
+        }
+        for (String option : new String[] {"--canary=N", "--max-failures=N|P%", "--wave-size=N",
+                "--wave-pause=DURATION", "--report=FILE", "--retry-from=REPORT", "(or P% of the",
+                "4   the failure budget was spent", "5   a canary failed"}) {
+            assertTrue(option + "\n" + out(), out().contains(option));
+        }
+        assertEquals("", warnings.toString(StandardCharsets.UTF_8));
+    }
+
     /** One row: a rollout on the command line, which switches fail, and what the run must end in. */
     record Run(String what, int switches, int[] canaries, String options, int[] failing, int status,
                String outcome, String stopLine) {
