@@ -164,14 +164,21 @@ final class FleetReport {
         g.writeBooleanField("canary", s.canary);
         g.writeNumberField("wave", s.wave);
         g.writeStringField("result", result(p));
-        if (p.state() == Progress.State.SUCCEEDED || p.state() == Progress.State.FAILED) {
+        boolean ended = p.state() == Progress.State.SUCCEEDED || p.state() == Progress.State.FAILED;
+        if (ended) {
             g.writeNumberField("code", p.result().code());
         } else {
             g.writeNullField("code");
         }
+        // A switch never started has no elapsed time and no log file.
+        boolean started = ended || p.state() == Progress.State.RUNNING;
         g.writeFieldName("elapsed_seconds");
-        g.writeNumber(BigDecimal.valueOf(p.elapsedMillis(nowNanos), 3));
-        g.writeStringField("log", s.log == null ? null : s.log.toString());
+        if (started) {
+            g.writeNumber(BigDecimal.valueOf(p.elapsedMillis(nowNanos), 3));
+        } else {
+            g.writeNull();
+        }
+        g.writeStringField("log", started && s.log != null ? s.log.toString() : null);
         g.writeStringField("detail", masker.mask(FleetView.detail(s)));
         g.writeEndObject();
     }
