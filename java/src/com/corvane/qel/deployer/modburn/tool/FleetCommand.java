@@ -281,9 +281,11 @@ final class FleetCommand implements Callable<Integer> {
                 ? "" : runner.stopWhy());
         } catch (SetupException e) {
             ctx.err.println("modburn: " + e.getMessage());
+            finalReport(record, slots, plan, e.getMessage());
             return Status.EXIT_SETUP;
         } catch (IOException e) {
             ctx.err.println("modburn: the fleet log " + fleetLog + ": " + e.getMessage());
+            finalReport(record, slots, plan, "the fleet log: " + e.getMessage());
             return Status.EXIT_SETUP;
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
@@ -309,6 +311,24 @@ final class FleetCommand implements Callable<Integer> {
             case BUDGET -> skipped ? Status.EXIT_BUDGET : Status.EXIT_SOME_FAILED;
             default -> failed ? Status.EXIT_SOME_FAILED : skipped ? Status.EXIT_INTERRUPTED : Status.EXIT_OK;
         };
+    }
+
+    /** The report of a rollout that could not start: every switch not started, and why. */
+    private void finalReport(FleetReport record, List<FleetRunner.Slot> slots, Rollout plan, String why) {
+        if (record == null) {
+            return;
+        }
+        for (FleetRunner.Slot s : slots) {
+            if (s.progress.state() == Progress.State.WAITING) {
+                s.progress.skip(why);
+            }
+        }
+        try {
+            record.write(record.render(slots, System.nanoTime(), plan,
+                new FleetReport.Ending(Instant.now(), FleetRunner.Stop.NONE, why)));
+        } catch (IOException e) {
+            ctx.err.println("modburn: cannot write the report " + record.file() + ": " + e.getMessage());
+        }
     }
 
     /**

@@ -152,11 +152,6 @@ final class FleetRunner {
         return stopWhy;
     }
 
-    /** Updates failed so far. */
-    int failures() {
-        return failed.get();
-    }
-
     /** The failure budget left, as shown: "" when there is no budget. */
     String budgetLeft() {
         Rollout r = rollout;

@@ -64,7 +64,7 @@ final class Rollout {
             for (FleetRunner.Slot s : wave) {
                 s.wave = w + 1;
             }
-            String label = waves > 1 ? "wave " + (w + 1) + " of " + waves : canaries.isEmpty() ? "" : "the rest";
+            String label = waves > 1 ? "wave " + (w + 1) + " of " + waves : canaries.isEmpty() ? "" : "after the canaries";
             phases.add(new Phase(label, false, List.copyOf(wave)));
         }
         int limit = budget == null ? 0 : budget.limit(slots.size());

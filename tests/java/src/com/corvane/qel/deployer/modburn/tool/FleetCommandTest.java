@@ -321,6 +321,22 @@ public class FleetCommandTest {
     }
 
     @Test
+    public void aLibraryThatWillNotStartLeavesAFinishedReport() throws Exception {
+        inventory("inv.csv", 2);
+        backend.openFails = true;
+        assertEquals(Status.EXIT_SETUP, run("fleet", "inv.csv", "--log-dir=logs", "--report=r.json"));
+        JsonTree.JsonObject rep = report("r.json");
+        assertEquals(Boolean.TRUE, rep.get("finished"));
+        assertEquals("no library here", rep.get("why"));
+        assertEquals(List.of("not started", "not started"), switches(rep).stream().map(s -> s.get("result")).toList());
+        // A report that cannot be written at all: nothing starts.
+        backend.openFails = false;
+        assertEquals(Status.EXIT_SETUP, run("fleet", "inv.csv", "--log-dir=logs", "--report=no/such/dir/r.json"));
+        assertTrue(err(), err().contains("cannot write the report"));
+        assertTrue(backend.started.isEmpty());
+    }
+
+    @Test
     public void retriesWhatFailedOrDidNotStart() throws Exception {
         inventory("inv.csv", 6);
         backend.codes.put(ip(2), -15);
