@@ -85,7 +85,7 @@ final class FleetCommand implements Callable<Integer> {
     RunOptions run;
 
     @Spec
-    CommandSpec spec;
+    CommandSpec self;
 
     FleetCommand(Context ctx) {
         this.ctx = ctx;
@@ -164,7 +164,7 @@ final class FleetCommand implements Callable<Integer> {
         FleetReport record = null;
         if (report != null) {
             List<String> command = new ArrayList<>(List.of("modburn"));
-            command.addAll(spec.commandLine().getParseResult().originalArgs());
+            command.addAll(self.commandLine().getParseResult().originalArgs());
             record = new FleetReport(ctx.cwd.resolve(report), command, ctx.cwd.resolve(inventory).toString(),
                 Instant.now(), everySecret(jobs), carried);
             try {
