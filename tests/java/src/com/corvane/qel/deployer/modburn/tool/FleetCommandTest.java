@@ -167,8 +167,11 @@ public class FleetCommandTest {
         for (Run r : runs) {
             backend.codes.clear();
             backend.started.clear();
+            backend.pauses.clear();
             for (int i : r.failing()) {
                 backend.codes.put(ip(i), -15);
+                // Slow enough that the updates started with it are running when it fails.
+                backend.pauses.put(ip(i), 40L);
             }
             inventory("inv.csv", r.switches(), r.canaries());
             List<String> args = new ArrayList<>(List.of("fleet", "inv.csv", "--log-dir=logs", "--progress=plain"));

@@ -89,11 +89,14 @@ public class RolloutTest {
         for (Case c : CASES) {
             FakeBackend backend = new FakeBackend();
             backend.pauseMillis = 5;
+            // A failure takes a little while, so that the updates started with it are surely
+            // running by then, however loaded the machine; the slow ones take longer still.
             for (int i : c.failing()) {
                 backend.codes.put(ip(i), -15);
+                backend.pauses.put(ip(i), 40L);
             }
             for (int i : c.slow()) {
-                backend.pauses.put(ip(i), 150L);
+                backend.pauses.put(ip(i), 200L);
             }
             Path dir = tmp.newFolder().toPath();
             List<FleetRunner.Slot> slots = new ArrayList<>();
