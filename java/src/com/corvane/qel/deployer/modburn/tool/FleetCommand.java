@@ -47,6 +47,17 @@ final class FleetCommand implements Callable<Integer> {
     @Mixin
     RunOptions run;
 
+    @Mixin
+    WaitBackOptions waitBack;
+
+    @Option(names = "--check-first",
+        description = "run 'modburn check' over the inventory first and start nothing if a check fails")
+    boolean checkFirst;
+
+    @Option(names = "--check-timeout", paramLabel = "SECONDS", defaultValue = "5",
+        description = "with --check-first: how long to wait for each connection and answer (default ${DEFAULT-VALUE})")
+    int checkTimeout;
+
     FleetCommand(Context ctx) {
         this.ctx = ctx;
     }
@@ -59,6 +70,10 @@ final class FleetCommand implements Callable<Integer> {
             throw new UsageException("--parallel takes 1 to " + MAX_PARALLEL);
         }
         boolean live = run.check(ctx.outTerminal);
+        WaitBack wait = waitBack.build();
+        if (checkTimeout < 1 || checkTimeout > 600) {
+            throw new UsageException("--check-timeout takes 1 to 600 seconds");
+        }
         List<Inventory.Entry> entries;
         try {
             entries = Inventory.read(ctx.cwd.resolve(inventory));
@@ -77,6 +92,12 @@ final class FleetCommand implements Callable<Integer> {
             ctx.err.println("modburn: nothing started");
             return Status.EXIT_SETUP;
         }
+        if (checkFirst) {
+            Integer refused = checkFirst(jobs);
+            if (refused != null) {
+                return refused;
+            }
+        }
         Path dir = ctx.cwd.resolve(logDir != null ? logDir
             : Path.of("modburn-logs", "fleet-" + DateTimeFormatter.ofPattern("yyyyMMdd-HHmmss").format(LocalDateTime.now())));
         try {
@@ -86,7 +107,30 @@ final class FleetCommand implements Callable<Integer> {
             ctx.err.println("modburn: nothing started");
             return Status.EXIT_SETUP;
         }
-        return runFleet(jobs, dir, live);
+        return runFleet(jobs, dir, live, wait);
+    }
+
+    /** The pre-flight check of every job; null when all passed, else the exit status. */
+    private Integer checkFirst(List<Job> jobs) {
+        List<Preflight.Pending> pending = new ArrayList<>();
+        for (Job j : jobs) {
+            pending.add(Preflight.ready(j));
+        }
+        try {
+            if (CheckCommand.run(ctx, pending, parallel, checkTimeout * 1000)) {
+                ctx.out.println();
+                return null;
+            }
+        } catch (SetupException e) {
+            ctx.err.println("modburn: " + e.getMessage());
+            ctx.err.println("modburn: nothing started");
+            return Status.EXIT_SETUP;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return Status.EXIT_INTERRUPTED;
+        }
+        ctx.err.println("modburn: the check found problems; nothing started");
+        return Status.EXIT_SOME_FAILED;
     }
 
     /** Reads every password the inventory refers to, before anything starts. */
@@ -137,7 +181,7 @@ final class FleetCommand implements Callable<Integer> {
         return files;
     }
 
-    private int runFleet(List<Job> jobs, Path dir, boolean live) {
+    private int runFleet(List<Job> jobs, Path dir, boolean live, WaitBack wait) {
         List<Path> files = logFiles(jobs, dir);
         List<FleetRunner.Slot> slots = new ArrayList<>();
         for (int i = 0; i < jobs.size(); i++) {
@@ -153,6 +197,7 @@ final class FleetCommand implements Callable<Integer> {
             Backend backend = ctx.backend.get();
             backend.open(router, run.telnetDebug);
             FleetRunner runner = new FleetRunner(backend, router, parallel, System::nanoTime);
+            runner.waitBack(wait);
             ctx.interrupts.onInterrupt(runner::requestStop);
             ctx.out.println("modburn: " + jobs.size() + " switches, " + Math.min(parallel, jobs.size())
                 + " at a time; logs in " + dir);

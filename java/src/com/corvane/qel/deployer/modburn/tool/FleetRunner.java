@@ -62,6 +62,7 @@ final class FleetRunner {
     private final AtomicBoolean stop = new AtomicBoolean();
     private final AtomicInteger running = new AtomicInteger();
     private volatile Display display;
+    private volatile WaitBack waitBack;
 
     FleetRunner(Backend backend, LogRouter router, int parallel, LongSupplier clock) {
         if (parallel < 1) {
@@ -86,6 +87,14 @@ final class FleetRunner {
             d.stopping(running.get());
         }
         return true;
+    }
+
+    /**
+     * After each successful update with a reboot, wait for the switch to come back (null: no
+     * wait); a switch that does not come back fails its update.
+     */
+    void waitBack(WaitBack w) {
+        waitBack = w;
     }
 
     boolean stopRequested() {
@@ -170,6 +179,10 @@ final class FleetRunner {
         } finally {
             router.detach();
         }
+        WaitBack w = waitBack;
+        if (w != null && r.code() == 0 && slot.job.reboot() && slot.job.family().reboots) {
+            r = awaitReturn(w, slot, log, r);
+        }
         IOException logFault = log.failure();
         try {
             log.close();
@@ -181,5 +194,26 @@ final class FleetRunner {
             r = new Result(r.code(), "log incomplete: " + logFault.getMessage());
         }
         p.finish(r, clock.getAsLong());
+    }
+
+    /** The outcome of the wait for a rebooted switch, written to its log as it goes. */
+    private Result awaitReturn(WaitBack w, Slot slot, SwitchLog log, Result updated) {
+        Progress p = slot.progress;
+        p.note("wait-back", "");
+        Result back;
+        try {
+            back = w.await(slot.job.address(), line -> {
+                p.note("wait-back", line);
+                log.entry("modburn: wait-back: " + line + "\n");
+            }, stop::get);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            back = new Result(Status.NOT_BACK, "updated, but the wait for the switch was interrupted");
+        }
+        log.entry("modburn: wait-back: " + back.message() + "\n");
+        if (back.succeeded() && !updated.message().isEmpty()) {
+            return new Result(back.code(), updated.message() + "; " + back.message());
+        }
+        return back;
     }
 }
