@@ -36,7 +36,10 @@ final class FirmwareProbe {
     private final int timeoutMillis;
     private final int tftpTries;
 
-    /** timeoutMillis bounds every connect and every answer; a TFTP read request is sent tftpTries times. */
+    /**
+     * timeoutMillis bounds every connect and every answer; a TFTP read request is sent tftpTries
+     * times, each waiting its share of timeoutMillis, as a lost datagram is not an answer.
+     */
     FirmwareProbe(int timeoutMillis, int tftpTries) {
         this.timeoutMillis = timeoutMillis;
         this.tftpTries = tftpTries;
@@ -166,7 +169,8 @@ final class FirmwareProbe {
         }
         String where = "the TFTP server " + t.server();
         TFTPClient tftp = new TFTPClient();
-        tftp.setDefaultTimeout(timeoutMillis);
+        int perTry = Math.max(50, timeoutMillis / Math.max(1, tftpTries));
+        tftp.setDefaultTimeout(perTry);
         try {
             tftp.open();
             TFTPReadRequestPacket request = new TFTPReadRequestPacket(server, t.port(), t.path(), TFTP.BINARY_MODE);
@@ -194,7 +198,7 @@ final class FirmwareProbe {
                 return Verdict.failed("protocol error", where + " answered a packet of type " + answer.getType());
             }
             return Verdict.failed("server down", where + " did not answer within "
-                + tftpTries * timeoutMillis + " ms");
+                + tftpTries * perTry + " ms");
         } catch (TFTPPacketException e) {
             return Verdict.failed("protocol error", where + " answered a malformed packet: " + why(e));
         } catch (IOException e) {

@@ -53,11 +53,11 @@ public class FirmwareProbeTest {
             {servers.tftpUrl("sas/fw.bin"), Verdict.State.OK, "ok", "first block of 512 bytes read"},
             {servers.tftpUrl("fw/missing.bin"), Verdict.State.FAILED, "file missing", "answered error 1"},
             {"tftp://127.0.0.1:" + udpDown + "/fw/image.bin", Verdict.State.FAILED, "server down",
-                "did not answer within 600 ms"},
+                "did not answer within 1000 ms"},
             {"rcp://u@127.0.0.1/fw/image.bin", Verdict.State.SKIPPED, "not checked", "rcp URLs are not checked"},
             {"ftp://fw@127.0.0.1", Verdict.State.FAILED, "bad URL", "names no server and file"},
         };
-        FirmwareProbe probe = new FirmwareProbe(300, 2);
+        FirmwareProbe probe = new FirmwareProbe(1000, 2);
         for (Object[] r : rows) {
             String url = (String) r[0];
             Verdict v = probe.check(url);
