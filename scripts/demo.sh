@@ -89,4 +89,6 @@ if grep -rq -e demo-switch-pw -e demo-ftp-pw "$work/logs"; then
   echo "demo: a password reached a log file" >&2
   exit 1
 fi
+# The pre-flight check of the next rollout, and a fleet that waits for its rebooted switches.
+"$root/scripts/demo-check.sh" "$build" "$work"
 say "Done: the simulated switches are stopped and the demo's files removed"

@@ -1,6 +1,7 @@
-// The library hooks and the native methods err2String and update: update
-// reads the request out of the Switch object, runs the module of its family
-// and turns a failure into a thrown SwitchException.
+// The library hooks and the native methods err2String, update and
+// checkRequest: update reads the request out of the Switch object, runs the
+// module of its family and turns a failure into a thrown SwitchException;
+// checkRequest runs the module's parameter check alone and returns its verdict.
 #include "com_corvane_qel_deployer_modburn_Switch.h"
 
 #include <cstdio>
@@ -95,33 +96,50 @@ JNIEXPORT jstring JNICALL Java_com_corvane_qel_deployer_modburn_Switch_err2Strin
   return newJavaString(env, err2String(code));
 }
 
+namespace {
+
+// Reads the request out of self, runs the module of its family (checkOnly:
+// its parameter check alone) with the switch password masked in every log
+// line, and returns the result; false when a JNI call failed and its
+// exception is pending.
+bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jint modifier, bool checkOnly,
+                int& switchType, int& result, char* errText) {
+  const SwitchFields fields = lookUpFields(env, self);
+  if (!fields.complete()) return false;  // NoSuchFieldError is pending
+  switchType = env->GetIntField(self, fields.switchType);
+  RequestTexts texts{ScopedUtfChars(env, stringField(env, self, fields.targetip)),
+                     ScopedUtfChars(env, stringField(env, self, fields.user)),
+                     ScopedUtfChars(env, stringField(env, self, fields.password)),
+                     ScopedUtfChars(env, fileurl)};
+  if (env->ExceptionCheck()) return false;  // a conversion ran out of memory
+  const SwitchRequest req{texts.targetip.c_str(),
+                          texts.user.c_str(),
+                          texts.password.c_str(),
+                          texts.fileurl.c_str(),
+                          reboot != JNI_FALSE,
+                          env->GetIntField(self, fields.debugLevel),
+                          modifier,
+                          checkOnly};
+  // No log line of the run shows the switch password, whatever a module
+  // wrote. The error text is masked where it is composed: the frame masks
+  // the switch's quoted answers, and the rest is the library's own text,
+  // which masking here could only spoil (a one-letter password would star
+  // that letter throughout the message).
+  const char* password = texts.password.c_str();
+  modburn::SecretScope secrets{password != nullptr ? password : ""};
+  result = runModule(switchType, req, errText);
+  return true;
+}
+
+}  // namespace
+
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_update(JNIEnv* env, jobject self,
                                                                            jstring fileurl, jboolean reboot,
                                                                            jint modifier) {
-  const SwitchFields fields = lookUpFields(env, self);
-  if (!fields.complete()) return;  // NoSuchFieldError is pending
-  const int switchType = env->GetIntField(self, fields.switchType);
-
   char errText[ERRTEXT_SIZE] = "";
+  int switchType = 0;
   int result = 0;
-  {
-    RequestTexts texts{ScopedUtfChars(env, stringField(env, self, fields.targetip)),
-                       ScopedUtfChars(env, stringField(env, self, fields.user)),
-                       ScopedUtfChars(env, stringField(env, self, fields.password)),
-                       ScopedUtfChars(env, fileurl)};
-    if (env->ExceptionCheck()) return;  // a conversion ran out of memory
-    const SwitchRequest req{texts.targetip.c_str(), texts.user.c_str(), texts.password.c_str(),
-                            texts.fileurl.c_str(),  reboot != JNI_FALSE,  env->GetIntField(self, fields.debugLevel),
-                            modifier};
-    // No log line of the run shows the switch password, whatever a module
-    // wrote. The error text is masked where it is composed: the frame masks
-    // the switch's quoted answers, and the rest is the library's own text,
-    // which masking here could only spoil (a one-letter password would star
-    // that letter throughout the message).
-    const char* password = texts.password.c_str();
-    modburn::SecretScope secrets{password != nullptr ? password : ""};
-    result = runModule(switchType, req, errText);
-  }
+  if (!runRequest(env, self, fileurl, reboot, modifier, false, switchType, result, errText)) return;
 
   if (result == IO_SUCCESS) {
     applogger("update succeeded: switchType=%d\n", switchType);
@@ -129,4 +147,14 @@ JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_update(JNIEn
   }
   applogger("update failed: error code=%d (errmsg=%s)\n", result, errText);
   throwSwitchException(env, result, errText);
+}
+
+JNIEXPORT jint JNICALL Java_com_corvane_qel_deployer_modburn_Switch_checkRequest(JNIEnv* env, jobject self,
+                                                                                 jstring fileurl,
+                                                                                 jboolean reboot, jint modifier) {
+  char errText[ERRTEXT_SIZE] = "";
+  int switchType = 0;
+  int result = 0;
+  if (!runRequest(env, self, fileurl, reboot, modifier, true, switchType, result, errText)) return IO_BAD_PARAMS;
+  return result;
 }

@@ -464,6 +464,7 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
     }
     return rc;
   }
+  if (req->checkOnly) return 0;
 
   Run run(f, *req);
   if (req->debugLevel >= 1) io_log("%s: connecting to %s ip=%s\n", f.module, f.target, req->targetip);

@@ -12,6 +12,9 @@ struct SwitchRequest {
   bool reboot;
   int debugLevel;
   int modifier;
+  // Runs the family's parameter check and nothing else: no connection is
+  // opened, and the module returns the check's verdict (0 when it passes).
+  bool checkOnly = false;
 };
 
 // A module entry: runs the whole update; returns 0 or a negative IoStatus and,

@@ -81,6 +81,14 @@ public class Switch {
      */
     public native void update(String fileurl, boolean reboot, int modifier) throws SwitchException;
 
+    /**
+     * Runs the family module's parameter check for the same request as {@link #update} and
+     * nothing else: no connection is opened and nothing is typed on a switch. Returns the
+     * verdict {@code update} would give before connecting: 0 when the request passes, a negative
+     * result code when it is refused, -99 when the library has no module for the family.
+     */
+    public native int checkRequest(String fileurl, boolean reboot, int modifier);
+
     @Override
     public String toString() {
         return "Switch[type=" + switchType + ", targetip=" + targetip + ", user=" + user + ", debugLevel="

@@ -18,6 +18,12 @@ interface Backend {
      */
     Result update(Job job);
 
+    /**
+     * Runs the family module's parameter check for the job and nothing else (no connection):
+     * 0 when the request passes, else the result code the update would give before connecting.
+     */
+    int check(Job job);
+
     /** The library's text for a result code. */
     String text(int code);
 

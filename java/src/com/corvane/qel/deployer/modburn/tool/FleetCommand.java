@@ -87,6 +87,17 @@ final class FleetCommand implements Callable<Integer> {
     @Spec
     CommandSpec self;
 
+    @Mixin
+    WaitBackOptions waitBack;
+
+    @Option(names = "--check-first",
+        description = "run 'modburn check' over the inventory first and start nothing if a check fails")
+    boolean checkFirst;
+
+    @Option(names = "--check-timeout", paramLabel = "SECONDS", defaultValue = "5",
+        description = "with --check-first: how long to wait for each connection and answer (default ${DEFAULT-VALUE})")
+    int checkTimeout;
+
     FleetCommand(Context ctx) {
         this.ctx = ctx;
     }
@@ -107,6 +118,10 @@ final class FleetCommand implements Callable<Integer> {
         Rollout.Budget budget = maxFailures == null ? null : Rollout.Budget.parse(maxFailures);
         long pauseMillis = wavePause == null ? 0 : Rollout.duration(wavePause, "--wave-pause");
         boolean live = run.check(ctx.outTerminal);
+        WaitBack wait = waitBack.build();
+        if (checkTimeout < 1 || checkTimeout > 600) {
+            throw new UsageException("--check-timeout takes 1 to 600 seconds");
+        }
         List<Inventory.Entry> entries;
         try {
             entries = Inventory.read(ctx.cwd.resolve(inventory));
@@ -143,6 +158,12 @@ final class FleetCommand implements Callable<Integer> {
             ctx.err.println("modburn: nothing started");
             return Status.EXIT_SETUP;
         }
+        if (checkFirst) {
+            Integer refused = checkFirst(jobs);
+            if (refused != null) {
+                return refused;
+            }
+        }
         Path dir = ctx.cwd.resolve(logDir != null ? logDir
             : Path.of("modburn-logs", "fleet-" + DateTimeFormatter.ofPattern("yyyyMMdd-HHmmss").format(LocalDateTime.now())));
         try {
@@ -176,7 +197,7 @@ final class FleetCommand implements Callable<Integer> {
                 return Status.EXIT_SETUP;
             }
         }
-        return runFleet(slots, plan, jobs, dir, live, record);
+        return runFleet(slots, plan, jobs, dir, live, record, wait);
     }
 
     /**
@@ -208,6 +229,29 @@ final class FleetCommand implements Callable<Integer> {
                 + carried.size() + " succeeded in " + retryFrom + ")");
         }
         return again;
+    }
+
+    /** The pre-flight check of every job; null when all passed, else the exit status. */
+    private Integer checkFirst(List<Job> jobs) {
+        List<Preflight.Pending> pending = new ArrayList<>();
+        for (Job j : jobs) {
+            pending.add(Preflight.ready(j));
+        }
+        try {
+            if (CheckCommand.run(ctx, pending, parallel, checkTimeout * 1000)) {
+                ctx.out.println();
+                return null;
+            }
+        } catch (SetupException e) {
+            ctx.err.println("modburn: " + e.getMessage());
+            ctx.err.println("modburn: nothing started");
+            return Status.EXIT_SETUP;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return Status.EXIT_INTERRUPTED;
+        }
+        ctx.err.println("modburn: the check found problems; nothing started");
+        return Status.EXIT_SOME_FAILED;
     }
 
     /** Reads every password the inventory refers to, before anything starts. */
@@ -259,7 +303,7 @@ final class FleetCommand implements Callable<Integer> {
     }
 
     private int runFleet(List<FleetRunner.Slot> slots, Rollout plan, List<Job> jobs, Path dir, boolean live,
-            FleetReport record) {
+            FleetReport record, WaitBack wait) {
         Path fleetLog = dir.resolve("fleet.log");
         FleetView view = live ? new FleetView.Live(ctx.out, ctx.width(), ctx.height())
             : new FleetView.Plain(ctx.out, LocalTime::now);
@@ -272,6 +316,7 @@ final class FleetCommand implements Callable<Integer> {
             backend.open(router, run.telnetDebug);
             runner = new FleetRunner(backend, router, parallel, System::nanoTime);
             view.following(runner);
+            runner.waitBack(wait);
             ctx.interrupts.onInterrupt(runner::requestStop);
             ctx.out.println("modburn: " + jobs.size() + " switches, " + Math.min(parallel, jobs.size())
                 + " at a time; logs in " + dir + (record == null ? "" : "; report in " + record.file()));

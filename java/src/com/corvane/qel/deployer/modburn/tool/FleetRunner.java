@@ -89,6 +89,7 @@ final class FleetRunner {
     private volatile Display display;
     private volatile Rollout rollout = Rollout.allAtOnce(List.of());
     private volatile String phaseLabel = "";
+    private volatile WaitBack waitBack;
 
     FleetRunner(Backend backend, LogRouter router, int parallel, LongSupplier clock) {
         if (parallel < 1) {
@@ -136,6 +137,14 @@ final class FleetRunner {
         synchronized (stop) {
             stop.notifyAll();
         }
+    }
+
+    /**
+     * After each successful update with a reboot, wait for the switch to come back (null: no
+     * wait); a switch that does not come back fails its update.
+     */
+    void waitBack(WaitBack w) {
+        waitBack = w;
     }
 
     boolean stopRequested() {
@@ -316,6 +325,10 @@ final class FleetRunner {
         } finally {
             router.detach();
         }
+        WaitBack w = waitBack;
+        if (w != null && r.code() == 0 && slot.job.reboot() && slot.job.family().reboots) {
+            r = awaitReturn(w, slot, log, r);
+        }
         IOException logFault = log.failure();
         try {
             log.close();
@@ -340,5 +353,26 @@ final class FleetRunner {
                 halt(Stop.CANARY, "the canary " + slot.job.name() + " failed", 1);
             }
         }
+    }
+
+    /** The outcome of the wait for a rebooted switch, written to its log as it goes. */
+    private Result awaitReturn(WaitBack w, Slot slot, SwitchLog log, Result updated) {
+        Progress p = slot.progress;
+        p.note("wait-back", "");
+        Result back;
+        try {
+            back = w.await(slot.job.address(), line -> {
+                p.note("wait-back", line);
+                log.entry("modburn: wait-back: " + line + "\n");
+            }, () -> stop.get() == Stop.INTERRUPTED);  // a budget or canary stop lets running waits finish
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            back = new Result(Status.NOT_BACK, "updated, but the wait for the switch was interrupted");
+        }
+        log.entry("modburn: wait-back: " + back.message() + "\n");
+        if (back.succeeded() && !updated.message().isEmpty()) {
+            return new Result(back.code(), updated.message() + "; " + back.message());
+        }
+        return back;
     }
 }

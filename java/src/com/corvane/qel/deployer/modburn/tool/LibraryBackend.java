@@ -37,6 +37,12 @@ final class LibraryBackend implements Backend {
     }
 
     @Override
+    public int check(Job job) {
+        Switch s = new Switch(job.family().code, job.address(), job.user(), job.password(), job.debugLevel());
+        return s.checkRequest(job.url(), job.reboot(), job.modifier());
+    }
+
+    @Override
     public String text(int code) {
         return Switch.err2String(code);
     }

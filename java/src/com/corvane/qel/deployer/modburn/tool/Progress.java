@@ -119,6 +119,12 @@ final class Progress {
         stage = next;
     }
 
+    /** Enters a stage of the tool's own (after the library's update) with a line to show. */
+    synchronized void note(String stage, String line) {
+        enter(stage);
+        lastLine = line;
+    }
+
     /** The stages entered from the index on (0: all of them). */
     synchronized List<String> stagesFrom(int index) {
         return index >= stages.size() ? List.of() : List.copyOf(stages.subList(index, stages.size()));

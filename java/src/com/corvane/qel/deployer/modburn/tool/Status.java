@@ -30,6 +30,8 @@ final class Status {
     static final int NOT_SERVED = -99;
     /** Not a library code: the tool itself could not run the update (its log, a fault). */
     static final int TOOL_ERROR = -1000;
+    /** Not a library code: the update succeeded, but the rebooted switch did not come back in time. */
+    static final int NOT_BACK = -1001;
 
     private static final String[] NAMES = {
         "IO_SUCCESS", null, "IO_BAD_PARAMS", "IO_INV_LOGIN", "IO_INV_IP", "IO_MISSING_URL",
@@ -50,6 +52,9 @@ final class Status {
         if (code == TOOL_ERROR) {
             return "TOOL_ERROR";
         }
+        if (code == NOT_BACK) {
+            return "NOT_BACK";
+        }
         if (code <= 0 && code > -NAMES.length && NAMES[-code] != null) {
             return NAMES[-code];
         }
@@ -66,6 +71,9 @@ final class Status {
         }
         if (code == TOOL_ERROR) {
             return EXIT_SETUP;
+        }
+        if (code == NOT_BACK) {
+            return EXIT_UNREACHABLE;
         }
         if (code <= -2 && code >= -10) {
             return EXIT_REFUSED;

@@ -23,7 +23,7 @@ import picocli.CommandLine.Parameters;
     exitCodeListHeading = "%nExit status:%n",
     exitCodeList = {
         " 0:success", " 2:bad option or argument", " 3:password, log or library not usable",
-        "10:request refused (bad parameters)", "11:switch unreachable", "12:session lost, time-out or"
+        "10:request refused (bad parameters)", "11:switch unreachable, or not back after --wait-back", "12:session lost, time-out or"
             + " unexpected output", "13:switch login refused", "14:file server or image problem",
         "15:switch busy or hardware missing", "16:family not served by the library", "17:other result code",
         "70:internal error"})
@@ -50,6 +50,9 @@ final class UpdateCommand implements Callable<Integer> {
 
     @Mixin
     RunOptions run;
+
+    @Mixin
+    WaitBackOptions waitBack;
 
     @Option(names = "--log", paramLabel = "FILE", description = "append the log to FILE (default: standard error)")
     Path log;
@@ -82,6 +85,10 @@ final class UpdateCommand implements Callable<Integer> {
             return usage("unknown family \"" + family + "\" (families: " + Family.choices() + ")");
         }
         boolean live = run.check(ctx.errTerminal);
+        WaitBack wait = waitBack.build();
+        if (wait != null && !reboot) {
+            return usage("--wait-back waits for a rebooted switch: it needs --reboot");
+        }
         if (FileUrl.hasPassword(url)) {
             return usage("the URL carries a password, where the process list shows it; give it with "
                 + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
@@ -106,14 +113,14 @@ final class UpdateCommand implements Callable<Integer> {
             return Status.EXIT_SETUP;
         }
         Job job = new Job(address, 0, f, address, user, pw, fullUrl, reboot, modifier, run.debug);
-        return update(job, live);
+        return update(job, live, wait);
     }
 
     private int usage(String message) {
         throw new UsageException(message);
     }
 
-    private int update(Job job, boolean live) {
+    private int update(Job job, boolean live, WaitBack wait) {
         UpdateView view = new UpdateView(ctx.err, live, ctx.width());
         Writer logOut;
         try {
@@ -131,6 +138,7 @@ final class UpdateCommand implements Callable<Integer> {
             Backend backend = ctx.backend.get();
             backend.open(router, run.telnetDebug);
             FleetRunner runner = new FleetRunner(backend, router, 1, System::nanoTime);
+            runner.waitBack(wait);
             runner.run(List.of(slot), view, live ? 200 : 500);
             view.clear();
             return report(job, slot.progress.result());

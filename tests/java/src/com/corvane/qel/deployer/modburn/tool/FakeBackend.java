@@ -97,6 +97,16 @@ final class FakeBackend implements Backend {
         }
     }
 
+    /** Parameter-check verdicts by address (0 unless told otherwise), and the jobs checked. */
+    final Map<String, Integer> checkCodes = new HashMap<>();
+    final List<Job> checked = Collections.synchronizedList(new ArrayList<>());
+
+    @Override
+    public int check(Job job) {
+        checked.add(job);
+        return checkCodes.getOrDefault(job.address(), 0);
+    }
+
     @Override
     public String text(int code) {
         return "text of " + Status.name(code);

@@ -152,6 +152,11 @@ public class FleetLibraryTest {
         }
 
         @Override
+        public int check(Job job) {
+            return lib.check(job);
+        }
+
+        @Override
         public String text(int code) {
             return lib.text(code);
         }

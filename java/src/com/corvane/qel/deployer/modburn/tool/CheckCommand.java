@@ -1,0 +1,182 @@
+package com.corvane.qel.deployer.modburn.tool;
+
+import java.io.PrintStream;
+import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.Callable;
+import picocli.CommandLine.ArgGroup;
+import picocli.CommandLine.Command;
+import picocli.CommandLine.Option;
+import picocli.CommandLine.Parameters;
+
+/**
+ * modburn check: what an update would find wrong, found before any update starts and without
+ * typing anything on a switch console.
+ */
+@Command(name = "check", mixinStandardHelpOptions = true,
+    description = {"Checks one switch (FAMILY ADDRESS USER URL) or every switch of an inventory before an update,"
+        + " typing nothing on any switch console:",
+        "  parameters  the request as the library's parameter check for the family sees it",
+        "  passwords   the passwords can be read (files, variables, prompts)",
+        "  console     the console port accepts a TCP connection (closed at once, no login)",
+        "  firmware    the file can be fetched: FTP login and size query, or the first TFTP block;"
+            + " checked from this machine, which may reach the server differently than the switch does"},
+    exitCodeListHeading = "%nExit status:%n",
+    exitCodeList = {"0:every check passed", "1:a check failed (or the inventory has defects)",
+        "2:bad option or argument", "3:the library is not usable"})
+final class CheckCommand implements Callable<Integer> {
+    static final String FROM_HERE = "The firmware files were checked from this machine, which may reach the"
+        + " file server differently than the switch does.";
+
+    private final Context ctx;
+
+    @Parameters(arity = "1..4", paramLabel = "FAMILY ADDRESS USER URL | INVENTORY",
+        description = "one switch as for 'modburn update', or an inventory file as for 'modburn fleet'")
+    List<String> args;
+
+    @Option(names = "--reboot", description = "check the request with a reboot, as the update would run it")
+    boolean reboot;
+
+    @Option(names = "--modifier", paramLabel = "N", description = "family modifier (SAS: 1 main, 2 SM1, 3 SM2)")
+    int modifier;
+
+    @Option(names = "--parallel", paramLabel = "N", defaultValue = "8",
+        description = "switches checked at once (default ${DEFAULT-VALUE})")
+    int parallel;
+
+    @Option(names = "--timeout", paramLabel = "SECONDS", defaultValue = "5",
+        description = "how long to wait for each connection and answer (default ${DEFAULT-VALUE})")
+    int timeout;
+
+    @ArgGroup(exclusive = true, multiplicity = "0..1")
+    SecretOptions.Switch password;
+
+    @ArgGroup(exclusive = true, multiplicity = "0..1")
+    SecretOptions.Url urlPassword;
+
+    private boolean passwordOnCommandLine;
+
+    @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
+    void refusePassword(String ignored) {
+        passwordOnCommandLine = true;
+    }
+
+    CheckCommand(Context ctx) {
+        this.ctx = ctx;
+    }
+
+    @Override
+    public Integer call() {
+        if (passwordOnCommandLine) {
+            throw new UsageException(SecretOptions.REFUSED);
+        }
+        if (parallel < 1 || parallel > FleetCommand.MAX_PARALLEL) {
+            throw new UsageException("--parallel takes 1 to " + FleetCommand.MAX_PARALLEL);
+        }
+        if (timeout < 1 || timeout > 600) {
+            throw new UsageException("--timeout takes 1 to 600 seconds");
+        }
+        List<Inventory.Entry> entries;
+        if (args.size() == 4) {
+            entries = List.of(single());
+        } else if (args.size() == 1) {
+            if (password != null || urlPassword != null || reboot || modifier != 0) {
+                throw new UsageException("an inventory names its own passwords, reboots and modifiers");
+            }
+            try {
+                entries = Inventory.read(ctx.cwd.resolve(args.get(0)));
+            } catch (Inventory.InventoryException e) {
+                for (String p : e.problems) {
+                    ctx.out.println("modburn: " + p);
+                }
+                ctx.out.println("modburn: the inventory has defects; nothing checked");
+                return Status.EXIT_SOME_FAILED;
+            }
+        } else {
+            throw new UsageException("check takes FAMILY ADDRESS USER URL, or an INVENTORY");
+        }
+        PasswordReader reader = new PasswordReader(ctx.stdin, ctx.prompter, ctx.env);
+        List<Preflight.Pending> pending = new ArrayList<>();
+        for (Inventory.Entry e : entries) {
+            pending.add(Preflight.read(e, reader, 0));
+        }
+        try {
+            return run(ctx, pending, parallel, timeout * 1000) ? Status.EXIT_OK : Status.EXIT_SOME_FAILED;
+        } catch (SetupException e) {
+            ctx.err.println("modburn: " + e.getMessage());
+            return Status.EXIT_SETUP;
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+            return Status.EXIT_INTERRUPTED;
+        }
+    }
+
+    /** The single-switch form as an inventory entry; its problems are usage errors, as for update. */
+    private Inventory.Entry single() {
+        Family f = Family.lookup(args.get(0));
+        if (f == null) {
+            throw new UsageException("unknown family \"" + args.get(0) + "\" (families: " + Family.choices() + ")");
+        }
+        String url = args.get(3);
+        if (FileUrl.hasPassword(url)) {
+            throw new UsageException("the URL carries a password, where the process list shows it; give it with "
+                + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
+        }
+        String address = args.get(1);
+        return new Inventory.Entry(0, address, f, address, args.get(2), SecretOptions.source(password, ctx.cwd), url,
+            SecretOptions.source(urlPassword, ctx.cwd), reboot, modifier, false);
+    }
+
+    /**
+     * Checks the switches and prints a block of verdicts for each and the summary table; returns
+     * whether every check passed. The library's log of the checks is dropped: at debug level 0
+     * its parameter check writes nothing a check needs.
+     */
+    static boolean run(Context ctx, List<Preflight.Pending> pending, int parallel, int timeoutMillis)
+            throws SetupException, InterruptedException {
+        Backend backend = ctx.backend.get();
+        backend.open(new LogRouter(null), 0);
+        ctx.out.println("modburn: checking " + pending.size() + (pending.size() == 1 ? " switch" : " switches")
+            + "; nothing is typed on any switch console");
+        List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, parallel);
+        return print(ctx.out, results);
+    }
+
+    /** Prints the verdicts and the summary; returns whether every check passed. */
+    static boolean print(PrintStream out, List<Preflight.Checked> results) {
+        Table t = new Table("switch", "family", "parameters", "passwords", "console", "firmware");
+        int ok = 0;
+        boolean fetched = false;
+        for (Preflight.Checked c : results) {
+            Masker m = c.job().masker();
+            out.println();
+            out.println(m.mask(c.job().name() + " (" + c.job().family().displayName + " " + c.job().address() + ", "
+                + c.job().shownUrl() + ")"));
+            List<Verdict> steps = c.steps();
+            String[] row = new String[2 + steps.size()];
+            row[0] = c.job().name();
+            row[1] = c.job().family().displayName;
+            for (int i = 0; i < steps.size(); i++) {
+                out.println(m.mask(String.format("  %-11s %s", Preflight.STEPS.get(i), steps.get(i).line())));
+                row[2 + i] = m.mask(steps.get(i).word());
+            }
+            fetched |= c.firmware().state() != Verdict.State.SKIPPED;
+            t.row(row);
+            if (c.ok()) {
+                ok++;
+            }
+        }
+        out.println();
+        for (String line : t.lines(0)) {
+            out.println(line);
+        }
+        if (fetched) {
+            out.println(FROM_HERE);
+        }
+        int failed = results.size() - ok;
+        out.println(ok + " ok, " + failed + " with problems");
+        out.flush();
+        return failed == 0;
+    }
+}
