@@ -77,14 +77,19 @@ namespace {
 using veltra::appendRepeat;
 using veltra::cleanScreenText;
 
-constexpr auto exp_user = expect("exp_user", "Username", "Too many users", ".*Firewall.*");
+// The refusals stand before the prompt: the console paints its screens
+// without line ends, so a message and the login form arrive as one line,
+// and the credentials must not be typed into a refusal or a firewall.
+constexpr auto exp_user = expect("exp_user", "Too many users", ".*Firewall.*", "Username");
 constexpr auto exp_mainmenu = expect("exp_mainmenu", ".* - Main Menu", "Access denied");
 constexpr auto exp_sysinfo = expect("exp_sysinfo", "Boot PROM Version:.*");
 constexpr auto exp_mainmenu2 = expect("exp_mainmenu2", ".* - Main Menu");
 constexpr auto exp_upgrade = expect("exp_upgrade", "Upgrade.*Server");
 constexpr auto exp_servip = expect("exp_servip", "Server IP Address");
 constexpr auto exp_file = expect("exp_file", "Specify the complete path and file name");
-constexpr auto exp_dlcommit = expect("exp_dlcommit", "NVRAM", "Yes", "/n");
+// A prompt that asks (y/n) is answered "y" even when it names NVRAM or Yes
+// in the same line: Enter would leave the question unanswered.
+constexpr auto exp_dlcommit = expect("exp_dlcommit", "/n", "NVRAM", "Yes");
 constexpr auto exp_download = expect("exp_download",
                                      "Erasing FLASH",      // 0 downloaded: the erase begins
                                      "Incorrect Image",    // 1 not an image of this switch
@@ -163,11 +168,11 @@ int login(Stage& st) {
   const SwitchRequest& req = st.run.req;
   int rc = st.wait(exp_user, 60);
   if (rc < 0) return rc;
-  if (rc == 1) {
+  if (rc == 0) {
     st.log(0, "Maximum telnet users already connected - try later\n");
     return IO_CONN_ERR;
   }
-  if (rc == 2) {
+  if (rc == 1) {
     st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
     return IO_CONN_ERR;
   }
@@ -246,9 +251,9 @@ int fillForm(Stage& st, const UrlPieces& u, const char* path) {
   if (const int e = erase(st, 64); e < 0) return e;
   rc = st.exchange(exp_dlcommit, st.cmdn(kPathAnswerSize, "%s\t\r", path), 10);
   switch (rc) {
-    case 0: st.log(2, "got NVRAM response\n"); return answer(st, "\r");
-    case 1: st.log(2, "got Yes response\n"); return answer(st, "\r");
-    case 2: st.log(2, "got /n response\n"); return answer(st, "y");
+    case 0: st.log(2, "got /n response\n"); return answer(st, "y");
+    case 1: st.log(2, "got NVRAM response\n"); return answer(st, "\r");
+    case 2: st.log(2, "got Yes response\n"); return answer(st, "\r");
     default: return rc;
   }
 }

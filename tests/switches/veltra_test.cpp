@@ -161,6 +161,7 @@ TEST_F(Veltra, SuccessRows) {
         prefix("update") + "got /n response\n", prefix("update") + "Progress: 57%\n",
         prefix("update") + "return SUCCESS\n"},
        {"reboot error"}},
+      {"success-nvram-yn.scn", 2, false, "y", {prefix("update") + "got /n response\n"}, {"got NVRAM response"}},
       {"versions-unreadable.scn", 1, false, "",
        {prefix("logConfigInfo") + "Active FW Version: Boot PROM Version:  release B   Press ESC to return to the Main Menu\\r\n"},
        {"Boot PROM Version: Boot"}},
@@ -199,7 +200,10 @@ TEST_F(Veltra, FailureRows) {
     const char* shortenOn;   // switch text after which the time seam runs faster
   } rows[] = {
       {"too-many-users.scn", IO_CONN_ERR, "connect", {}, "Maximum telnet users already connected - try later\n", nullptr},
+      {"too-many-users-form.scn", IO_CONN_ERR, "connect", {}, "Maximum telnet users already connected - try later\n",
+       nullptr},
       {"firewall.scn", IO_CONN_ERR, "connect", {}, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n", nullptr},
+      {"firewall-form.scn", IO_CONN_ERR, "connect", {}, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n", nullptr},
       {"access-denied.scn", IO_BAD_SWITCH_LOGIN, "connect", kLogin, "have Username prompt\n", nullptr},
       {"menu-silence.scn", IO_TIMEOUT, "connect", kLogin, "exp_mainmenu error=-13", "Password"},
       {"server-no-file-prompt.scn", IO_SERVER_NOT_FOUND, "update", login + kToServer,
@@ -315,6 +319,9 @@ TEST_F(Veltra, ParameterRows) {
       {"an ESC in the path", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/fw/a\x1b[Ab.bin", 1, IO_INV_URL_SYNTAX},
       {"a DEL in the path", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/fw/a\x7f.bin", 1, IO_INV_URL_SYNTAX},
       {"a blank in the file name", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/fw/a b.bin", 1, IO_INV_URL_SYNTAX},
+      {"a double quote in the directory", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/f\"w/a.bin", 1, IO_INV_URL_SYNTAX},
+      {"a byte above 0x7F in the file name", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/fw/\xc3\xa9.bin", 1,
+       IO_INV_URL_SYNTAX},
       {"no file name", nullptr, "Sw1tch-Pw", "tftp://10.0.0.9/fw/", 1, IO_INV_URL_SYNTAX},
       {"a TAB in the password", nullptr, "Sw1tch\t-Pw", kUrl, 1, IO_INV_LOGIN},
       {"debug level 3", nullptr, "Sw1tch-Pw", kUrl, 3, IO_BAD_PARAMS},
