@@ -7,3 +7,5 @@
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Veltra menu-console switch modules (family code 2).
+int veltraflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -11,7 +11,7 @@ namespace {
 constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 0: no family
     ciscoflash,    // 1
-    nullptr,       // 2: veltraflash
+    veltraflash,   // 2
     nullptr,       // 3: nortelflash
     nullptr,       // 4: qlogicflash
     nullptr,       // 5: mcdataflash
