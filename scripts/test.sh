@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Sets up the machine, builds, and runs every test: the normal build (C++ and
-# Java tests; the benchmarks are built, not run), then the C++ tests again
-# under AddressSanitizer and UBSan.
+# Java tests; the benchmarks are built, not run), then the C++ tests and the
+# Java tests that drive the library again under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh build -DMODBURN_BENCH=ON
 (cd build && ctest --output-on-failure -j2)
-scripts/build.sh build-asan -DMODBURN_SANITIZE=ON -DMODBURN_JAVA=OFF
+scripts/build.sh build-asan -DMODBURN_SANITIZE=ON -DMODBURN_JAVA=ON
 (cd build-asan && ctest --output-on-failure -j2)
