@@ -7,3 +7,7 @@
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Intel switch modules with nested transfer modes (family code 8).
+int intelflash(const SwitchRequest* req, char* errText, int errTextSize);
+// SAS switch modules and their storage modules (family code 11).
+int sasflash(const SwitchRequest* req, char* errText, int errTextSize);
