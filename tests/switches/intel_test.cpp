@@ -127,11 +127,16 @@ TEST_F(Intel, EveryFailureRowGivesItsCode) {
        "download failed: File failed CRC check - returning Bad file format/contents (IO_BAD_FILE)\n"},
       {"progress-silence.scn", "tftp://10.0.0.9/fw/fwhex.bin", IO_TIMEOUT, "update", "y",
        join({kLogin, kInventory, transfer("code", "fw/", "fwhex.bin")}), "exp_download error=-13"},
+      // Reset asked for: the save question is answered three times at most.
+      {"save-asked-again.scn", kUrl, IO_TIMEOUT, "reboot", nullptr,
+       join({kLogin, kInventory, kCode, kExits, {"reset system", "y", "y", "y"}}),
+       "save question: asked again after 3 answers\n"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.scenario) + " " + row.url);
-    modburn::set_time_scale(row.expected == IO_TIMEOUT && row.shortenOn == nullptr ? 0.05 : 0.2);
-    const Outcome o = update(row.scenario, 2, false, row.url, row.shortenOn);
+    const bool reboot = row.stage == std::string("reboot");
+    modburn::set_time_scale(row.expected == IO_TIMEOUT && row.shortenOn == nullptr && !reboot ? 0.05 : 0.2);
+    const Outcome o = update(row.scenario, 2, reboot, row.url, row.shortenOn);
     expectFailure(o, row.expected, row.stage);
     EXPECT_EQ(o.typed, row.typed);
     if (row.line != nullptr) {
