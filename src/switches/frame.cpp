@@ -88,12 +88,14 @@ int fail(Run& run, const char* what, int rc, char* errText, int errTextSize) {
 }
 
 // The update stage, called again on the same session while it fails with
-// IO_UPDATE_ERR and the family allows more attempts.
+// IO_UPDATE_ERR, the family allows more attempts and, when it says so, the
+// switch asked for another one.
 int runUpdate(Run& run) {
   const Family& f = run.family;
   Stage st(run, "update");
   int rc = f.update(st);
   for (int attempt = 1; rc == IO_UPDATE_ERR && attempt < f.updateAttempts; ++attempt) {
+    if (f.retryWanted != nullptr && !f.retryWanted(run)) break;
     sleep_ms(RETRY_PAUSE_MS);
     io_log("%s:%s: retrying update", f.module, run.req.targetip);
     rc = f.update(st);
@@ -472,8 +474,8 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
 
   const int rc = runUpdate(run);
   if (rc == IO_SUCCESS_STOP) {
-    if (f.onStop != nullptr) f.onStop(run);
     run.disconnect();
+    if (f.onStop != nullptr) f.onStop(run);
     return 0;
   }
   if (rc < 0) return fail(run, "update", rc, errText, errTextSize);

@@ -226,7 +226,7 @@ struct Family {
   // Departures. Runs before the session is closed after a failed update or
   // reboot (e.g. to drain what the switch still prints).
   void (*beforeFailedClose)(Run& run) = nullptr;
-  // Runs when the update returns IO_SUCCESS_STOP, before the session closes.
+  // Runs when the update returns IO_SUCCESS_STOP, after the session is closed.
   void (*onStop)(Run& run) = nullptr;
   // Cleans the switch text into out before it is quoted in the error text.
   void (*cleanText)(const char* text, char* out, std::size_t size) = nullptr;
@@ -234,6 +234,10 @@ struct Family {
   const char* loggedIn = "have command prompt";  // the connect stage's "logged in" line
   bool openOnAddressPort = false;  // open the port the address names; connect lines show the address
   int updateAttempts = 1;          // more than 1: retried while it fails with IO_UPDATE_ERR
+  // With more than one attempt: asked after an attempt that failed with
+  // IO_UPDATE_ERR whether the switch itself asked for another one; null
+  // retries every IO_UPDATE_ERR.
+  bool (*retryWanted)(Run& run) = nullptr;
   std::size_t switchTextSize = 1000;
   int responseSize = 1000;  // response buffer of every exchange, unless the exchange says less
 };

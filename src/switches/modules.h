@@ -9,3 +9,7 @@ int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Veltra menu-console switch modules (family code 2).
 int veltraflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Intel switch modules with nested transfer modes (family code 8).
+int intelflash(const SwitchRequest* req, char* errText, int errTextSize);
+// SAS switch modules and their storage modules (family code 11).
+int sasflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -17,10 +17,10 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 5: mcdataflash
     brocadeflash,  // 6
     nullptr,       // 7: topspinflash
-    nullptr,       // 8: intelflash
+    intelflash,    // 8
     nullptr,       // 9: ciscofcflash
     nullptr,       // 10: ibbridgeflash
-    nullptr,       // 11: sasflash
+    sasflash,      // 11
 };
 
 }  // namespace
