@@ -5,5 +5,11 @@
 
 // Cisco IOS Ethernet switch modules (family code 1).
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
+// QLogic Fibre Channel switches (family code 4).
+int qlogicflash(const SwitchRequest* req, char* errText, int errTextSize);
+// McData Fibre Channel switches (family code 5).
+int mcdataflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// InfiniBand bridge modules (family code 10).
+int ibbridgeflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -13,13 +13,13 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     ciscoflash,    // 1
     nullptr,       // 2: veltraflash
     nullptr,       // 3: nortelflash
-    nullptr,       // 4: qlogicflash
-    nullptr,       // 5: mcdataflash
+    qlogicflash,   // 4
+    mcdataflash,   // 5
     brocadeflash,  // 6
     nullptr,       // 7: topspinflash
     nullptr,       // 8: intelflash
     nullptr,       // 9: ciscofcflash
-    nullptr,       // 10: ibbridgeflash
+    ibbridgeflash, // 10
     nullptr,       // 11: sasflash
 };
 
