@@ -1,10 +1,9 @@
 // qlogicflash and mcdataflash against the simulated QLogic / McData console.
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/iostatus.h"
-#include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
 
 namespace {
@@ -13,6 +12,8 @@ using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
 using switchtest::shortenAfter;
+using switchtest::Play;
+using switchtest::Played;
 using Lines = std::vector<std::string>;
 
 constexpr const char* kFetch = "image fetch fwuser 10.0.0.9 fw/image.bin image.bin";
@@ -37,51 +38,9 @@ Lines tail(const Outcome& o, std::size_t n) {
 }
 
 // Both families play the same console.
-class Family : public ModuleSim {
+class Family : public switchtest::TableSim {
  protected:
-  Family(ModuleEntry entry, const char* module, const char* display)
-      : ModuleSim(entry, module, display, "qlogic"), entry_(entry), module_(module), display_(display) {}
-
-  struct Play {
-    std::string scenario;
-    Request req;
-    switchsim::SimOptions opts = {};
-  };
-  struct Played {
-    std::string address;
-    Outcome o;
-  };
-
-  // Plays every scenario at once, each against its own simulated switch on
-  // an address of its own, so that a table costs the time of its slowest
-  // row. The log is that of all runs; every module line names its address.
-  std::vector<Played> playAll(const std::vector<Play>& plays) {
-    testsupport::capture_clear();
-    std::vector<Played> out(plays.size());
-    for (std::size_t i = 0; i < plays.size(); ++i) out[i].address = switchtest::testAddress(210 + static_cast<int>(i));
-    std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < plays.size(); ++i) {
-      threads.emplace_back([&, i] { playOne(plays[i], out[i]); });
-    }
-    for (auto& t : threads) t.join();
-    const std::string log = logText();
-    for (auto& p : out) p.o.log = log;
-    return out;
-  }
-
-  // A failed run of playAll: its code, the error text quoting the switch, the
-  // entry's error line for stage, one orderly close.
-  void expectFailed(const Played& p, int expected, const char* stage) const {
-    const Outcome& o = p.o;
-    EXPECT_EQ(o.rc, expected) << o.err;
-    const std::string head = "Error: " + display_ + " switch=" + p.address + ": " + err2String(expected) +
-                             " \nSWITCH TEXT=\n\"";
-    EXPECT_EQ(o.err.rfind(head, 0), 0u) << o.err;
-    EXPECT_EQ(o.err.back(), '"') << o.err;
-    EXPECT_NE(o.log.find(module_ + ":" + p.address + ": " + stage + " error: " + o.err), std::string::npos);
-    EXPECT_EQ(testsupport::capture_count(module_ + ":disconnect:" + p.address + ": closing handle="), 1);
-    EXPECT_TRUE(o.session.client_closed) << "the library closes in order";
-  }
+  Family(ModuleEntry entry, const char* module, const char* display) : TableSim(entry, module, display, "qlogic") {}
 
   // The switch echoes everything, passwords included: neither may reach the
   // log or the error text, on success or on failure.
@@ -113,32 +72,6 @@ class Family : public ModuleSim {
     }
   }
 
- private:
-  void playOne(const Play& play, Played& out) const {
-    switchsim::Scenario sc;
-    std::string error;
-    const bool parsed =
-        play.scenario.find('\n') == std::string::npos
-            ? switchsim::load_scenario(switchsim::scenario_path("qlogic/" + play.scenario), sc, error)
-            : switchsim::parse_scenario(play.scenario, switchsim::scenario_path("qlogic/inline.scn"), sc, error);
-    EXPECT_TRUE(parsed) << error;
-    if (!parsed) return;
-    switchsim::SimOptions opts = play.opts;
-    opts.accept_timeout_ms = 20000;
-    switchsim::SimulatedSwitch sw;
-    EXPECT_TRUE(sw.start(out.address, 23, sc, opts, &error)) << error;
-    const Request& r = play.req;
-    const SwitchRequest req{out.address.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
-                            r.debugLevel, 0};
-    char err[1000] = "";
-    out.o.rc = entry_(&req, err, sizeof err);
-    out.o.err = err;
-    out.o.session = sw.wait();
-    out.o.typed = out.o.session.lines();
-  }
-
-  ModuleEntry entry_;
-  std::string module_, display_;
 };
 
 class QLogic : public Family {
