@@ -170,7 +170,7 @@ class Session {
 
   bool stop(const Step& step, std::string why) {
     result_.stopped_at = step.where;
-    result_.outcome = std::move(why);
+    result_.outcome = result_.fault_fired ? fault_outcome_ : std::move(why);
     return false;
   }
 
@@ -235,6 +235,7 @@ class Session {
   // deadline, or until a line is waiting when want_line is set.
   Wake pump(Clock::time_point deadline, bool want_line) {
     for (;;) {
+      if (fault_due_) return commit_fault();
       if (want_line && !queue_.empty()) return Wake::Line;
       if (peer_gone_) return Wake::Closed;
       Clock::time_point now = Clock::now();
@@ -387,6 +388,52 @@ class Session {
   void end_line(std::string text, const std::string& end) {
     result_.received.push_back(text + end);
     queue_.push_back(std::move(text));
+    if (opts_.fault != Fault::None && !result_.fault_fired &&
+        result_.received.size() == static_cast<size_t>(opts_.fault_after_lines)) {
+      fault_due_ = true;
+    }
+  }
+
+  // Commits the fault of the options; the session ends with it.
+  Wake commit_fault() {
+    fault_due_ = false;
+    result_.fault_fired = true;
+    const std::string after = " after line " + std::to_string(opts_.fault_after_lines);
+    flush_received(true);
+    switch (opts_.fault) {
+      case Fault::Close:
+        fault_outcome_ = "fault: closed" + after;
+        note("= fault: close");
+        close_orderly();
+        break;
+      case Fault::Reset: {
+        fault_outcome_ = "fault: reset" + after;
+        note("= fault: reset");
+        struct ::linger lin{1, 0};  // closing with a zero linger time sends RST
+        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
+        write_closed_ = true;
+        break;
+      }
+      case Fault::Stall: {
+        fault_outcome_ = "fault: stalled" + after;
+        note("= fault: stall");
+        // Neither reads nor writes; only the client's going (or a stop) ends it.
+        pollfd p[2] = {{fd_, POLLRDHUP, 0}, {stop_fd_, POLLIN, 0}};
+        const Clock::time_point end = after_ms(opts_.stall_max_ms);
+        while (Clock::now() < end) {
+          const auto left = std::chrono::ceil<Millis>(end - Clock::now()).count();
+          const int n = ::poll(p, stop_fd_ >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, 1000)));
+          if (n > 0 && (p[0].revents & (POLLRDHUP | POLLHUP | POLLERR))) break;
+          if (n > 0 && stop_fd_ >= 0 && (p[1].revents & POLLIN)) break;
+        }
+        write_closed_ = true;
+        break;
+      }
+      case Fault::None: break;
+    }
+    peer_gone_ = true;
+    ended_ = true;
+    return Wake::Stopped;
   }
 
   // Writes the received lines to the transcript; a line ended by CR waits for
@@ -424,6 +471,8 @@ class Session {
   bool peer_gone_ = false;
   bool write_closed_ = false;
   bool ended_ = false;  // closed or silenced for good: no linger
+  bool fault_due_ = false;      // the fault's line has been typed: commit it at the next read
+  std::string fault_outcome_;
 };
 
 }  // namespace

@@ -16,10 +16,18 @@
 
 namespace switchsim {
 
+// A fault the switch commits right after the client has typed a given line:
+// it closes the session in order (FIN), resets it (RST), or stalls (reads
+// and writes nothing more until the client goes or stall_max_ms pass).
+enum class Fault { None, Close, Reset, Stall };
+
 struct SimOptions {
   bool echo_password = false;     // echo typed text even where the scenario hides it
   int accept_timeout_ms = 30000;  // how long to wait for each client; -1: for ever
   int sessions = 1;               // sessions served one after another; 0: until stopped
+  Fault fault = Fault::None;      // committed once the client has typed fault_after_lines lines
+  int fault_after_lines = 0;
+  int stall_max_ms = 60000;       // longest stall before the switch closes after all
   // Receives each transcript line as it is made (without a line end); may be empty.
   std::function<void(const std::string&)> transcript;
 };
@@ -35,6 +43,7 @@ struct SessionResult {
   std::vector<std::string> negotiation;  // the client's TELNET commands ("WONT TTYPE", "DONT SGA")
   bool client_closed = false;  // the client closed in order (FIN)
   bool client_reset = false;   // the client reset the connection (RST)
+  bool fault_fired = false;    // the fault of the options was committed
 
   // True when some typed line, its line end left out, equals text.
   bool typed(std::string_view text) const;

@@ -15,4 +15,11 @@ long long scaled_micros(long long micros);
 // Sleeps for ms milliseconds, scaled.
 void sleep_ms(int ms);
 
+// The quiet gap that ends a console line without a line end (a prompt) has
+// its own factor (1.0 by default): tests that play hundreds of dialogues
+// shorten it; the others keep the real gap. Process-wide.
+void set_gap_scale(double factor);
+// A line gap of the given microseconds, scaled (at least 1 when micros > 0).
+long long scaled_gap_micros(long long micros);
+
 }  // namespace modburn

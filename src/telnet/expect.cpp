@@ -2,7 +2,10 @@
 // read one at a time and tried against the patterns in array order.
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstring>
+
+#include "com/timescale.h"
 
 #include "com/sregex.h"
 #include "telnet/telnet.h"
@@ -49,6 +52,8 @@ void appendTail(char* running, const char* line, std::size_t cap) {
   std::memcpy(running + have, line, add + 1);
 }
 
+int telnet_expect_limit(int timeoutSecs) { return std::max(4 * timeoutSecs, 120); }
+
 int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize) {
   if (exp == nullptr || exp[0] == nullptr) return TELNET_BAD_STRING;
   std::array<char, TRACE_SIZE> trace;
@@ -59,6 +64,10 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
   running[0] = '\0';
   std::array<char, LINE_SIZE> line;
   std::array<char, MATCH_SIZE> match;
+  // A switch that prints for ever must not hold the caller for ever. The
+  // limit is scaled when it is checked, so a test may shorten it mid-wait.
+  const auto start = std::chrono::steady_clock::now();
+  const long long limitMicros = static_cast<long long>(telnet_expect_limit(timeoutSecs)) * 1000000;
 
   for (;;) {
     // The time-out is one of silence before each line, not a limit on the call.
@@ -97,6 +106,12 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
       if (debugAtLeast(2)) logit(":%d:    NO MATCH - continuing\n", h);
     }
     appendTail(running.data(), line.data(), TAIL_SIZE);
+    const auto spent = std::chrono::steady_clock::now() - start;
+    if (spent >= std::chrono::microseconds(modburn::scaled_micros(limitMicros))) {
+      logit("telnet_expect:%d: no match within %d seconds in all\n", h, telnet_expect_limit(timeoutSecs));
+      copyToCaller(h, running.data(), out, outSize);
+      return TELNET_TIMEOUT;
+    }
     if (debugAtLeast(2)) logit("telnet_expect:%d: no match on response, iterating read\n", h);
   }
 }

@@ -153,7 +153,7 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
 int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size) {
   // Room for at least one character and the terminator.
   if (buf == nullptr || size < 2) return TELNET_BAD_BUFFER;
-  if (charUsecs == 0) charUsecs = TELNET_DEFAULT_CHAR_USECS;
+  if (charUsecs == 0) charUsecs = modburn::scaled_gap_micros(TELNET_DEFAULT_CHAR_USECS);
 
   char c = 0;
   int r = recvtimeout(sock, &c, 1, firstUsecs);

@@ -71,7 +71,11 @@ const char* printable(const char* src, char* out, int size);
 
 // Reads lines until one matches a pattern of the null-terminated array exp;
 // returns its index, or a negative TelnetStatus (TELNET_TIMEOUT when no line
-// arrives for timeoutSecs). out receives the matched text, or on a time-out
-// the recent unmatched output.
+// arrives for timeoutSecs, or when lines that match nothing have kept coming
+// for telnet_expect_limit(timeoutSecs) seconds in all). out receives the
+// matched text, or on a time-out the recent unmatched output.
 int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out,
                   int outSize);
+// The longest one wait may last while the switch keeps printing lines that
+// match nothing: four times its silence time-out, at least two minutes.
+int telnet_expect_limit(int timeoutSecs);

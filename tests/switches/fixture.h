@@ -28,6 +28,7 @@ class LogCapture : public ::testing::Test {
     telnet_setLogSink(prevTelnet_);
     telnet_setDebugLevel(0);
     modburn::set_time_scale(1.0);
+    modburn::set_gap_scale(1.0);
   }
   static std::string logText() { return testsupport::capture_text(); }
 

@@ -119,6 +119,25 @@ TEST_F(TelnetExpectRules, TimeOutIsPerLineNotPerCall) {
   EXPECT_GT(Clock::now() - start, std::chrono::milliseconds(800));
 }
 
+TEST_F(TelnetExpectRules, LinesThatMatchNothingEndTheWaitAfterItsLimitInAll) {
+  EXPECT_EQ(telnet_expect_limit(10), 120);
+  EXPECT_EQ(telnet_expect_limit(150), 600);
+  modburn::set_time_scale(0.01);  // 1 s of silence per line; 120 s (1.2 s) in all
+  std::vector<Step> script;
+  for (int i = 0; i < 400; ++i) {
+    script.push_back(Step::send("progress " + std::to_string(i) + "\n"));
+    script.push_back(Step::pause(20));
+  }
+  LoopbackSession s(script);
+  const char* exp[] = {"done", nullptr};
+  char out[5000];
+  const auto start = Clock::now();
+  EXPECT_EQ(telnet_expect(s.handle, exp, 30, 0, out, sizeof out), TELNET_TIMEOUT);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5)) << "the switch prints for 8 s";
+  EXPECT_NE(std::string(out).find("progress "), std::string::npos) << "the unmatched tail is handed back";
+  EXPECT_EQ(capture_count(": no match within 120 seconds in all\n"), 1) << capture_text();
+}
+
 TEST_F(TelnetExpectRules, SmallOutputBufferGetsTheStartCut) {
   modburn::set_time_scale(0.1);
   LoopbackSession s({Step::send("abcdefghijkl\n"), Step::pause(1000)});
