@@ -37,10 +37,12 @@ Lines tail(const Outcome& o, std::size_t n) {
   return Lines(o.typed.end() - static_cast<long>(std::min(n, o.typed.size())), o.typed.end());
 }
 
-// Both families play the same console.
+// Both families play the same console (the McData folder holds the rows it
+// plays, taken from the QLogic folder).
 class Family : public switchtest::TableSim {
  protected:
-  Family(ModuleEntry entry, const char* module, const char* display) : TableSim(entry, module, display, "qlogic") {}
+  Family(ModuleEntry entry, const char* module, const char* display, const char* folder)
+      : TableSim(entry, module, display, folder) {}
 
   // The switch echoes everything, passwords included: neither may reach the
   // log or the error text, on success or on failure.
@@ -76,12 +78,12 @@ class Family : public switchtest::TableSim {
 
 class QLogic : public Family {
  protected:
-  QLogic() : Family(qlogicflash, "qlogicflash", "QLogic") {}
+  QLogic() : Family(qlogicflash, "qlogicflash", "QLogic", "qlogic") {}
 };
 
 class McData : public Family {
  protected:
-  McData() : Family(mcdataflash, "mcdataflash", "McData") {}
+  McData() : Family(mcdataflash, "mcdataflash", "McData", "mcdata") {}
 };
 
 TEST_F(QLogic, SuccessWithoutResetLeavesAdminMode) {
