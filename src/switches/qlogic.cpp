@@ -80,10 +80,10 @@ constexpr const char* kTftp = "image tftp %s %s %s %s\r";
 
 struct FetchCommand {
   std::array<char, kCommandSize> text{};
-  std::array<char, 1030> serverPath{};  // directory/file name: logged on success
+  std::array<char, 1024> serverPath{};  // directory/file name (each whole): logged on success
 };
 
-// Builds the fetch command of fileurl: false when it does not fit.
+// Builds the fetch command from the URL's parts: false when it does not fit.
 bool buildFetch(const UrlPieces& u, bool tftp, FetchCommand& out) {
   if (u.directory[0] != '\0') {
     format_whole(out.serverPath.data(), out.serverPath.size(), "%s/%s", u.directory.data(), u.filename.data());
@@ -235,7 +235,7 @@ int ftpPassword(Stage& st, const UrlPieces& u) {
 
 // Has the switch fetch the image: 0 once it is back at the admin prompt.
 int fetch(Stage& st, const UrlPieces& u, const FetchCommand& cmd, bool tftp) {
-  st.log(1, "writing: \"%s\"\n", st.shown(cmd.text.data()));
+  st.log(1, "writing: \"%s\"\n", cmd.text.data());  // as typed: it holds no password
   admin(st).ftpClient = !tftp;
   const int rc = st.exchange(exp_fetch, cmd.text.data(), FETCH_SECS);
   switch (rc) {
