@@ -2,7 +2,7 @@
 # Installs what the project needs on a fresh Debian machine (idempotent).
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
-          libre2-dev openjdk-17-jdk-headless junit4 libhamcrest-java libpicocli-java
+          libre2-dev openjdk-17-jdk-headless junit4 libhamcrest-java libpicocli-java libjackson2-core-java libcommons-csv-java
           inetutils-telnetd socat valgrind)
 missing=()
 for p in "${packages[@]}"; do

@@ -350,7 +350,9 @@ class Session {
   bool echoing() const { return !silent_ && (!hide_ || echo_password_); }
 
   void echo(std::string_view bytes) {
-    if (!silent_) write_raw(bytes);
+    if (silent_) return;
+    write_raw(bytes);
+    if (opts_.echo_twice) write_raw(bytes);
   }
 
   // Console text typed by the client: lines end at CR (with a following LF or
@@ -394,6 +396,38 @@ class Session {
     }
   }
 
+  // Plays the hostile console of the options until the client goes, the
+  // spell's time is up or (for the floods) all bytes are out.
+  void hostile() {
+    const Clock::time_point end = after_ms(opts_.stall_max_ms);
+    std::size_t sent = 0;
+    for (long n = 0; !peer_gone_ && Clock::now() < end; ++n) {
+      std::string chunk;
+      switch (opts_.fault) {
+        case Fault::Flood: chunk.assign(64 * 1024, 'x'); break;
+        case Fault::IacFlood:
+          for (int i = 0; i < 1000; ++i) {
+            chunk += "\xff\xfb\x01\xff\xfd\x18\xff\xfa\x18\x01";  // WILL ECHO, DO TTYPE, SB TTYPE SEND
+            chunk += std::string(40, 'q');                           // a long subnegotiation
+            chunk += "\xff\xf0\xff\xf1";                             // SE, NOP
+          }
+          break;
+        case Fault::Chatter:
+          chunk = "progress " + std::to_string(n % 100) + "%\r\n";
+          break;
+        case Fault::Garbage:
+          chunk = std::string("\0\0\xff\xff\xffjunk\0\xff\xff\r\n", 14);
+          break;
+        default: return;
+      }
+      write_raw(chunk);
+      sent += chunk.size();
+      if ((opts_.fault == Fault::Flood || opts_.fault == Fault::IacFlood) && sent >= opts_.flood_bytes) return;
+      // Keep taking what the client types, and let it breathe between lines.
+      pump(after_ms(opts_.fault == Fault::Chatter || opts_.fault == Fault::Garbage ? 5 : 0), false);
+    }
+  }
+
   // Commits the fault of the options; the session ends with it.
   Wake commit_fault() {
     fault_due_ = false;
@@ -429,6 +463,15 @@ class Session {
         write_closed_ = true;
         break;
       }
+      case Fault::Flood:
+      case Fault::IacFlood:
+      case Fault::Chatter:
+      case Fault::Garbage:
+        fault_outcome_ = "fault: hostile" + after;
+        note("= fault: hostile");
+        hostile();
+        close_orderly();
+        break;
       case Fault::None: break;
     }
     peer_gone_ = true;

@@ -18,8 +18,13 @@ namespace switchsim {
 
 // A fault the switch commits right after the client has typed a given line:
 // it closes the session in order (FIN), resets it (RST), or stalls (reads
-// and writes nothing more until the client goes or stall_max_ms pass).
-enum class Fault { None, Close, Reset, Stall };
+// and writes nothing more until the client goes or stall_max_ms pass); or it
+// turns hostile until the client goes (at most stall_max_ms): Flood prints
+// flood_bytes without a line end, IacFlood sends TELNET commands and
+// subnegotiations (flood_bytes of them), Chatter prints a progress line
+// every few milliseconds, Garbage prints NUL and 0xFF bytes among text.
+// The switch then closes.
+enum class Fault { None, Close, Reset, Stall, Flood, IacFlood, Chatter, Garbage };
 
 struct SimOptions {
   bool echo_password = false;     // echo typed text even where the scenario hides it
@@ -27,7 +32,9 @@ struct SimOptions {
   int sessions = 1;               // sessions served one after another; 0: until stopped
   Fault fault = Fault::None;      // committed once the client has typed fault_after_lines lines
   int fault_after_lines = 0;
-  int stall_max_ms = 60000;       // longest stall before the switch closes after all
+  int stall_max_ms = 60000;       // longest stall or hostile spell before the switch closes
+  std::size_t flood_bytes = 10 * 1024 * 1024;
+  bool echo_twice = false;        // echo every typed byte back twice
   // Receives each transcript line as it is made (without a line end); may be empty.
   std::function<void(const std::string&)> transcript;
 };

@@ -51,6 +51,13 @@ constexpr auto exp_dlcomp = expect("exp_dlcomp",
 constexpr auto exp_rmcomp = expect("exp_rmcomp", "Finished removing.*");
 constexpr auto exp_boot = expect("exp_boot", "The system is going down .*");
 
+// Overall limits of the loops that follow the switch while it keeps talking:
+// the download's start (30 s waits, questions answered "y") and the install
+// (150 s waits between its messages, a firmware install takes minutes).
+constexpr int START_LIMIT_SECS = 600;
+constexpr int INSTALL_LIMIT_SECS = 3600;
+constexpr int MAX_CONFIRMATIONS = 10;
+
 // Seconds of silence that end the drain of a failed session, and the longest
 // the drain may last: a switch that keeps printing must not hold the call.
 constexpr int CONSUME_SILENCE_SECS = 10;
@@ -132,7 +139,10 @@ int startDownload(Stage& st, const char* fileurl) {
   st.write(st.cmdf(kCommand, u.server.data(), u.login.data(), u.path.data(), u.password.data()));
 
   bool serverUnreachable = false;
+  LoopLimit limit(st, "firmwaredownload start", START_LIMIT_SECS);
+  AnswerLimit confirmations(st, "continue question", MAX_CONFIRMATIONS, IO_UPDATE_ERR);
   for (;;) {
+    if (const int rc = limit.check(); rc != 0) return rc;
     const int rc = st.wait(exp_download, 30, 0);
     switch (rc) {
       case 0: return 0;
@@ -145,6 +155,7 @@ int startDownload(Stage& st, const char* fileurl) {
       case 7: return downloadFailed(st, IO_UPDATE_ERR);
       case 8:
         st.log(0, "Got: %s\n", st.reply());
+        if (const int q = confirmations.next(); q != 0) return q;
         st.write("y\r");
         break;
       default: return rc;  // failure, time-out included
@@ -154,7 +165,9 @@ int startDownload(Stage& st, const char* fileurl) {
 
 // Follows the install until the switch reports success.
 int awaitCompletion(Stage& st) {
+  LoopLimit limit(st, "firmware install", INSTALL_LIMIT_SECS);
   for (;;) {
+    if (const int rc = limit.check(); rc != 0) return rc;
     const int rc = st.wait(exp_dlcomp, 150);
     if (rc < 0) return rc;
     if (rc == 0 || rc == 1) return 0;

@@ -51,6 +51,9 @@ int urlRule(const char* fileurl) {
 // Transfer time-outs: an FTP download may take much longer than TFTP or RCP.
 constexpr int FTP_TRANSFER_SECS = 1800;
 constexpr int OTHER_TRANSFER_SECS = 900;
+// The whole transfer and install, while the switch keeps printing, may last
+// four of its silence time-outs.
+constexpr int TRANSFER_LIMIT_FACTOR = 4;
 
 int gotInvalid(Stage& st) {
   st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
@@ -125,7 +128,9 @@ int stopArchive(Stage& st, int code) {
 // Follows the archive command until the image is installed.
 int transfer(Stage& st, int timeoutSecs) {
   int loading = 0;  // "Loading" lines seen: a failure after one is a bad file, not a missing one
+  LoopLimit limit(st, "archive download", TRANSFER_LIMIT_FACTOR * timeoutSecs);
   for (;;) {
+    if (const int rc = limit.check(); rc != 0) return stopArchive(st, rc);
     const int rc = st.wait(exp_image, timeoutSecs);
     switch (rc) {
       case 0:

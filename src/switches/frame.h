@@ -170,7 +170,7 @@ bool pattern_literal(std::string_view text, char* out, std::size_t size);
 
 // The overall limit of one loop of a dialogue that repeats while the switch
 // keeps printing (progress lines, percentages): the time is scaled through
-// the time seam. Check it at the top of every round.
+// the time seam when it is checked. Check it at the top of every round.
 class LoopLimit {
  public:
   LoopLimit(Stage& st, const char* what, int totalSecs);
@@ -181,7 +181,7 @@ class LoopLimit {
   Stage& st_;
   const char* what_;
   int totalSecs_;
-  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::steady_clock::time_point start_;
 };
 
 // The number of times one question may be answered (a login or a file name

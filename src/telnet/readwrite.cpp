@@ -7,7 +7,9 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -113,9 +115,11 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
   if (sock < 0) return RTO_BADSOCKET;
   if (buf == nullptr || len < 1) return RTO_ERROR;
   int stored = 0;
+  // Wait afresh each time: the time-out measures silence, and a server that
+  // sends only negotiation commands keeps the call waiting, but never for
+  // longer than four time-outs in all: a flood of commands is not a console.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::microseconds(4 * std::max(usecs, 0LL));
   for (;;) {
-    // Wait afresh each time: the time-out measures silence, and a server that
-    // sends only negotiation commands keeps the call waiting.
     const int ready = selectpoll(sock, usecs);
     if (ready == RTO_INTERRUPTED) {
       if (debugAtLeast(2)) logit("recvtimeout: signal interrupted select() - redoing selectpoll()\n");
@@ -146,6 +150,10 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
     if (stored > 0) {
       if (stored < len) buf[stored] = '\0';
       return stored;
+    }
+    if (std::chrono::steady_clock::now() >= giveUp) {
+      if (debugAtLeast(2)) logit("recvtimeout:%d: only TELNET commands for %lld usecs\n", sock, 4 * usecs);
+      return RTO_TIMEOUT;
     }
   }
 }

@@ -18,10 +18,36 @@ import java.util.function.Supplier;
 abstract class FleetView implements FleetRunner.Display {
     protected final PrintStream out;
     protected final int width;
+    /** Where the rollout stands (phase, budget left); "" for a plain fleet. */
+    protected volatile Supplier<String> standing = () -> "";
 
     FleetView(PrintStream out, int width) {
         this.out = out;
         this.width = width;
+    }
+
+    /** Shows the runner's phase and failure budget along with the switches. */
+    FleetView following(FleetRunner runner) {
+        standing = runner::standing;
+        return this;
+    }
+
+    /**
+     * The detail of an outcome: for a failure the switch's most telling line (else the result
+     * code's text), for a switch not started why, for a success any note; masked.
+     */
+    static String detail(FleetRunner.Slot s) {
+        Progress p = s.progress;
+        String text = switch (p.state()) {
+            case FAILED -> {
+                String line = p.result().tellingLine();
+                yield line.isEmpty() ? p.result().statusText() : line;
+            }
+            case SUCCEEDED -> p.result().message();
+            case SKIPPED -> p.notStartedWhy();
+            default -> "";
+        };
+        return s.job.masker().mask(text);
     }
 
     static String resultText(Progress p) {
@@ -40,32 +66,66 @@ abstract class FleetView implements FleetRunner.Display {
             + " running (Ctrl-C again quits at once)");
     }
 
+    private String pendingHalt;
+
+    /**
+     * Told on an update's thread, shown at the next refresh: after the outcome that caused it,
+     * which the display shows only then.
+     */
+    @Override
+    public synchronized void halted(String why, int running) {
+        pendingHalt = "stopping: " + why + ": no more updates will start"
+            + (running > 0 ? "; waiting for the " + running + " running" : "");
+    }
+
+    /** Shows a stop the rollout made itself, once; called at the end of each refresh. */
+    protected synchronized void showHalt() {
+        if (pendingHalt != null) {
+            String message = pendingHalt;
+            pendingHalt = null;
+            say(message);
+        }
+    }
+
+    @Override
+    public void phase(String text) {
+        say("modburn: " + text);
+    }
+
     /** Prints a message line between refreshes. */
     abstract void say(String message);
 
     /** Prints the summary table and returns its closing count line. */
     String summary(List<FleetRunner.Slot> slots, long nowNanos) {
+        return summary(slots, nowNanos, "");
+    }
+
+    /**
+     * Prints the summary table, the reason the rollout stopped early (when stopWhy is not "")
+     * and the closing count line, which it returns.
+     */
+    String summary(List<FleetRunner.Slot> slots, long nowNanos, String stopWhy) {
         Table t = new Table("switch", "family", "result", "elapsed", "detail", "log");
         int ok = 0;
         int failed = 0;
         int skipped = 0;
         for (FleetRunner.Slot s : slots) {
             Progress p = s.progress;
-            String detail = "";
             switch (p.state()) {
                 case SUCCEEDED -> ok++;
-                case FAILED -> {
-                    failed++;
-                    detail = p.result().statusText();
-                }
+                case FAILED -> failed++;
                 default -> skipped++;
             }
             t.row(s.job.name(), s.job.family().displayName, resultText(p),
-                Table.duration(p.elapsedSeconds(nowNanos)), detail, String.valueOf(s.log));
+                Table.duration(p.elapsedSeconds(nowNanos)), detail(s), String.valueOf(s.log));
         }
         out.println();
         for (String line : t.lines(0)) {
             out.println(line);
+        }
+        if (!stopWhy.isEmpty()) {
+            out.println("stopped early: " + stopWhy + "; " + skipped + (skipped == 1 ? " switch" : " switches")
+                + " not started");
         }
         String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started";
         out.println(counts);
@@ -103,6 +163,7 @@ abstract class FleetView implements FleetRunner.Display {
             out.print(b);
             out.flush();
             drawn = lines.size();
+            showHalt();
         }
 
         List<String> render(List<FleetRunner.Slot> slots, long nowNanos) {
@@ -127,7 +188,9 @@ abstract class FleetView implements FleetRunner.Display {
                     resultText(p), console);
             }
             List<String> lines = new ArrayList<>(t.lines(width - 1));
-            String tail = counts(slots) + (shown < order.size() ? " (" + (order.size() - shown) + " not shown)" : "");
+            String where = standing.get();
+            String tail = counts(slots) + (shown < order.size() ? " (" + (order.size() - shown) + " not shown)" : "")
+                + (where.isEmpty() ? "" : "; " + where);
             lines.add(tail.length() > width - 1 ? tail.substring(0, width - 1) : tail);
             return lines;
         }
@@ -185,8 +248,8 @@ abstract class FleetView implements FleetRunner.Display {
                     case SUCCEEDED -> "succeeded in " + Table.duration(p.elapsedSeconds(nowNanos))
                         + (p.result().message().isEmpty() ? "" : " (" + p.result().message() + ")");
                     case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
-                        + Status.name(p.result().code()) + ": " + p.result().statusText();
-                    case SKIPPED -> "not started";
+                        + Status.name(p.result().code()) + ": " + detail(s) + budgetNote();
+                    case SKIPPED -> "not started" + (p.notStartedWhy().isEmpty() ? "" : ": " + p.notStartedWhy());
                     default -> null;
                 };
                 if (end != null) {
@@ -194,7 +257,15 @@ abstract class FleetView implements FleetRunner.Display {
                     ended.put(s, true);
                 }
             }
+            showHalt();
             out.flush();
+        }
+
+        /** The budget left after a failure, for a rollout that has one. */
+        private String budgetNote() {
+            String where = standing.get();
+            int at = where.indexOf("failure budget: ");
+            return at < 0 ? "" : " (" + where.substring(at) + ")";
         }
 
         private void line(FleetRunner.Slot s, String text) {

@@ -13,12 +13,17 @@ import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
 import java.util.Map;
+import java.util.regex.Matcher;
+import java.util.regex.Pattern;
+import org.apache.commons.csv.CSVFormat;
+import org.apache.commons.csv.CSVParser;
+import org.apache.commons.csv.CSVRecord;
 
 /**
  * A fleet inventory: the switches to update, read from CSV (a header line naming the columns)
  * or JSON (an array of objects, or an object whose "switches" member is one). Columns and
- * members: family, address, user, password, url, and optionally url_password, reboot, modifier
- * and name. Passwords are references (file:PATH, env:NAME, prompt[:LABEL]), never the passwords
+ * members: family, address, user, password, url, and optionally url_password, reboot, modifier,
+ * name and canary (yes: the switch is one of the rollout's canaries). Passwords are references (file:PATH, env:NAME, prompt[:LABEL]), never the passwords
  * themselves. Every defect found is reported with its line, and a defective inventory yields no
  * entries at all, so nothing starts.
  */
@@ -26,7 +31,7 @@ final class Inventory {
     /** One switch of the inventory, checked but with its passwords not yet read. */
     record Entry(int line, String name, Family family, String address, String user,
                  PasswordSource password, String url, PasswordSource urlPassword,
-                 boolean reboot, int modifier) {
+                 boolean reboot, int modifier, boolean canary) {
     }
 
     /** All defects of an inventory, each naming its line. */
@@ -41,7 +46,7 @@ final class Inventory {
     }
 
     private static final List<String> COLUMNS = List.of(
-        "name", "family", "address", "user", "password", "url", "url_password", "reboot", "modifier");
+        "name", "family", "address", "user", "password", "url", "url_password", "reboot", "modifier", "canary");
     private static final List<String> REQUIRED = List.of("family", "address", "user", "password", "url");
 
     private Inventory() {
@@ -125,59 +130,54 @@ final class Inventory {
 
     // ---- CSV ----
 
+    private static final CSVFormat CSV = CSVFormat.RFC4180.builder()
+        .setCommentMarker('#')
+        .setIgnoreEmptyLines(true)
+        .setIgnoreSurroundingSpaces(true)
+        .build();
+
+    // Commons CSV names the line of a defect as "(line 3) ..." or "(startline 3) ...".
+    private static final Pattern CSV_LINE = Pattern.compile("^\\((?:start)?line (\\d+)\\)\\s*(.*)$", Pattern.DOTALL);
+
+    // The parser's words for the common defects, said plainly.
+    private static final Map<String, String> CSV_WORDS = Map.of(
+        "EOF reached before encapsulated token finished", "a quoted field is never closed",
+        "invalid char between encapsulated token and delimiter", "text after a closing quote");
+
     private static List<Raw> fromCsv(String text, List<String> problems) {
         List<Raw> raws = new ArrayList<>();
-        CsvLines lines = new CsvLines(text);
         List<String> header = null;
         int headerLine = 0;
-        while (true) {
-            CsvLines.Record rec;
-            try {
-                rec = lines.next();
-            } catch (IllegalArgumentException e) {
-                problems.add(e.getMessage());
-                return raws;
-            }
-            if (rec == null) {
-                break;
-            }
-            if (header == null) {
-                header = new ArrayList<>();
-                headerLine = rec.line();
-                boolean ok = true;
-                for (String f : rec.fields()) {
-                    String col = column(f);
-                    if (col == null) {
-                        problems.add("line " + rec.line() + ": unknown column \"" + f.strip() + "\" (columns: "
-                            + String.join(", ", COLUMNS) + ")");
-                        ok = false;
-                    } else if (header.contains(col)) {
-                        problems.add("line " + rec.line() + ": column " + col + " appears twice");
-                        ok = false;
+        try (CSVParser parser = CSVParser.parse(text, CSV)) {
+            for (CSVRecord rec : parser) {
+                List<String> fields = rec.toList();
+                // A comment indented by blanks is a comment too.
+                if (fields.isEmpty() || fields.get(0).startsWith("#")) {
+                    continue;
+                }
+                int line = startLine(text, (int) rec.getCharacterPosition());
+                if (header == null) {
+                    header = new ArrayList<>();
+                    headerLine = line;
+                    if (!header(fields, line, header, problems)) {
+                        return raws;
                     }
-                    header.add(col);
+                    continue;
                 }
-                for (String req : REQUIRED) {
-                    if (!header.contains(req)) {
-                        problems.add("line " + rec.line() + ": the header lacks the column " + req);
-                        ok = false;
-                    }
+                if (fields.size() != header.size()) {
+                    problems.add("line " + line + ": " + fields.size() + " fields, but the header on line "
+                        + headerLine + " names " + header.size());
+                    continue;
                 }
-                if (!ok) {
-                    return raws;
+                Map<String, String> values = new LinkedHashMap<>();
+                for (int i = 0; i < header.size(); i++) {
+                    values.put(header.get(i), fields.get(i));
                 }
-                continue;
+                raws.add(new Raw(line, values, Map.of()));
             }
-            if (rec.fields().size() != header.size()) {
-                problems.add("line " + rec.line() + ": " + rec.fields().size() + " fields, but the header on line "
-                    + headerLine + " names " + header.size());
-                continue;
-            }
-            Map<String, String> values = new LinkedHashMap<>();
-            for (int i = 0; i < header.size(); i++) {
-                values.put(header.get(i), rec.fields().get(i));
-            }
-            raws.add(new Raw(rec.line(), values, Map.of()));
+        } catch (IOException | RuntimeException e) {
+            problems.add(csvProblem(e));
+            return raws;
         }
         if (header == null) {
             problems.add("has no header line (" + String.join(",", REQUIRED) + ",...)");
@@ -185,18 +185,83 @@ final class Inventory {
         return raws;
     }
 
+    /** Reads a header record into columns; false (with its problems added) when it is unusable. */
+    private static boolean header(List<String> fields, int line, List<String> header, List<String> problems) {
+        boolean ok = true;
+        for (String f : fields) {
+            String col = column(f);
+            if (col == null) {
+                problems.add("line " + line + ": unknown column \"" + f.strip() + "\" (columns: "
+                    + String.join(", ", COLUMNS) + ")");
+                ok = false;
+            } else if (header.contains(col)) {
+                problems.add("line " + line + ": column " + col + " appears twice");
+                ok = false;
+            }
+            header.add(col);
+        }
+        for (String req : REQUIRED) {
+            if (!header.contains(req)) {
+                problems.add("line " + line + ": the header lacks the column " + req);
+                ok = false;
+            }
+        }
+        return ok;
+    }
+
+    /**
+     * The line a record starts on. The parser gives the offset where it began reading the
+     * record, before the blank and comment lines it skipped; those are skipped here too.
+     */
+    static int startLine(String text, int offset) {
+        int pos = Math.min(offset, text.length());
+        while (pos < text.length()) {
+            int end = text.indexOf('\n', pos);
+            if (end < 0) {
+                end = text.length();
+            }
+            String piece = text.substring(pos, end);
+            if (!piece.isBlank() && !piece.startsWith("#")) {
+                break;
+            }
+            pos = Math.min(end + 1, text.length());
+        }
+        int line = 1;
+        for (int i = 0; i < pos; i++) {
+            if (text.charAt(i) == '\n') {
+                line++;
+            }
+        }
+        return line;
+    }
+
+    /** A syntax problem as the CSV parser reports it, led by its line. */
+    private static String csvProblem(Exception e) {
+        Throwable cause = e;
+        while (cause.getCause() != null && !(cause instanceof IOException)) {
+            cause = cause.getCause();
+        }
+        String message = String.valueOf(cause.getMessage());
+        Matcher m = CSV_LINE.matcher(message);
+        if (!m.matches()) {
+            return message;
+        }
+        String said = m.group(2).strip();
+        return "line " + m.group(1) + ": " + CSV_WORDS.getOrDefault(said, said);
+    }
+
     // ---- JSON ----
 
     private static List<Raw> fromJson(String text, List<String> problems) {
         Object doc;
         try {
-            doc = JsonReader.parse(text);
-        } catch (JsonReader.JsonException e) {
+            doc = JsonTree.parse(text);
+        } catch (JsonTree.JsonException e) {
             problems.add(e.getMessage());
             return List.of();
         }
         Object list = doc;
-        if (doc instanceof JsonReader.JsonObject obj) {
+        if (doc instanceof JsonTree.JsonObject obj) {
             list = obj.get("switches");
             if (!(list instanceof List<?>)) {
                 problems.add("line " + obj.line + ": expected an array of switches, or an object whose "
@@ -210,7 +275,7 @@ final class Inventory {
         }
         List<Raw> raws = new ArrayList<>();
         for (Object item : items) {
-            if (!(item instanceof JsonReader.JsonObject obj)) {
+            if (!(item instanceof JsonTree.JsonObject obj)) {
                 problems.add("expected every switch to be an object {\"family\": ..., \"address\": ...}");
                 continue;
             }
@@ -291,6 +356,10 @@ final class Inventory {
             problems.add("line " + raw.lineOf("modifier") + ": modifier must be a whole number, not \""
                 + raw.get("modifier") + "\"");
         }
+        Boolean canary = flag(raw.get("canary"));
+        if (canary == null) {
+            problems.add("line " + raw.lineOf("canary") + ": canary must be yes or no, not \"" + raw.get("canary") + "\"");
+        }
         if (family != null && !url.isEmpty() && reboot != null && modifier != null) {
             String problem = family.problemWith(url, reboot, modifier);
             if (problem != null) {
@@ -302,7 +371,7 @@ final class Inventory {
         }
         String name = raw.get("name").isEmpty() ? address : raw.get("name");
         return new Entry(raw.line(), name, family, address, raw.get("user"), password, url, urlPassword,
-            reboot, modifier);
+            reboot, modifier, canary);
     }
 
     private static PasswordSource reference(Raw raw, String column, Path base, List<String> problems) {

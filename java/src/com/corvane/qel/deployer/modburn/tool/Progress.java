@@ -23,6 +23,7 @@ final class Progress {
     private long startNanos;
     private long endNanos;
     private Result result;
+    private String notStartedWhy = "";
 
     Progress(String address) {
         this.address = address;
@@ -51,8 +52,28 @@ final class Progress {
     }
 
     synchronized void skip() {
+        skip("");
+    }
+
+    /** Marks the update as never started, for the reason given ("" when there is none to tell). */
+    synchronized void skip(String why) {
         state = State.SKIPPED;
         stage = "not started";
+        notStartedWhy = why;
+    }
+
+    /** Why the update was not started, or "". */
+    synchronized String notStartedWhy() {
+        return notStartedWhy;
+    }
+
+    /** Milliseconds since the update started (to its end once it ended); 0 before it started. */
+    synchronized long elapsedMillis(long nowNanos) {
+        if (state == State.WAITING || state == State.SKIPPED) {
+            return 0;
+        }
+        long end = state == State.RUNNING ? nowNanos : endNanos;
+        return (end - startNanos) / 1_000_000L;
     }
 
     /** Reads one log entry (one or more lines) for stage and console text. */

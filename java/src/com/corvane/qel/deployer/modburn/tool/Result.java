@@ -67,4 +67,38 @@ record Result(int code, String message) {
         }
         return b.toString();
     }
+
+    // Words with which switches say that something went wrong.
+    private static final java.util.regex.Pattern COMPLAINT = java.util.regex.Pattern.compile(
+        "(?i)error|fail|cannot|can't|unable|not found|no such|invalid|denied|refused|timed? ?out|incorrect|"
+            + "bad |illegal|not allowed|not permitted|unknown|abort|no space|unreachable");
+    // A line that is only a prompt: "sim:admin>", "switch#", "Password:".
+    private static final java.util.regex.Pattern PROMPT = java.util.regex.Pattern.compile("^\\S{0,40}[>#$%:]$");
+    /** The longest telling line shown; a longer one is cut with "...". */
+    static final int TELLING_MAX = 160;
+
+    /**
+     * The line of the switch's quoted text that says most about the failure: the last line
+     * with a word of complaint in it, else the last line that is not a bare prompt; "" when the
+     * error text quotes no switch text.
+     */
+    String tellingLine() {
+        String chosen = "";
+        String lastPlain = "";
+        for (String raw : switchText().split("\r\n|\r|\n")) {
+            String line = raw.strip();
+            if (line.isEmpty() || PROMPT.matcher(line).matches()) {
+                continue;
+            }
+            lastPlain = line;
+            if (COMPLAINT.matcher(line).find()) {
+                chosen = line;
+            }
+        }
+        String line = chosen.isEmpty() ? lastPlain : chosen;
+        StringBuilder b = new StringBuilder();
+        line.codePoints().forEach(c -> b.appendCodePoint(c < 0x20 || c == 0x7f ? ' ' : c));
+        line = b.toString();
+        return line.length() > TELLING_MAX ? line.substring(0, TELLING_MAX - 3) + "..." : line;
+    }
 }

@@ -14,6 +14,8 @@ final class Status {
     static final int EXIT_SOME_FAILED = 1;       // fleet: at least one switch failed
     static final int EXIT_USAGE = 2;             // bad option or argument
     static final int EXIT_SETUP = 3;             // password, log, inventory or library not usable
+    static final int EXIT_BUDGET = 4;            // fleet: the failure budget left switches not started
+    static final int EXIT_CANARY = 5;            // fleet: a canary failed, the rest not started
     static final int EXIT_REFUSED = 10;          // request refused by the parameter check
     static final int EXIT_UNREACHABLE = 11;      // no TELNET session could be opened
     static final int EXIT_DIALOGUE = 12;         // session lost, time-out, unexpected switch output

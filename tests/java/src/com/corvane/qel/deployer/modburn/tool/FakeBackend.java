@@ -19,6 +19,10 @@ final class FakeBackend implements Backend {
     final AtomicInteger running = new AtomicInteger();
     final AtomicInteger maxRunning = new AtomicInteger();
     volatile long pauseMillis = 20;
+    /** Pauses of particular switches, by address, in place of pauseMillis. */
+    final Map<String, Long> pauses = new java.util.concurrent.ConcurrentHashMap<>();
+    /** "start ADDRESS" and "end ADDRESS" in the order the updates started and ended. */
+    final List<String> events = Collections.synchronizedList(new ArrayList<>());
     volatile boolean openFails;
     volatile boolean leakPassword;
     /** Runs on the update's thread as it starts, with the count of updates started so far. */
@@ -38,6 +42,15 @@ final class FakeBackend implements Backend {
 
     @Override
     public Result update(Job job) {
+        events.add("start " + job.address());
+        try {
+            return script(job);
+        } finally {
+            events.add("end " + job.address());
+        }
+    }
+
+    private Result script(Job job) {
         started.add(job);
         java.util.function.IntConsumer hook = onStart;
         if (hook != null) {
@@ -56,9 +69,10 @@ final class FakeBackend implements Backend {
                 router.log(m + ":connect:" + ip + ": typed " + job.password() + " url " + job.url() + "\n");
             }
             router.log("                       matched string=\"Fabric OS v7.4\\r\\nswitch:admin> \"\n");
-            pause();
+            long pause = pauses.getOrDefault(ip, pauseMillis);
+            pause(pause);
             router.log(m + ":update:" + ip + ": fileurl=" + job.shownUrl() + "\n");
-            pause();
+            pause(pause);
             int code = codes.getOrDefault(ip, 0);
             if (code == 0) {
                 router.log("update succeeded: switchType=" + job.family().code + "\n");
@@ -75,9 +89,9 @@ final class FakeBackend implements Backend {
         }
     }
 
-    private void pause() {
+    private static void pause(long millis) {
         try {
-            Thread.sleep(pauseMillis);
+            Thread.sleep(millis);
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
         }

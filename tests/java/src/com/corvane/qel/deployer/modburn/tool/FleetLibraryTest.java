@@ -10,9 +10,15 @@ import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.io.ByteArrayOutputStream;
+import java.io.PrintStream;
+import java.io.StringReader;
 import java.util.ArrayList;
+import java.util.Collections;
 import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.BrokenBarrierException;
 import java.util.concurrent.CyclicBarrier;
@@ -62,21 +68,38 @@ public class FleetLibraryTest {
 
     /** Starts the simulator with one console per switch and waits until all listen. */
     private void startSimulator(Path dir) throws Exception {
+        Map<String, String> consoles = new LinkedHashMap<>();
+        for (int i = 1; i <= SWITCHES; i++) {
+            consoles.put(address(i), i % 2 == 0 ? "brocade/success-reboot.scn" : "brocade/success.scn");
+        }
+        startSimulator(dir, consoles, true);
+    }
+
+    /** What the simulator said after all its consoles listened (one line per session). */
+    private final List<String> simSaid = Collections.synchronizedList(new ArrayList<>());
+
+    /**
+     * Starts the simulator with a console per address (playing the scenario given, relative to
+     * the scenario folder), each serving one session if once is set, and waits until all listen.
+     */
+    private void startSimulator(Path dir, Map<String, String> consoles, boolean once) throws Exception {
         Path scenarios = Path.of(property("modburn.scenarios"));
         StringBuilder conf = new StringBuilder();
-        for (int i = 1; i <= SWITCHES; i++) {
-            String scn = i % 2 == 0 ? "brocade/success-reboot.scn" : "brocade/success.scn";
-            conf.append(address(i)).append(":23 ").append(scenarios.resolve(scn)).append('\n');
+        for (Map.Entry<String, String> c : consoles.entrySet()) {
+            conf.append(c.getKey()).append(":23 ").append(scenarios.resolve(c.getValue())).append('\n');
         }
         Path confFile = dir.resolve("switches.conf");
         Files.writeString(confFile, conf);
-        sim = new ProcessBuilder(property("modburn.switchsim"), "--config", confFile.toString(), "--once",
-            "--accept-timeout-ms", "60000").redirectErrorStream(true).start();
+        List<String> command = new ArrayList<>(List.of(property("modburn.switchsim"), "--config", confFile.toString()));
+        if (once) {
+            command.addAll(List.of("--once", "--accept-timeout-ms", "60000"));
+        }
+        sim = new ProcessBuilder(command).redirectErrorStream(true).start();
         BufferedReader r = new BufferedReader(new InputStreamReader(sim.getInputStream(), StandardCharsets.UTF_8));
         long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
         int listening = 0;
         StringBuilder said = new StringBuilder();
-        while (listening < SWITCHES && System.nanoTime() < deadline) {
+        while (listening < consoles.size() && System.nanoTime() < deadline) {
             String line = r.readLine();
             if (line == null) {
                 break;
@@ -86,12 +109,12 @@ public class FleetLibraryTest {
                 listening++;
             }
         }
-        assertEquals("the simulator said:\n" + said, SWITCHES, listening);
+        assertEquals("the simulator said:\n" + said, consoles.size(), listening);
         // Keep draining its output so that it never blocks on a full pipe.
         Thread drain = new Thread(() -> {
             try {
-                while (r.readLine() != null) {
-                    // discard
+                for (String line = r.readLine(); line != null; line = r.readLine()) {
+                    simSaid.add(line);
                 }
             } catch (Exception e) {
                 // the process ended
@@ -221,5 +244,69 @@ public class FleetLibraryTest {
         assertNotNull(address + " never opened a session", handle);
         // Every line that names a session names this switch's own.
         assertEquals(address + ": lines of other sessions", Set.of(handle), used);
+    }
+
+    static final int FLEET = 20;
+
+    @Test
+    public void aCanaryFailingOnAMissingFileStopsAFleetOfTwenty() throws Exception {
+        Path dir = tmp.newFolder("canary").toPath();
+        Map<String, String> consoles = new LinkedHashMap<>();
+        StringBuilder inv = new StringBuilder("family,address,user,password,url,url_password,name,canary\n");
+        for (int i = 1; i <= FLEET; i++) {
+            String ip = "127.0.91." + i;
+            boolean canary = i == 1;
+            consoles.put(ip, canary ? "cisco/no-such-file.scn" : "brocade/success.scn");
+            inv.append(canary ? "cisco," : "brocade,").append(ip).append(",admin,file:sw.pw,")
+                .append(canary ? "ftp://fw@127.0.0.1/ios/missing.tar" : "ftp://fw@127.0.0.1/fos/v9.9.9.bin")
+                .append(",file:ftp.pw,sw").append(i).append(canary ? ",yes\n" : ",\n");
+        }
+        Files.writeString(dir.resolve("fleet.csv"), inv);
+        Files.writeString(dir.resolve("sw.pw"), SWITCH_PW + "\n");
+        Files.writeString(dir.resolve("ftp.pw"), FTP_PW + "\n");
+        startSimulator(dir, consoles, false);
+
+        ByteArrayOutputStream out = new ByteArrayOutputStream();
+        ByteArrayOutputStream err = new ByteArrayOutputStream();
+        Context ctx = new Context(new BufferedReader(new StringReader("")),
+            new PrintStream(out, true, StandardCharsets.UTF_8), new PrintStream(err, true, StandardCharsets.UTF_8),
+            Map.of(), null, false, false, dir, LibraryBackend::new, action -> { });
+        int rc = Main.run(new String[] {"fleet", "fleet.csv", "--log-dir=logs", "--progress=plain", "--parallel=8",
+            "--max-failures=2", "--report=report.json"}, ctx);
+        String o = out.toString(StandardCharsets.UTF_8);
+        assertEquals(o + err, Status.EXIT_CANARY, rc);
+        assertTrue(o, o.contains("stopped early: the canary sw1 failed; 19 switches not started"));
+        assertTrue(o, o.lines().anyMatch(l -> l.matches("sw1\\s+Cisco IOS\\s+IO_FILE_NOT_FOUND\\s+\\S+\\s+"
+            + "%Error opening ftp://sim-server/sim-image.tar \\(No such file or directory\\)\\s+.*sw1\\.log")));
+
+        String report = Files.readString(dir.resolve("report.json"));
+        JsonTree.JsonObject doc = (JsonTree.JsonObject) JsonTree.parse(report);
+        assertEquals("canary", doc.get("stopped"));
+        List<?> switches = (List<?>) doc.get("switches");
+        assertEquals(FLEET, switches.size());
+        JsonTree.JsonObject first = (JsonTree.JsonObject) switches.get(0);
+        assertEquals("IO_FILE_NOT_FOUND", first.get("result"));
+        assertEquals(Boolean.TRUE, first.get("canary"));
+        for (Object s : switches.subList(1, FLEET)) {
+            JsonTree.JsonObject sw = (JsonTree.JsonObject) s;
+            assertEquals(sw.get("name") + "", "not started", sw.get("result"));
+            assertEquals("the canary sw1 failed", sw.get("detail"));
+        }
+        String log = Files.readString(dir.resolve("logs").resolve("sw1.log"));
+        for (String text : new String[] {o, err.toString(StandardCharsets.UTF_8), report, log}) {
+            assertFalse(text, text.contains(SWITCH_PW) || text.contains(FTP_PW));
+        }
+        // Only the canary's console was ever reached.
+        sim.destroy();
+        sim.waitFor(10, TimeUnit.SECONDS);
+        List<String> sessions = new ArrayList<>();
+        synchronized (simSaid) {
+            for (String line : simSaid) {
+                if (line.contains(" session from ")) {
+                    sessions.add(line.substring(0, line.indexOf(" session from ")));
+                }
+            }
+        }
+        assertEquals(List.of("switchsim: 127.0.91.1:23"), sessions);
     }
 }

@@ -56,6 +56,27 @@ public class InventoryTest {
         assertFalse(b.reboot());
         assertEquals(2, e.get(2).modifier());
         assertEquals(PasswordSource.prompt("lab"), e.get(2).password());
+        assertFalse(a.canary());
+    }
+
+    @Test
+    public void readsTheCanaryColumnAndRecordLinesAcrossQuotedLineEnds() throws Exception {
+        String text = "family,address,user,password,url,canary\n"
+            + "brocade,10.0.0.1,admin,file:pw,\"ftp://fw@srv/a\nb.bin\",yes\n"
+            + "\n"
+            + "# a comment\n"
+            + "brocade,10.0.0.2,admin,file:pw,ftp://fw@srv/v.bin,\n"
+            + "brocade,10.0.0.3,admin,file:pw,ftp://fw@srv/v.bin,no";
+        List<Inventory.Entry> e = csv(text);
+        // line, canary
+        Object[][] rows = {{2, true}, {6, false}, {7, false}};
+        for (int i = 0; i < rows.length; i++) {
+            assertEquals(e.get(i).address(), rows[i][0], e.get(i).line());
+            assertEquals(e.get(i).address(), rows[i][1], e.get(i).canary());
+        }
+        List<Inventory.Entry> j = json("{\"switches\": [{\"family\": \"brocade\", \"address\": \"h\", \"user\": \"u\",\n"
+            + " \"password\": \"file:p\", \"url\": \"ftp://u@s/f\", \"canary\": true}]}");
+        assertTrue(j.get(0).canary());
     }
 
     @Test
@@ -120,7 +141,13 @@ public class InventoryTest {
                 "line 2: address is missing"},
             {"{\"routers\": []}", "line 1: expected an array of switches"},
             {"[\n 1\n]", "expected every switch to be an object"},
-            {"[\n {\"family\": \"brocade\",}\n]", "line 2, column 23"},
+            {"[\n {\"family\": \"brocade\",}\n]", "line 2, column 24: Unexpected character ('}'"},
+            {"[\n {\"family\": \"brocade\",\n  \"family\": \"cisco\"}\n]", "line 3, column 11: Duplicate field 'family'"},
+            {"[{}] {}", "line 1, column 6: unexpected text after the end"},
+            {"[" + "[".repeat(150), "nested deeper than 100 levels"},
+            {head.replace("modifier", "modifier,canary") + "brocade,10.0.0.1,admin,file:pw,ftp://u@s/f,no,0,perhaps\n",
+                "line 2: canary must be yes or no, not \"perhaps\""},
+            {head + "\n# note\n\"brocade\",10.0.0.1,admin,file:pw,\"ftp://u@s/f\nx,no,0\n", "line 4: a quoted field is never closed"},
         };
         for (String[] c : cases) {
             try {
@@ -160,6 +187,14 @@ public class InventoryTest {
         Path noExt = dir.resolve("fleet");
         Files.writeString(noExt, "family,address,user,password,url\n6,h,u,file:pw,ftp://u@s/f\n");
         assertEquals(1, Inventory.read(noExt).size());
+        Path empty = dir.resolve("empty.json");
+        Files.writeString(empty, "");
+        try {
+            Inventory.read(empty);
+            fail();
+        } catch (Inventory.InventoryException e) {
+            assertTrue(e.getMessage(), e.getMessage().contains("empty.json: line 1, column 1: no JSON value"));
+        }
         Path bad = dir.resolve("bad.csv");
         Files.write(bad, new byte[] {'f', (byte) 0xff, '\n'});
         try {
