@@ -9,8 +9,8 @@
 namespace {
 
 using switchtest::Outcome;
-using switchtest::Play;
-using switchtest::Played;
+using switchtest::TableRow;
+using switchtest::TableRun;
 using switchtest::Request;
 using switchtest::shortenAfter;
 using Lines = std::vector<std::string>;
@@ -71,7 +71,7 @@ TEST_F(IBBridge, EverySuccessfulPathTypesItsDialogue) {
       {"confirm.scn", Request{}.url, false, login + Lines{"\x03", "", "", kFwUpdate}},
       {"reboot-closed.scn", Request{}.url, true, login + Lines{kFwUpdate, "reboot now"}},
   };
-  std::vector<Play> plays;
+  std::vector<TableRow> plays;
   for (const auto& row : rows) {
     Request r;
     r.url = row.url;
@@ -79,7 +79,7 @@ TEST_F(IBBridge, EverySuccessfulPathTypesItsDialogue) {
     r.debugLevel = 0;
     plays.push_back({row.scenario, r});
   }
-  const std::vector<Played> played = playAll(plays);
+  const std::vector<TableRun> played = playAll(plays);
   for (std::size_t i = 0; i < played.size(); ++i) {
     SCOPED_TRACE(rows[i].scenario);
     const Outcome& o = played[i].o;
@@ -114,14 +114,14 @@ TEST_F(IBBridge, EveryFailureRowGivesItsCode) {
       {"back-to-login.scn", IO_UPDATE_ERR, "update", login + Lines{kFwUpdate}, "username->"},
       {"transfer-silence.scn", IO_TIMEOUT, "update", login + Lines{kFwUpdate}, "Initiating firmware update", true},
   };
-  std::vector<Play> plays;
+  std::vector<TableRow> plays;
   for (const auto& row : rows) {
     Request r;
     r.debugLevel = 2;
     r.reboot = true;
     plays.push_back({row.scenario, r, row.shorten ? shortenAfter("fwUpdate") : switchsim::SimOptions{}});
   }
-  const std::vector<Played> played = playAll(plays);
+  const std::vector<TableRun> played = playAll(plays);
   for (std::size_t i = 0; i < played.size(); ++i) {
     const auto& row = rows[i];
     SCOPED_TRACE(row.scenario);
@@ -198,7 +198,7 @@ TEST_F(IBBridge, PasswordsNeverLeakAtTheHighestDebugLevels) {
       {"usage.scn", IO_UPDATE_ERR, false},
       {"transfer-silence.scn", IO_TIMEOUT, true},
   };
-  std::vector<Play> plays;
+  std::vector<TableRow> plays;
   for (const auto& row : rows) {
     Request r;
     r.reboot = true;
@@ -207,7 +207,7 @@ TEST_F(IBBridge, PasswordsNeverLeakAtTheHighestDebugLevels) {
     opts.echo_password = true;
     plays.push_back({row.scenario, r, opts});
   }
-  const std::vector<Played> played = playAll(plays);
+  const std::vector<TableRun> played = playAll(plays);
   for (std::size_t i = 0; i < played.size(); ++i) {
     SCOPED_TRACE(rows[i].scenario);
     const Outcome& o = played[i].o;

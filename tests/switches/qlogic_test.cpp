@@ -12,8 +12,8 @@ using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
 using switchtest::shortenAfter;
-using switchtest::Play;
-using switchtest::Played;
+using switchtest::TableRow;
+using switchtest::TableRun;
 using Lines = std::vector<std::string>;
 
 constexpr const char* kFetch = "image fetch fwuser 10.0.0.9 fw/image.bin image.bin";
@@ -53,7 +53,7 @@ class Family : public switchtest::TableSim {
   };
   void expectNoLeaks(const std::vector<LeakRow>& rows) {
     telnet_setDebugLevel(2);
-    std::vector<Play> plays;
+    std::vector<TableRow> plays;
     for (const auto& row : rows) {
       Request r;
       r.reboot = true;
@@ -62,7 +62,7 @@ class Family : public switchtest::TableSim {
       opts.echo_password = true;
       plays.push_back({row.scenario, r, opts});
     }
-    const std::vector<Played> played = playAll(plays);
+    const std::vector<TableRun> played = playAll(plays);
     for (std::size_t i = 0; i < played.size(); ++i) {
       SCOPED_TRACE(rows[i].scenario);
       const Outcome& o = played[i].o;
@@ -155,7 +155,7 @@ TEST_F(QLogic, EverySuccessfulPathTypesItsDialogue) {
        Lines({"(sim.op)+1", "Sw1tch-Pw", "admin start", "image cleanup", kFetch, "Ftp-9ass", kUnpack, "", "admin stop"}),
        "(sim.op)+1"},
   };
-  std::vector<Play> plays;
+  std::vector<TableRow> plays;
   for (const auto& row : rows) {
     Request r;
     r.url = row.url;
@@ -164,7 +164,7 @@ TEST_F(QLogic, EverySuccessfulPathTypesItsDialogue) {
     r.user = row.user;
     plays.push_back({row.scenario, r});
   }
-  const std::vector<Played> played = playAll(plays);
+  const std::vector<TableRun> played = playAll(plays);
   for (std::size_t i = 0; i < played.size(); ++i) {
     SCOPED_TRACE(rows[i].what);
     const Outcome& o = played[i].o;
@@ -232,7 +232,7 @@ TEST_F(QLogic, EveryFailureRowGivesItsCodeAndLeavesAdminMode) {
   };
   // The rows without a long silence all at once, the others one by one with
   // their time-outs shortened from the line before the silence.
-  std::vector<Play> plays;
+  std::vector<TableRow> plays;
   std::vector<std::size_t> index;
   for (std::size_t i = 0; i < std::size(rows); ++i) {
     if (rows[i].shortenOn == nullptr) {
@@ -240,7 +240,7 @@ TEST_F(QLogic, EveryFailureRowGivesItsCodeAndLeavesAdminMode) {
       index.push_back(i);
     }
   }
-  const std::vector<Played> played = playAll(plays);
+  const std::vector<TableRun> played = playAll(plays);
   for (std::size_t k = 0; k < played.size(); ++k) {
     const auto& row = rows[index[k]];
     SCOPED_TRACE(row.scenario);
@@ -256,7 +256,7 @@ TEST_F(QLogic, EveryFailureRowGivesItsCodeAndLeavesAdminMode) {
       index.push_back(i);
     }
   }
-  const std::vector<Played> silent = playAll(plays);
+  const std::vector<TableRun> silent = playAll(plays);
   for (std::size_t k = 0; k < silent.size(); ++k) {
     const auto& row = rows[index[k]];
     SCOPED_TRACE(row.scenario);

@@ -14,13 +14,13 @@ namespace switchtest {
 
 // One row: the scenario (a file of the family's folder, or scenario text)
 // and the request played against it.
-struct Play {
+struct TableRow {
   std::string scenario;
   Request req;
   switchsim::SimOptions opts = {};
 };
 // What came of a row, and the address its switch listened on.
-struct Played {
+struct TableRun {
   std::string address;
   Outcome o;
 };
@@ -44,9 +44,9 @@ class TableSim : public ModuleSim {
   // Plays every scenario at once, each against its own simulated switch on
   // an address of its own, so that a table costs the time of its slowest
   // row. The log is that of all runs; every module line names its address.
-  std::vector<Played> playAll(const std::vector<Play>& plays) {
+  std::vector<TableRun> playAll(const std::vector<TableRow>& plays) {
     testsupport::capture_clear();
-    std::vector<Played> out(plays.size());
+    std::vector<TableRun> out(plays.size());
     for (std::size_t i = 0; i < plays.size(); ++i) out[i].address = switchtest::testAddress(210 + static_cast<int>(i));
     std::vector<std::thread> threads;
     for (std::size_t i = 0; i < plays.size(); ++i) {
@@ -60,7 +60,7 @@ class TableSim : public ModuleSim {
 
   // A failed run of playAll: its code, the error text quoting the switch, the
   // entry's error line for stage, one orderly close.
-  void expectFailed(const Played& p, int expected, const char* stage) const {
+  void expectFailed(const TableRun& p, int expected, const char* stage) const {
     const Outcome& o = p.o;
     EXPECT_EQ(o.rc, expected) << o.err;
     const std::string head = "Error: " + display_ + " switch=" + p.address + ": " + err2String(expected) +
@@ -73,7 +73,7 @@ class TableSim : public ModuleSim {
   }
 
  private:
-  void playOne(const Play& play, Played& out) const {
+  void playOne(const TableRow& play, TableRun& out) const {
     switchsim::Scenario sc;
     std::string error;
     const bool parsed =
