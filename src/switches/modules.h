@@ -5,6 +5,10 @@
 
 // Cisco IOS Ethernet switch modules (family code 1).
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
+// QLogic Fibre Channel switches (family code 4).
+int qlogicflash(const SwitchRequest* req, char* errText, int errTextSize);
+// McData Fibre Channel switches (family code 5).
+int mcdataflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Veltra menu-console switch modules (family code 2).
@@ -13,3 +17,5 @@ int veltraflash(const SwitchRequest* req, char* errText, int errTextSize);
 int intelflash(const SwitchRequest* req, char* errText, int errTextSize);
 // SAS switch modules and their storage modules (family code 11).
 int sasflash(const SwitchRequest* req, char* errText, int errTextSize);
+// InfiniBand bridge modules (family code 10).
+int ibbridgeflash(const SwitchRequest* req, char* errText, int errTextSize);

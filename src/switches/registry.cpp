@@ -13,13 +13,13 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     ciscoflash,    // 1
     veltraflash,   // 2
     nullptr,       // 3: nortelflash
-    nullptr,       // 4: qlogicflash
-    nullptr,       // 5: mcdataflash
+    qlogicflash,   // 4
+    mcdataflash,   // 5
     brocadeflash,  // 6
     nullptr,       // 7: topspinflash
     intelflash,    // 8
     nullptr,       // 9: ciscofcflash
-    nullptr,       // 10: ibbridgeflash
+    ibbridgeflash, // 10
     sasflash,      // 11
 };
 

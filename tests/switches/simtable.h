@@ -1,0 +1,103 @@
+// Tables of scenarios played all at once: each row against its own
+// simulated switch on a loopback address of its own, so that a table costs
+// the time of its slowest row instead of the sum of all.
+#pragma once
+
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "simrun.h"
+
+namespace switchtest {
+
+// One row: the scenario (a file of the family's folder, or scenario text)
+// and the request played against it.
+struct TableRow {
+  std::string scenario;
+  Request req;
+  switchsim::SimOptions opts = {};
+};
+// What came of a row, and the address its switch listened on.
+struct TableRun {
+  std::string address;
+  Outcome o;
+};
+
+class TableSim : public ModuleSim {
+ protected:
+  TableSim(ModuleEntry entry, std::string module, std::string display, std::string family)
+      : ModuleSim(entry, module, display, family),
+        entry_(entry),
+        module_(std::move(module)),
+        display_(std::move(display)),
+        family_(std::move(family)) {}
+
+  // Prompts end after 50 ms of quiet instead of 250 ms: every row of a
+  // table waits for a dozen of them.
+  void SetUp() override {
+    ModuleSim::SetUp();
+    modburn::set_gap_scale(0.2);
+  }
+
+  // Plays every scenario at once, each against its own simulated switch on
+  // an address of its own, so that a table costs the time of its slowest
+  // row. The log is that of all runs; every module line names its address.
+  std::vector<TableRun> playAll(const std::vector<TableRow>& plays) {
+    testsupport::capture_clear();
+    std::vector<TableRun> out(plays.size());
+    for (std::size_t i = 0; i < plays.size(); ++i) out[i].address = switchtest::testAddress(210 + static_cast<int>(i));
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < plays.size(); ++i) {
+      threads.emplace_back([&, i] { playOne(plays[i], out[i]); });
+    }
+    for (auto& t : threads) t.join();
+    const std::string log = logText();
+    for (auto& p : out) p.o.log = log;
+    return out;
+  }
+
+  // A failed run of playAll: its code, the error text quoting the switch, the
+  // entry's error line for stage, one orderly close.
+  void expectFailed(const TableRun& p, int expected, const char* stage) const {
+    const Outcome& o = p.o;
+    EXPECT_EQ(o.rc, expected) << o.err;
+    const std::string head = "Error: " + display_ + " switch=" + p.address + ": " + err2String(expected) +
+                             " \nSWITCH TEXT=\n\"";
+    EXPECT_EQ(o.err.rfind(head, 0), 0u) << o.err;
+    EXPECT_EQ(o.err.back(), '"') << o.err;
+    EXPECT_NE(o.log.find(module_ + ":" + p.address + ": " + stage + " error: " + o.err), std::string::npos);
+    EXPECT_EQ(testsupport::capture_count(module_ + ":disconnect:" + p.address + ": closing handle="), 1);
+    EXPECT_TRUE(o.session.client_closed) << "the library closes in order";
+  }
+
+ private:
+  void playOne(const TableRow& play, TableRun& out) const {
+    switchsim::Scenario sc;
+    std::string error;
+    const bool parsed =
+        play.scenario.find('\n') == std::string::npos
+            ? switchsim::load_scenario(switchsim::scenario_path(family_ + "/" + play.scenario), sc, error)
+            : switchsim::parse_scenario(play.scenario, switchsim::scenario_path(family_ + "/inline.scn"), sc, error);
+    EXPECT_TRUE(parsed) << error;
+    if (!parsed) return;
+    switchsim::SimOptions opts = play.opts;
+    opts.accept_timeout_ms = 20000;
+    switchsim::SimulatedSwitch sw;
+    EXPECT_TRUE(sw.start(out.address, 23, sc, opts, &error)) << error;
+    const Request& r = play.req;
+    const SwitchRequest req{out.address.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
+                            r.debugLevel, 0};
+    char err[1000] = "";
+    out.o.rc = entry_(&req, err, sizeof err);
+    out.o.err = err;
+    out.o.session = sw.wait();
+    out.o.typed = out.o.session.lines();
+  }
+
+  ModuleEntry entry_;
+  std::string module_, display_, family_;
+};
+
+}  // namespace switchtest
