@@ -31,6 +31,8 @@ inline const FamilyRow kFamilies[] = {
     {"cisco", ciscoflash, "Cisco", "success-reboot.scn", true, 0, kFtpUrl, ""},  // the reload's confirmation
     // The flash erase, printed after the last keystroke, is what makes a lost session a success.
     {"veltra", veltraflash, "Veltra", "success-yes.scn", false, 0, kTftpUrl, nullptr},
+    {"intel", intelflash, "Intel", "success-reboot.scn", true, 0, kTftpUrl, nullptr},
+    {"sas", sasflash, "SASSwitch", "success.scn", false, 1, kTftpUrl, nullptr},
     {"qlogic", qlogicflash, "QLogic", "success-reboot.scn", true, 0, kFtpUrl, nullptr},
     {"mcdata", mcdataflash, "McData", "success.scn", false, 0, kFtpUrl, "admin stop"},  // leaving admin mode
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},
