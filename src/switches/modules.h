@@ -7,3 +7,5 @@
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Nortel Ethernet switch modules (family code 3).
+int nortelflash(const SwitchRequest* req, char* errText, int errTextSize);

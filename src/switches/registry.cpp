@@ -12,7 +12,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 0: no family
     ciscoflash,    // 1
     nullptr,       // 2: veltraflash
-    nullptr,       // 3: nortelflash
+    nortelflash,   // 3
     nullptr,       // 4: qlogicflash
     nullptr,       // 5: mcdataflash
     brocadeflash,  // 6
