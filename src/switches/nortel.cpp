@@ -49,17 +49,17 @@ constexpr auto exp_pw = expect("exp_pw",  // answer to the password; 1..6 name t
                                "Rackmont OFM.*");
 constexpr auto exp_prompt1 = expect("exp_prompt1", ".*Main#", ".*Set Up.*configure.*");
 constexpr auto exp_sysinfo = expect("exp_sysinfo",
-                                    "System#",                       // 0 end of the listing
-                                    ".* Layer 2-7 Gigabit.*",        // 1..5 the model
+                                    "System#",                 // 0 end of the listing
+                                    ".* Layer 2-7 Gigabit.*",  // 1..5 the model
                                     ".* Layer2-3 GbE.*", "Veltra Server Connectivity.*", ".* 10Gb Uplink.*",
                                     ".* 10Gb Ethernet.*",
-                                    "Software Version.*",            // 6
-                                    "Press q to quit.*",             // 7 the pager
+                                    "Software Version.*",                                // 6
+                                    "Press q to quit.*",                                 // 7 the pager
                                     "NormalConnect", "SmartConnect", "Rackmont OFM.*");  // 8..10
 constexpr auto exp_curboot = expect("exp_curboot",
-                                    "Boot Options#",                                     // 0 end
-                                    "image1:.*", "image2:.*", "boot kernel:.*",          // 1..3
-                                    "NormalConnect", "SmartConnect", "Rackmont OFM.*",   // 4..7
+                                    "Boot Options#",                                    // 0 end
+                                    "image1:.*", "image2:.*", "boot kernel:.*",         // 1..3
+                                    "NormalConnect", "SmartConnect", "Rackmont OFM.*",  // 4..7
                                     "Currently set to boot.*");
 constexpr auto exp_prompt = expect("exp_prompt", "#");
 constexpr auto exp_confirm = expect("exp_confirm", "Confirm reset", "Confirm operation without saving changes.*",
@@ -292,10 +292,10 @@ constexpr std::size_t kPathSize = 300;
 constexpr const char* kPing = "ping %s\r";
 constexpr std::size_t kPingSize = 100;
 
-constexpr int TRANSFER_SECS = 3600;       // the OS or boot transfer in all
-constexpr int BOOT_VERIFY_SECS = 1800;    // the boot verification in all
-constexpr int QUESTION_ANSWERS = 2;       // answers to one transfer question
-constexpr int TRANSFER_ANSWERS = 4;       // "y" answers inside the transfer
+constexpr int TRANSFER_SECS = 3600;     // the OS or boot transfer in all
+constexpr int BOOT_VERIFY_SECS = 1800;  // the boot verification in all
+constexpr int QUESTION_ANSWERS = 2;     // answers to one transfer question
+constexpr int TRANSFER_ANSWERS = 4;     // "y" answers inside the transfer
 
 // The two kinds of image: what differs between their dialogues.
 struct Kind {
@@ -311,10 +311,13 @@ struct Kind {
   bool os;
 };
 
-const Kind kOs = {"tryOS", "os_url", "OS", "OS", "OS Image file", "is not an OS image file",
-                      exp_osgtimg, exp_ospw, exp_osyes, exp_osvalid, kOsRows, 0, true};
-const Kind kBoot = {"tryBoot", "boot_url", "BOOT", "Boot", "Boot Image file", "is not a Boot image file",
-                        exp_bootgtimg, exp_bootpw, exp_bootyes, exp_bootvalid, kBootRows, -1, false};
+const Kind kOs = {.stage = "tryOS", .urlTag = "os_url", .word = "OS", .name = "OS", .image = "OS Image file",
+                  .isNot = "is not an OS image file", .gtimg = exp_osgtimg, .pw = exp_ospw, .yes = exp_osyes,
+                  .valid = exp_osvalid, .rows = kOsRows, .transferExpected = 0, .os = true};
+const Kind kBoot = {.stage = "tryBoot", .urlTag = "boot_url", .word = "BOOT", .name = "Boot",
+                    .image = "Boot Image file", .isNot = "is not a Boot image file", .gtimg = exp_bootgtimg,
+                    .pw = exp_bootpw, .yes = exp_bootyes, .valid = exp_bootvalid, .rows = kBootRows,
+                    .transferExpected = -1, .os = false};
 
 // What one attempt saw, for the fallback to judge its result.
 struct Attempt {

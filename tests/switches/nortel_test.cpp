@@ -117,11 +117,13 @@ TEST_F(Nortel, PlainConsoleOverFtpWithResetAtDebugLevel2) {
 TEST_F(Nortel, EverySuccessfulPathTypesItsDialogue) {
   const Lines gtimg2 = {"Sw1tch-Pw", "/info/sys/general", "../..", "/boot/gtimg image2 10.0.0.9"};
   const Lines gtimg1 = {"Sw1tch-Pw", "/info/sys/general", "../..", "/boot/gtimg image1 10.0.0.9"};
+  const std::string longFile = std::string(280, 'f') + ".img";
   const struct {
     const char* scenario;
-    const char* url;  // null: the default FTP URL
-    Lines typed;      // at debug level 0, no reboot
+    std::string url;  // empty: the default FTP URL
+    Lines typed;      // no reboot
     Lines lines;      // log lines (after the "<module>:" head) that must be there
+    int level = 0;
   } rows[] = {
       {"success-tftp.scn", kTftpUrl, join({gtimg1, kTftpAnswers, {"y", "/boot/cur"}}),
        {"tryOS:%s: OS firmware successfully updated: fw/image.bin\n"}},
@@ -131,26 +133,32 @@ TEST_F(Nortel, EverySuccessfulPathTypesItsDialogue) {
       {"boot-first.scn", "tftp://10.0.0.9/fw/BOOT.img",
        join({{"Sw1tch-Pw", "/boot/gtimg boot 10.0.0.9"}, {"", "fw/BOOT.img", "", "y", "/boot/cur"}}),
        {"tryBoot:%s: Boot firmware successfully updated: fw/BOOT.img\n"}},
-      {"bank-image0.scn", nullptr, join({gtimg1, kFtpAnswers, {"y", "/boot/cur"}}),
+      // A file path far longer than a file name usually is, typed whole.
+      {"success-tftp.scn", "tftp://10.0.0.9/fw/" + longFile, join({gtimg1, {"", "fw/" + longFile, "", "y", "y", "/boot/cur"}}),
+       {}},
+      {"bank-image0.scn", "", join({gtimg1, kFtpAnswers, {"y", "/boot/cur"}}),
        {"getImage:%s: WARNING: detected image0 to boot from - using image1 instead\n",
         "%s: WARNING: detected unknown config block - cannot correct corrupt config block - continuing\n"}},
-      {"pager.scn", nullptr,
-       join({{"Sw1tch-Pw", "/info/sys/general", "c", "../..", "/boot/gtimg image1 10.0.0.9"}, kFtpAnswers,
+      // The configuration log quits the pager, the bank lookup pages on.
+      {"pager.scn", "",
+       join({{"Sw1tch-Pw", "/info/sys/general", "q", "../..", "/boot/cur", "..", "/info/sys/general", "c", "../..",
+              "/boot/gtimg image1 10.0.0.9"},
+             kFtpAnswers,
              {"y", "/boot/cur"}}),
-       {}},
-      {"never-setup.scn", nullptr,
+       {"logConfigInfo:%s: Switch Description: Nortel Layer 2-7 Gigabit Ethernet Switch Module (sim)"}, 1},
+      {"never-setup.scn", "",
        join({{"Sw1tch-Pw", "n", "/info/sys/general", "../..", "/boot/gtimg image2 10.0.0.9"}, kFtpAnswers,
              {"y", "/boot/cur"}}),
        {"connect:%s: Nortel switch has not been setup, bypassing...\n"}},
       // A statement and its question on one line: each question gets its "y".
-      {"statement-question.scn", nullptr, join({gtimg2, kFtpAnswers, {"y", "y", "/boot/cur"}}), {}},
+      {"statement-question.scn", "", join({gtimg2, kFtpAnswers, {"y", "y", "/boot/cur"}}), {}},
       // Both offers, in either order: each answered once, "/boot/cur" only at the prompt.
-      {"both-offers.scn", nullptr, join({gtimg2, kFtpAnswers, {"y", "n", "/boot/cur"}}),
+      {"both-offers.scn", "", join({gtimg2, kFtpAnswers, {"y", "n", "/boot/cur"}}),
        {"tryOS:%s: OS firmware successfully updated: fw/image.bin\n"}},
-      {"reboot-offer-first.scn", nullptr, join({gtimg2, kFtpAnswers, {"n", "y", "/boot/cur"}}),
+      {"reboot-offer-first.scn", "", join({gtimg2, kFtpAnswers, {"n", "y", "/boot/cur"}}),
        {"tryOS:%s: OS firmware successfully updated: fw/image.bin\n"}},
       // "is not" on a model that is not probed: the boot image after the prompt.
-      {"probe-fallback.scn", nullptr,
+      {"probe-fallback.scn", "",
        join({gtimg2, kFtpAnswers, {"/info/sys/general", "", "/boot/gtimg boot 10.0.0.9"}, kFtpAnswers,
              {"/boot/cur"}}),
        {"tryOS:%s: OS file download failure: ERROR:  File fw/image.bin is not a valid software image",
@@ -161,8 +169,8 @@ TEST_F(Nortel, EverySuccessfulPathTypesItsDialogue) {
     SCOPED_TRACE(row.scenario);
     testsupport::capture_clear();
     Request r;
-    r.debugLevel = 0;
-    if (row.url != nullptr) r.url = row.url;
+    r.debugLevel = row.level;
+    if (!row.url.empty()) r.url = row.url;
     const Outcome o = run(row.scenario, r);
     EXPECT_EQ(o.rc, 0) << o.err << "\n" << o.log;
     EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
@@ -171,7 +179,34 @@ TEST_F(Nortel, EverySuccessfulPathTypesItsDialogue) {
       line = "nortelflash:" + line.replace(line.find("%s"), 2, address_);
       EXPECT_TRUE(logged(o, line)) << "missing: " << line << "\n" << o.log;
     }
-    EXPECT_FALSE(logged(o, "expect array")) << "debug level 0";
+    EXPECT_FALSE(logged(o, "expect array")) << "debug level 0 or 1";
+  }
+}
+
+TEST_F(Nortel, NoBankFoundStopsBeforeTheDownload) {
+  const struct {
+    const char* what;
+    std::string sysinfo;  // the answer to "/info/sys/general"
+    int level;
+    Lines typed;
+  } rows[] = {
+      {"no bank named", "\\r\\nSoftware Version 9.9.9\\r\\n\\r\\n>> System# \\x00", 0,
+       {"Sw1tch-Pw", "/info/sys/general", "../.."}},
+      // The configuration log gives up on the listing and goes on with the
+      // boot configuration; the bank lookup fails.
+      {"no end of the listing", "\\r\\nSoftware Version 9.9.9 (FLASH image1)\\r\\n", 1,
+       {"Sw1tch-Pw", "/info/sys/general", "/boot/cur", "..", "/info/sys/general"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testsupport::capture_clear();
+    Request r;
+    r.debugLevel = row.level;
+    const Outcome o = run("include login.inc\nreply /info/sys/general => \"" + row.sysinfo + "\"\n", r);
+    EXPECT_EQ(o.rc, IO_UPDATE_ERR) << o.log;
+    EXPECT_EQ(o.err.rfind(errorHead(IO_UPDATE_ERR), 0), 0u) << o.err;
+    EXPECT_EQ(o.typed, row.typed);
+    EXPECT_TRUE(logged(o, "nortelflash:" + address_ + ": couldn't get current image\n")) << o.log;
   }
 }
 
