@@ -68,6 +68,11 @@ constexpr auto exp_confirm = expect("exp_confirm", "Confirm reset", "Confirm ope
 constexpr int LISTING_SECS = 300;  // longest a listing may run in all
 constexpr int RESET_WARNINGS = 3;  // warnings answered before "Confirm reset"
 
+// Ends at the main menu prompt. A switch that closes the connection during
+// the login gives IO_CONN_LOST, as the lost session is reported everywhere
+// else; "Server end shut down" counts as a refusal only when the switch
+// prints those words itself. A refused login leaves no session open (the
+// frame closes it).
 int login(Stage& st) {
   const SwitchRequest& req = st.run.req;
   int rc = st.wait(exp_user, 60, 0);
