@@ -40,9 +40,12 @@ constexpr const char* kAnonymousId = "modburn@localhost";
 
 // --- Login, configuration log, prompt, reset -----------------------------------
 
-constexpr auto exp_user = expect("exp_user",  // the login banner
-                                 "password", "username", ".*Firewall.*", "Server end shut down",
+// The login banner. A firewall that intercepts the session may ask for a
+// password on the line that names it: the firewall comes first, so that the
+// switch's password is never typed into it.
+constexpr auto exp_user = expect("exp_user", ".*Firewall.*", "password", "username", "Server end shut down",
                                  "Too many.*connections");
+enum { USER_FIREWALL, USER_PASSWORD, USER_NAME };  // indices of exp_user; the rest refuse the session
 constexpr auto exp_pw = expect("exp_pw",  // answer to the password; 1..6 name the model
                                ".* incorrect", "Layer 2-7 Gigabit Ethernet.*", ".* Layer2-3 GbE.*",
                                "Veltra Server Connectivity.*", ".*10Gb Uplink Ethernet.*", ".*10Gb Ethernet.*",
@@ -75,20 +78,20 @@ constexpr int RESET_WARNINGS = 3;  // warnings answered before "Confirm reset"
 // frame closes it).
 int login(Stage& st) {
   const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user, 60, 0);
+  int rc = st.wait(exp_user, 60, USER_PASSWORD);
   if (rc < 0) return rc;
-  if (rc == 2) {
+  if (rc == USER_FIREWALL) {
     st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
     return IO_CONN_ERR;
   }
-  if (rc >= 3) {
+  if (rc > USER_NAME) {
     st.log(0, "Too many users - can't log in\n");
     return IO_CONN_ERR;
   }
-  if (rc == 1) {  // the user name first
-    rc = st.exchange(exp_user, st.cmdf("%s\r", req.user), 10, 0);
+  if (rc == USER_NAME) {  // the user name first
+    rc = st.exchange(exp_user, st.cmdf("%s\r", req.user), 10, USER_PASSWORD);
     if (rc < 0) return rc;
-    if (rc != 0) return IO_CONN_ERR;
+    if (rc != USER_PASSWORD) return IO_CONN_ERR;
   }
   rc = st.exchange(exp_pw, st.cmdf("%s\r", req.password), 10);
   if (rc < 0) return rc;
@@ -265,8 +268,11 @@ constexpr auto exp_bootvalid = patternsOf("exp_bootvalid", kBootRows);
 constexpr auto exp_osgtimg = expect("exp_osgtimg", "Enter .* FTP .* TFTP", "Enter name of file",
                                     ".* port.*download.*", "Confirm download.*", "Error: bad IP address");
 constexpr auto exp_ospw = expect("exp_ospw", "Enter password .*");
-constexpr auto exp_osyes = expect("exp_osyes", "Starting download", "Connecting to .*", "Error: Host not found",
-                                  "Error initiating transfer", "Error: DNS lookup failure");
+// The errors stand before the progress lines: a console that prints
+// "Connecting to ..." and its failure on one line has failed.
+constexpr auto exp_osyes = expect("exp_osyes", "Error: Host not found", "Error initiating transfer",
+                                  "Error: DNS lookup failure", "Starting download", "Connecting to .*");
+constexpr int YES_STARTED = 3;  // this entry of exp_osyes and the ones after it: the transfer began
 constexpr decltype(exp_osgtimg) exp_bootgtimg = {"exp_bootgtimg", exp_osgtimg.patterns};
 constexpr decltype(exp_ospw) exp_bootpw = {"exp_bootpw", exp_ospw.patterns};
 constexpr decltype(exp_osyes) exp_bootyes = {"exp_bootyes", exp_osyes.patterns};
@@ -473,7 +479,7 @@ int askedQuestions(Stage& st, const Kind& k, const UrlPieces& u, const char* pat
       case 3:
         rc = st.exchange(k.yes, "y\r", 10);
         if (rc < 0) return rc;
-        if (rc <= 1) return 0;
+        if (rc >= YES_STARTED) return 0;
         return downloadFailure(st, k, IO_SERVER_NOT_FOUND);
       default: return downloadFailure(st, k, IO_SERVER_NOT_FOUND);
     }

@@ -300,6 +300,8 @@ TEST_F(Nortel, LoginFailures) {
   } rows[] = {
       {"setup-again.scn", IO_CONN_ERR, "Nortel switch has not been setup, bypassing...\n", {"Sw1tch-Pw", "n"}},
       {"firewall.scn", IO_CONN_ERR, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n", {}},
+      // A firewall asking for a password gets nothing: not the switch's password.
+      {"firewall-password.scn", IO_CONN_ERR, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n", {}},
       {"too-many.scn", IO_CONN_ERR, "Too many users - can't log in\n", {}},
       {"password-incorrect.scn", IO_BAD_SWITCH_LOGIN, "incorrect password\n", {"Sw1tch-Pw"}},
       {"user-refused.scn", IO_CONN_ERR, nullptr, {"admin"}},
@@ -361,6 +363,9 @@ TEST_F(Nortel, EveryTransferOutcomeGivesItsCode) {
       {afterConfirm("Error: Host not found"), IO_SERVER_NOT_FOUND, "Error: Host not found"},
       {afterConfirm("Error initiating transfer"), IO_SERVER_NOT_FOUND, "Error initiating transfer"},
       {afterConfirm("Error: DNS lookup failure"), IO_SERVER_NOT_FOUND, "Error: DNS lookup failure"},
+      // The progress line and its failure on one line: the failure counts.
+      {afterConfirm("Connecting to 10.0.0.9... Error: Host not found"), IO_SERVER_NOT_FOUND,
+       "Error: Host not found"},
       {duringTransfer("ERROR:  File fw/image.bin not found"), IO_FILE_NOT_FOUND, "ERROR:  File fw/image.bin not found"},
       {duringTransfer("Error: File not found"), IO_FILE_NOT_FOUND, "Error: File not found"},
       {duringTransfer("Failed to open file fw/image.bin"), IO_FILE_NOT_FOUND, "Failed to open file"},
