@@ -600,11 +600,9 @@ int tryKind(Run& run, const Kind& k) {
   } else {
     cmd = st.cmdf(kBootCommand, u.server.data());
   }
-  if (cmd != nullptr) {
-    std::array<char, 500> shownCmd{};
-    st.log(1, "writing: \"%s\"\n", printable(cmd, shownCmd.data(), static_cast<int>(shownCmd.size())));
-  }
   if (cmd == nullptr) return st.write(cmd);  // not typed: IO_UPDATE_ERR with a line
+  std::array<char, 500> shownCmd{};
+  st.log(1, "writing: \"%s\"\n", printable(cmd, shownCmd.data(), static_cast<int>(shownCmd.size())));
   st.write(cmd);  // a lost session shows in the first wait
 
   if (const int rc = askedQuestions(st, k, u, path.data()); rc != 0) return rc;
