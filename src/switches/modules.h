@@ -19,3 +19,5 @@ int intelflash(const SwitchRequest* req, char* errText, int errTextSize);
 int sasflash(const SwitchRequest* req, char* errText, int errTextSize);
 // InfiniBand bridge modules (family code 10).
 int ibbridgeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Nortel Ethernet switch modules (family code 3).
+int nortelflash(const SwitchRequest* req, char* errText, int errTextSize);

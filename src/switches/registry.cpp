@@ -12,7 +12,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 0: no family
     ciscoflash,    // 1
     veltraflash,   // 2
-    nullptr,       // 3: nortelflash
+    nortelflash,   // 3
     qlogicflash,   // 4
     mcdataflash,   // 5
     brocadeflash,  // 6
