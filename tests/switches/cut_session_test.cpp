@@ -52,10 +52,12 @@ int cutEveryLine(const FamilyRow& f, const std::string& address, const switchsim
     const Cut r = cut(f, address, sc, opts);
     if (!r.session.fault_fired) return cuts;
     ++cuts;
-    bool mayEnd = false;
-    for (int i = 0; f.lastNeeded != nullptr && i < k && i < static_cast<int>(typed.size()); ++i) {
-      mayEnd |= typed[static_cast<std::size_t>(i)] == f.lastNeeded;
+    // The last time the normal dialogue typed that line: a cut after it (or later) may succeed.
+    int lastNeeded = -1;
+    for (int i = 0; f.lastNeeded != nullptr && i < static_cast<int>(typed.size()); ++i) {
+      if (typed[static_cast<std::size_t>(i)] == f.lastNeeded) lastNeeded = i + 1;
     }
+    const bool mayEnd = lastNeeded > 0 && k >= lastNeeded;
     if (r.rc == 0) {
       EXPECT_TRUE(mayEnd) << "success although the switch was cut before the dialogue's end";
       continue;

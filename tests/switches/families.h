@@ -18,8 +18,9 @@ struct FamilyRow {
   bool reboot;
   int modifier;
   const char* url;
-  // A cut right after this typed line (its line end left out, null: none)
-  // or later may end in success: the dialogue needs nothing more then.
+  // A cut right after the last time the normal update types this line (its
+  // line end left out; null: none) or later may end in success: the
+  // dialogue needs nothing more then.
   const char* lastNeeded;
 };
 
@@ -33,6 +34,7 @@ inline const FamilyRow kFamilies[] = {
     {"veltra", veltraflash, "Veltra", "success-yes.scn", false, 0, kTftpUrl, nullptr},
     {"intel", intelflash, "Intel", "success-reboot.scn", true, 0, kTftpUrl, nullptr},
     {"sas", sasflash, "SASSwitch", "success.scn", false, 1, kTftpUrl, nullptr},
+    {"nortel", nortelflash, "Nortel", "success-ftp.scn", true, 0, kFtpUrl, "y"},  // the reset's confirmation
     {"qlogic", qlogicflash, "QLogic", "success-reboot.scn", true, 0, kFtpUrl, nullptr},
     {"mcdata", mcdataflash, "McData", "success.scn", false, 0, kFtpUrl, "admin stop"},  // leaving admin mode
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},

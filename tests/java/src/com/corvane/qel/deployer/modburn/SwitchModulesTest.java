@@ -89,4 +89,14 @@ public class SwitchModulesTest {
                 cisco.getMessage());
         assertTrue(logger.lines().size() >= 3);
     }
+
+    @Test
+    public void nortelUpdateSucceeds() throws Exception {
+        succeeds(Switch.NORTEL, "127.203.3.1", "nortel/both-offers.scn");
+    }
+
+    @Test
+    public void nortelFallsBackToABootImage() throws Exception {
+        succeeds(Switch.NORTEL, "127.203.3.2", "nortel/probe-fallback.scn");
+    }
 }
