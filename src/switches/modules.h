@@ -7,3 +7,5 @@
 int ciscoflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Brocade Fibre Channel switches running Fabric OS (family code 6).
 int brocadeflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Cisco Fibre Channel switch modules (family code 9).
+int ciscofcflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -18,7 +18,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     brocadeflash,  // 6
     nullptr,       // 7: topspinflash
     nullptr,       // 8: intelflash
-    nullptr,       // 9: ciscofcflash
+    ciscofcflash,  // 9
     nullptr,       // 10: ibbridgeflash
     nullptr,       // 11: sasflash
 };
