@@ -77,6 +77,7 @@ TEST_F(CiscoFc, EverySuccessTypesExactlyItsDialogue) {
        {"reboot:%s: Resetting/rebooting switch\n", "reboot:%s: expect array=exp_reload\n"}},
       {"os-autoreboot.scn", kOsTftp, true, 2, osRun, {"tryOS:%s: switch auto-reboots\n"}},
       {"install-outcome-progress.scn", kOsTftp, false, 1, osRun, {}},
+      {"install-question-joined.scn", kOsTftp, false, 1, osRun, {}},
       // "kickstart" in the URL's password does not make a system image a
       // kickstart image; the server keeps its IPv6 brackets and its port.
       {"os-ftp.scn", "ftp://fwuser:Kickstart9@[fe80::1]:2121/fw/m9100-s2ek9-mz.3.3.2.bin", false, 2,
