@@ -21,3 +21,5 @@ int sasflash(const SwitchRequest* req, char* errText, int errTextSize);
 int ibbridgeflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Nortel Ethernet switch modules (family code 3).
 int nortelflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Cisco Fibre Channel switch modules (family code 9).
+int ciscofcflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -18,7 +18,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     brocadeflash,  // 6
     nullptr,       // 7: topspinflash
     intelflash,    // 8
-    nullptr,       // 9: ciscofcflash
+    ciscofcflash,  // 9
     ibbridgeflash, // 10
     sasflash,      // 11
 };

@@ -99,4 +99,9 @@ public class SwitchModulesTest {
     public void nortelFallsBackToABootImage() throws Exception {
         succeeds(Switch.NORTEL, "127.203.3.2", "nortel/probe-fallback.scn");
     }
+
+    @Test
+    public void ciscoFcInstallThatRebootsTheSwitchIsASuccessWithoutReload() throws Exception {
+        succeeds(Switch.CISCO_FC, "127.203.9.1", "ciscofc/os-autoreboot.scn");
+    }
 }
