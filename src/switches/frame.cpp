@@ -474,8 +474,9 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
 
   const int rc = runUpdate(run);
   if (rc == IO_SUCCESS_STOP) {
-    run.disconnect();
     if (f.onStop != nullptr) f.onStop(run);
+    run.disconnect();
+    if (f.afterStop != nullptr) f.afterStop(run);
     return 0;
   }
   if (rc < 0) return fail(run, "update", rc, errText, errTextSize);

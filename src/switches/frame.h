@@ -226,8 +226,11 @@ struct Family {
   // Departures. Runs before the session is closed after a failed update or
   // reboot (e.g. to drain what the switch still prints).
   void (*beforeFailedClose)(Run& run) = nullptr;
-  // Runs when the update returns IO_SUCCESS_STOP, after the session is closed.
+  // Run when the update returns IO_SUCCESS_STOP: onStop while the session is
+  // still open (to leave a mode on the switch), afterStop once it is closed
+  // (to say what the operator must do next).
   void (*onStop)(Run& run) = nullptr;
+  void (*afterStop)(Run& run) = nullptr;
   // Cleans the switch text into out before it is quoted in the error text.
   void (*cleanText)(const char* text, char* out, std::size_t size) = nullptr;
 

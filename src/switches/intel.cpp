@@ -309,7 +309,7 @@ constexpr Family kIntel = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
-    .onStop = announceStop,
+    .afterStop = announceStop,
 };
 
 }  // namespace

@@ -35,7 +35,7 @@ inline const FamilyRow kFamilies[] = {
     {"intel", intelflash, "Intel", "success-reboot.scn", true, 0, kTftpUrl, nullptr},
     {"sas", sasflash, "SASSwitch", "success.scn", false, 1, kTftpUrl, nullptr},
     {"nortel", nortelflash, "Nortel", "success-ftp.scn", true, 0, kFtpUrl, "y"},  // the reset's confirmation
-    {"ciscofc", ciscofcflash, "CiscoFC", "os-tftp-reload.scn", true, 0, kTftpUrl, nullptr},
+    {"ciscofc", ciscofcflash, "CiscoFC", "os-tftp-reload.scn", true, 0, kTftpUrl, "y"},  // the reload's confirmation
     {"qlogic", qlogicflash, "QLogic", "success-reboot.scn", true, 0, kFtpUrl, nullptr},
     {"mcdata", mcdataflash, "McData", "success.scn", false, 0, kFtpUrl, "admin stop"},  // leaving admin mode
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},

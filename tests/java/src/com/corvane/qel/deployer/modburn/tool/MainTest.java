@@ -219,7 +219,7 @@ public class MainTest {
         assertTrue(lines[0], lines[0].matches("code\\s+family\\s+module\\s+schemes\\s+reboot\\s+modifier\\s+address\\s+served"));
         assertTrue(lines[6], lines[6].matches("6\\s+Brocade\\s+brocadeflash\\s+ftp\\s+yes\\s+-\\s+name or IP\\s+yes"));
         assertTrue(lines[1], lines[1].matches("1\\s+Cisco IOS\\s+ciscoflash\\s+ftp,tftp,rcp\\s+yes.*yes"));
-        assertTrue(lines[2], lines[2].matches("2\\s+Veltra\\s+veltraflash\\s+tftp\\s+no\\s+-\\s+IP only\\s+yes"));
+        assertTrue(lines[2], lines[2].matches("2\\s+Veltra\\s+veltraflash\\s+tftp\\s+no\\s+-\\s+IP only\\s+not yet"));
         assertTrue(lines[11], lines[11].matches("11\\s+SAS\\s+sasflash\\s+tftp\\s+no\\s+1 main, 2 SM1, 3 SM2.*"));
         out.reset();
         backend.openFails = true;
