@@ -9,3 +9,7 @@ scripts/build.sh build -DMODBURN_BENCH=ON
 (cd build && ctest --output-on-failure -j2)
 scripts/build.sh build-asan -DMODBURN_SANITIZE=ON -DMODBURN_JAVA=ON
 (cd build-asan && ctest --output-on-failure -j2)
+# The fuzz targets (clang's libFuzzer), each for a fixed number of runs.
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBURN_FUZZ=ON -DMODBURN_JAVA=OFF >/dev/null
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_sregex fuzz_url fuzz_telnet fuzz_module
+(cd build-fuzz && ctest --output-on-failure -j2 -R '^fuzz_')
