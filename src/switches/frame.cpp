@@ -452,6 +452,30 @@ void Stage::log(int minLevel, const char* format, ...) {
   io_log("%s:%s:%s: %s", module(), name_, address_, text.c_str());
 }
 
+int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs) {
+  const SwitchRequest& req = st.run.req;
+  int rc = st.wait(user, secs);
+  if (rc < 0) return rc;
+  if (rc == 1) {
+    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
+    return IO_CONN_ERR;
+  }
+  st.log(1, "have User prompt\n");
+
+  rc = st.exchange(password, st.cmdf("%s\r\n", req.user), secs, 0);
+  if (rc < 0) return rc;
+  if (rc == 1) return IO_CONN_ERR;  // asked for the user again
+  st.log(1, "have Password prompt\n");
+
+  rc = st.exchange(prompt, st.cmdf("%s\r\n", req.password), secs);
+  if (rc < 0) return rc;
+  if (rc == 1) {
+    st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
+    return IO_BAD_SWITCH_LOGIN;
+  }
+  return 0;
+}
+
 // --- The whole call -------------------------------------------------------------
 
 int run_module(const Family& f, const SwitchRequest* req, char* errText, int errTextSize) {

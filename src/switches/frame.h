@@ -369,6 +369,13 @@ class Stage {
   std::array<char, kMaxCommand> cmd_{};
 };
 
+// The login of a console that asks for a user and then a password: waits
+// for user (index 1: a firewall, IO_CONN_ERR), types the user name and waits
+// for password (index 1: the user asked again, IO_CONN_ERR), types the
+// password and waits for prompt (index 1: refused, IO_BAD_SWITCH_LOGIN with
+// a line). Each wait lasts up to secs; 0 once logged in.
+int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs);
+
 // The whole module call: check, connect, update, reboot, close; 0, or a
 // negative IoStatus with the error text (secrets masked) in errText. The
 // switch password and the URL password are registered as secrets for the

@@ -107,29 +107,7 @@ int urlRule(const char* fileurl) {
   return fit ? 0 : IO_INV_URL_SYNTAX;
 }
 
-int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user1, STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have User prompt\n");
-
-  rc = st.exchange(exp_pw, st.cmdf("%s\r\n", req.user), STEP_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) return IO_CONN_ERR;  // asked for the user again
-  st.log(1, "have Password prompt\n");
-
-  rc = st.exchange(exp_prompt, st.cmdf("%s\r\n", req.password), STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
-    return IO_BAD_SWITCH_LOGIN;
-  }
-  return 0;
-}
+int login(Stage& st) { return login_user_password(st, exp_user1, exp_pw, exp_prompt, STEP_SECS); }
 
 int logConfigInfo(Stage& st) {
   st.write("show inventory\r");

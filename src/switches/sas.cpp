@@ -126,29 +126,7 @@ int lastRule(const SwitchRequest& req) {
   return fits(COMMAND_SIZE, format, u.server.data(), u.directory.data(), u.filename.data()) ? 0 : IO_INV_URL_SYNTAX;
 }
 
-int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user1, LOGIN_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have User prompt\n");
-
-  rc = st.exchange(exp_pw, st.cmdf("%s\r\n", req.user), LOGIN_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) return IO_CONN_ERR;  // asked for the login again
-  st.log(1, "have Password prompt\n");
-
-  rc = st.exchange(exp_prompt, st.cmdf("%s\r\n", req.password), LOGIN_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
-    return IO_BAD_SWITCH_LOGIN;
-  }
-  return 0;
-}
+int login(Stage& st) { return login_user_password(st, exp_user1, exp_pw, exp_prompt, LOGIN_SECS); }
 
 void logSwitchVersion(Stage& st) {
   st.write("version\r");
