@@ -16,7 +16,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 4: qlogicflash
     nullptr,       // 5: mcdataflash
     brocadeflash,  // 6
-    nullptr,       // 7: topspinflash
+    topspinflash,  // 7
     nullptr,       // 8: intelflash
     nullptr,       // 9: ciscofcflash
     nullptr,       // 10: ibbridgeflash
