@@ -195,7 +195,9 @@ int urlRule(const char* fileurl) {
   if (!fits(kPingSize, kPing, u.server.data())) return IO_INV_URL_SYNTAX;
   if (!fits(kCommandSize, kCopy, fileurl, u.filename.data())) {
     // Without "login:password@" would it fit? Then the credentials are too long.
-    const std::size_t credentials = std::strlen(u.login.data()) + std::strlen(u.password.data()) + 2;
+    const std::size_t login = std::strlen(u.login.data());
+    const std::size_t password = std::strlen(u.password.data());
+    const std::size_t credentials = login == 0 ? 0 : login + 1 + (password == 0 ? 0 : password + 1);
     const std::size_t rest = std::strlen(fileurl) - std::min(credentials, std::strlen(fileurl));
     return std::strlen("copy  image:\r") + rest + std::strlen(u.filename.data()) < kCommandSize ? IO_INV_URL_LOGIN
                                                                                                  : IO_INV_URL_SYNTAX;
