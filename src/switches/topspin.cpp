@@ -74,7 +74,7 @@ constexpr auto exp_copy = expect("exp_copy",
                                  ".*successfully.*",                 // 6 copied
                                  "\\*",                              // 7 progress
                                  ".*%");                             // 8 progress
-constexpr auto exp_showboot = expect("exp_showboot", "Error: .*", "primary-image-source.*");
+constexpr auto exp_showboot = expect("exp_showboot", "primary-image-source.*", "Error: .*");
 // The install: errors and the question before the prompt, the prompt before progress.
 constexpr auto exp_install = expect("exp_install",
                                     "Error: Problem unpacking.*",  // 0 IO_BAD_FILE
@@ -415,7 +415,7 @@ int copyPackage(Stage& st, const UrlPieces& u) {
 int readPrimary(Stage& st) {
   const int rc = st.exchange(exp_showboot, "show boot-config\r", WAIT_SECS);
   if (rc < 0) return rc;
-  if (rc == 0) {
+  if (rc == 1) {
     st.log(0, "show boot-config: %s\n", st.shown(st.reply()));
     return IO_UPDATE_ERR;
   }
