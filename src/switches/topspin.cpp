@@ -360,10 +360,15 @@ int operationFailed(Stage& st, const UrlPieces& u) {
   return IO_UPDATE_ERR;
 }
 
-// Registers every text of the copy command as long as the password that
-// holds part of it: a console that wraps the echoed command inside the
-// password prints each part on its own line, and neither part may reach a
-// log line or the error text.
+// A console that wraps the echoed copy command inside the password prints
+// each part of the password on its own line, where the password itself is
+// not found. Registers, for every place of such a wrap, the part before it
+// and the part after it, each with as much of the command next to it as
+// makes it as long as the password: never longer, so that where the whole
+// password shows it is masked first. Secrets of one length are masked in the
+// order registered: the parts before a wrap are registered longest first,
+// the parts after it likewise, so that the longest part a line holds is
+// masked whole before a shorter one can mask only its context.
 void registerWrappedPassword(Run& run, std::string_view cmd, const UrlPieces& u) {
   const std::string_view pw = u.password.data();
   if (pw.size() < 2) return;
@@ -372,12 +377,14 @@ void registerWrappedPassword(Run& run, std::string_view cmd, const UrlPieces& u)
   if (cmd.substr(at, pw.size()) != pw) at = cmd.find(pw);
   if (at == std::string_view::npos) return;
   const std::string_view echoed = cmd.substr(0, cmd.find('\r'));
-  const long len = static_cast<long>(pw.size());
-  for (long s = static_cast<long>(at) - len + 1; s < static_cast<long>(at) + len; ++s) {
-    if (s == static_cast<long>(at)) continue;  // the password itself is registered already
-    const long from = std::max(s, 0L);
-    const long to = std::min(s + len, static_cast<long>(echoed.size()));
-    if (to > from) run.addSecret(echoed.substr(static_cast<std::size_t>(from), static_cast<std::size_t>(to - from)));
+  const std::size_t len = pw.size();
+  for (std::size_t v = len - 1; v >= 1; --v) {  // wrapped after v characters: the line that ends there
+    const std::size_t to = at + v;
+    const std::size_t from = to > len ? to - len : 0;
+    run.addSecret(echoed.substr(from, to - from));
+  }
+  for (std::size_t v = 1; v < len; ++v) {  // the line that begins there
+    run.addSecret(echoed.substr(at + v, len));
   }
 }
 
