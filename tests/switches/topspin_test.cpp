@@ -88,6 +88,9 @@ TEST_F(Topspin, EveryWayToSucceedTypesTheWholeDialogue) {
       // Outside the naming: the first listed image that is not the current primary.
       {"choose-other-name.scn", 0, false, kOtherUrl,
        kLogin + kNoOld + rest("copy " + kOtherUrl + " image:fw-new.img", "fw-new.img", "TopspinOS-2.4.1/build130")},
+      // Any file name (the default test URL names "image.bin").
+      {"any-file.scn", 0, false, Request().url,
+       kLogin + kNoOld + rest("copy " + Request().url + " image:image.bin", "image.bin", "TopspinOS-2.4.0/build123")},
       // No current primary image: the first listed image.
       {"primary-empty.scn", 0, false, kOtherUrl,
        kLogin + kNoOld +
@@ -219,6 +222,13 @@ TEST_F(Topspin, EveryFailureRowGivesItsCode) {
       EXPECT_NE(o.err.find(row.said), std::string::npos) << o.err;
     }
   }
+}
+
+TEST_F(Topspin, ARefusedLoginQuotesTheSwitch) {
+  const Outcome o = run("login-invalid.scn", request(0, false, Request().url));
+  EXPECT_EQ(o.rc, IO_BAD_SWITCH_LOGIN);
+  EXPECT_EQ(o.err, errorHead(IO_BAD_SWITCH_LOGIN) + "login\nPassword\nsim login\n\"");
+  EXPECT_TRUE(logged(o, prefix("connect") + "exp_prompt: got Invalid login/password\n")) << o.log;
 }
 
 TEST_F(Topspin, OperationFailedIsClassifiedByProgressAndPing) {
