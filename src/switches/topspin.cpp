@@ -374,7 +374,7 @@ void registerWrappedPassword(Run& run, std::string_view cmd, const UrlPieces& u)
   if (pw.size() < 2) return;
   // "copy " scheme "://" login ":" password "@" ...
   std::size_t at = 5 + std::strlen(u.scheme.data()) + 3 + std::strlen(u.login.data()) + 1;
-  if (cmd.substr(at, pw.size()) != pw) at = cmd.find(pw);
+  if (at >= cmd.size() || cmd.substr(at, pw.size()) != pw) at = cmd.find(pw);
   if (at == std::string_view::npos) return;
   const std::string_view echoed = cmd.substr(0, cmd.find('\r'));
   const std::size_t len = pw.size();
