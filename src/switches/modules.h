@@ -23,3 +23,5 @@ int ibbridgeflash(const SwitchRequest* req, char* errText, int errTextSize);
 int nortelflash(const SwitchRequest* req, char* errText, int errTextSize);
 // Cisco Fibre Channel switch modules (family code 9).
 int ciscofcflash(const SwitchRequest* req, char* errText, int errTextSize);
+// Topspin InfiniBand switch modules (family code 7).
+int topspinflash(const SwitchRequest* req, char* errText, int errTextSize);

@@ -6,8 +6,8 @@
 
 namespace {
 
-// Family code -> module entry; index 0 is unused. A null entry means the
-// family's module is not part of the library yet.
+// Family code -> module entry; index 0 is unused. A null entry would mean
+// that the family's module is not part of the library (yet).
 constexpr std::array<ModuleEntry, 12> kModules = {
     nullptr,       // 0: no family
     ciscoflash,    // 1
@@ -16,7 +16,7 @@ constexpr std::array<ModuleEntry, 12> kModules = {
     qlogicflash,   // 4
     mcdataflash,   // 5
     brocadeflash,  // 6
-    nullptr,       // 7: topspinflash
+    topspinflash,  // 7
     intelflash,    // 8
     ciscofcflash,  // 9
     ibbridgeflash, // 10

@@ -36,6 +36,7 @@ inline const FamilyRow kFamilies[] = {
     {"sas", sasflash, "SASSwitch", "success.scn", false, 1, kTftpUrl, nullptr},
     {"nortel", nortelflash, "Nortel", "success-ftp.scn", true, 0, kFtpUrl, "y"},  // the reset's confirmation
     {"ciscofc", ciscofcflash, "CiscoFC", "os-tftp-reload.scn", true, 0, kTftpUrl, "y"},  // the reload's confirmation
+    {"topspin", topspinflash, "Topspin", "success-reboot.scn", true, 0, kFtpUrl, nullptr},
     {"qlogic", qlogicflash, "QLogic", "success-reboot.scn", true, 0, kFtpUrl, nullptr},
     {"mcdata", mcdataflash, "McData", "success.scn", false, 0, kFtpUrl, "admin stop"},  // leaving admin mode
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},

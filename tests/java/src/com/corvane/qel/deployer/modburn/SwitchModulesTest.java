@@ -104,4 +104,17 @@ public class SwitchModulesTest {
     public void ciscoFcInstallThatRebootsTheSwitchIsASuccessWithoutReload() throws Exception {
         succeeds(Switch.CISCO_FC, "127.203.9.1", "ciscofc/os-autoreboot.scn");
     }
+
+    @Test
+    public void topspinUpdateSucceeds() throws Exception {
+        succeeds(Switch.TOPSPIN, "127.203.7.1", "topspin/any-file.scn");
+    }
+
+    @Test
+    public void topspinRefusedLoginThrowsWithTheSwitchText() throws Exception {
+        SwitchException e = fails(Switch.TOPSPIN, "127.203.7.2", "topspin/login-invalid.scn");
+        assertEquals(-19, e.getCode());
+        assertEquals("Error: Topspin switch=127.203.7.2: Switch login failed (IO_BAD_SWITCH_LOGIN) \n"
+                + "SWITCH TEXT=\n\"login\nPassword\nsim login\n\"", e.getMessage());
+    }
 }
