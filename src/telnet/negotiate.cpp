@@ -1,11 +1,13 @@
 // TELNET option negotiation: the server's commands are taken out of the byte
 // stream and answered by a fixed, stateless policy that refuses every option
 // but ECHO. Also the one send operation through which every byte leaves.
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #include <cstdio>
 
+#include "com/timescale.h"
 #include "telnet/telnet.h"
 #include "telnet/telnet_internal.h"
 
@@ -15,6 +17,8 @@ namespace {
 // a command split across two segments is completed rather than given up (a
 // given-up command would leave its remaining bytes in the console text).
 constexpr long long CMD_BYTE_USECS = TELNET_DEFAULT_CHAR_USECS;
+// Longest wait for room to send while the switch reads nothing.
+constexpr int SEND_ROOM_SECS = 30;
 
 // Option numbers above this one have no name (255 excepted).
 constexpr unsigned char LAST_NAMED_OPTION = 39;
@@ -65,9 +69,9 @@ bool readCommandByte(int sock, unsigned char& byte) {
   }
 }
 
-void sendReply(int sock, unsigned char verb, unsigned char option) {
+bool sendReply(int sock, unsigned char verb, unsigned char option) {
   const unsigned char reply[3] = {TC_IAC, verb, option};
-  if (sendToServer(sock, reply, sizeof reply) == 0) return;
+  if (sendToServer(sock, reply, sizeof reply) == 0) return true;
   char shown[32];
   escapeBytes(reply, sizeof reply, shown, sizeof shown);
   if (verb == TC_DONT) {
@@ -75,6 +79,7 @@ void sendReply(int sock, unsigned char verb, unsigned char option) {
   } else {
     logit("handleServerCommand:%d: sendToServer failed (buf=(%s))\n", sock, shown);
   }
+  return false;
 }
 
 }  // namespace
@@ -110,6 +115,20 @@ void traceSend(int sock, const unsigned char* buf, int len) {
 
 int sendToServer(int sock, const unsigned char* buf, int len) {
   if (telnet_getDebugLevel() != 0) traceSend(sock, buf, len);
+  // A switch that stops reading (while it floods us with commands to answer)
+  // must not hold the caller in a send for ever: wait for room for at most
+  // SEND_ROOM_SECS, through the time seam, then fail.
+  const int roomMillis = static_cast<int>(modburn::scaled_micros(SEND_ROOM_SECS * 1000000LL) / 1000 + 1);
+  pollfd room{sock, POLLOUT, 0};
+  int ready = 0;
+  do {
+    ready = poll(&room, 1, roomMillis);
+  } while (ready < 0 && errno == EINTR);
+  if (ready == 0) {
+    errno = ETIMEDOUT;
+    logit("sendToServer:%d: no room to send for %d seconds\n", sock, SEND_ROOM_SECS);
+    return -1;
+  }
   // No SIGPIPE: a peer that has gone away must give an error, not end the process.
   const ssize_t sent = send(sock, buf, static_cast<std::size_t>(len), MSG_NOSIGNAL);
   if (sent < 0) {
@@ -128,10 +147,10 @@ int sendToServer(int sock, const unsigned char* buf, int len) {
 
 int sendInitialOptions(int /*sock*/) { return 0; }
 
-void handleServerCommand(int sock, const unsigned char* cmd, std::size_t len) {
-  if (cmd == nullptr || len < 3) return;
+bool handleServerCommand(int sock, const unsigned char* cmd, std::size_t len) {
+  if (cmd == nullptr || len < 3) return true;
   const unsigned char verb = cmd[1];
-  if (verb < TC_WILL || verb > TC_DONT) return;  // SB ... SE: skipped, never answered
+  if (verb < TC_WILL || verb > TC_DONT) return true;  // SB ... SE: skipped, never answered
   const unsigned char option = cmd[2];
   if (debugAtLeast(2)) logit("telnet:%d:REC: %s %s\n", sock, telcmdName(verb), teloptName(option));
   if (option > LAST_NAMED_OPTION && option != 255 && debugAtLeast(0)) {
@@ -140,32 +159,32 @@ void handleServerCommand(int sock, const unsigned char* cmd, std::size_t len) {
   for (const PolicyRow& row : kPolicy) {
     if (row.request != verb) continue;
     const unsigned char reply = option == TO_ECHO ? row.echoReply : row.otherReply;
-    if (reply != 0) sendReply(sock, reply, option);
-    return;
+    return reply == 0 || sendReply(sock, reply, option);
   }
+  return true;
 }
 
-void readServerCommand(int sock) {
+bool readServerCommand(int sock) {
   unsigned char cmd[TELNET_CMD_BUFSIZE];
   std::size_t len = 0;
   cmd[len++] = TC_IAC;
   unsigned char byte = 0;
-  if (!readCommandByte(sock, byte)) return;
+  if (!readCommandByte(sock, byte)) return true;
   cmd[len++] = byte;
 
   if (byte == TC_SB) {
     // Up to and including the first SE; what does not fit is read and dropped.
     do {
-      if (!readCommandByte(sock, byte)) return;
+      if (!readCommandByte(sock, byte)) return true;
       if (len < sizeof cmd) cmd[len++] = byte;
     } while (byte != TC_SE);
-    handleServerCommand(sock, cmd, len);
-    return;
+    return handleServerCommand(sock, cmd, len);
   }
   if (byte >= TC_WILL && byte <= TC_DONT) {
-    if (!readCommandByte(sock, byte)) return;
+    if (!readCommandByte(sock, byte)) return true;
     cmd[len++] = byte;
-    handleServerCommand(sock, cmd, len);
+    return handleServerCommand(sock, cmd, len);
   }
   // Any other command (NOP, GA, DM, a doubled IAC, ...) is dropped.
+  return true;
 }

@@ -142,7 +142,9 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
         return RTO_ERROR;
       }
       if (c == TC_IAC) {
-        readServerCommand(sock);  // consumes the whole command; never stored
+        // Consumes the whole command (never stored); an answer that cannot be
+        // sent ends the session's read.
+        if (!readServerCommand(sock)) return RTO_ERROR;
         break;
       }
       buf[stored++] = static_cast<char>(c);

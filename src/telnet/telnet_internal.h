@@ -52,9 +52,9 @@ int sendToServer(int sock, const unsigned char* buf, int len);
 // The client opens no negotiation of its own: sends nothing, returns 0.
 int sendInitialOptions(int sock);
 // Reads the rest of a server command after its IAC and answers it.
-void readServerCommand(int sock);
+bool readServerCommand(int sock);
 // Answers one complete command (IAC, command, option or subnegotiation bytes).
-void handleServerCommand(int sock, const unsigned char* cmd, std::size_t len);
+bool handleServerCommand(int sock, const unsigned char* cmd, std::size_t len);
 // Negotiation trace of an outgoing buffer (level 2 and above).
 void traceSend(int sock, const unsigned char* buf, int len);
 // Name of a TELNET command byte; unknown bytes in a per-thread buffer.

@@ -1,6 +1,10 @@
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/scripted_server.h"
@@ -169,4 +173,35 @@ TEST_F(TelnetNegotiation, ShortSendIsAFailureWithAWarningAtLevelTwo) {
   const std::string text(4 << 20, 'w');
   EXPECT_EQ(telnet_write(h, text.c_str()), TELNET_CONN_LOST);
   telnet_close(h);
+}
+
+// A switch that floods option requests and never reads the answers: once
+// no room is left to answer, the read fails instead of holding the caller.
+TEST_F(TelnetLogTest, AnswersThatFindNoRoomEndTheRead) {
+  modburn::set_time_scale(0.01);  // 30 s without room: 0.3 s
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  int small = 4096;
+  setsockopt(fds[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+  setsockopt(fds[1], SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+  std::atomic<bool> done{false};
+  std::thread flood([&] {
+    const std::string doEcho("\xff\xfd\x18", 3);  // DO TTYPE: refused with WONT TTYPE, each time
+    std::string burst;
+    for (int i = 0; i < 1000; ++i) burst += doEcho;
+    while (!done) {
+      if (send(fds[1], burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0) usleep(1000);
+    }
+  });
+  const auto start = std::chrono::steady_clock::now();
+  char line[100];
+  const int rc = telnet_readline(fds[0], line, sizeof line, 0, 100, 0);
+  const auto spent = std::chrono::steady_clock::now() - start;
+  done = true;
+  flood.join();
+  close(fds[0]);
+  close(fds[1]);
+  EXPECT_LT(rc, 0);
+  EXPECT_LT(spent, std::chrono::seconds(10));
+  EXPECT_EQ(capture_count("no room to send for 30 seconds"), 1) << capture_text();
 }
