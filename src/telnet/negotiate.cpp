@@ -120,10 +120,9 @@ int sendToServer(int sock, const unsigned char* buf, int len) {
   // SEND_ROOM_SECS, through the time seam, then fail.
   const int roomMillis = static_cast<int>(modburn::scaled_micros(SEND_ROOM_SECS * 1000000LL) / 1000 + 1);
   pollfd room{sock, POLLOUT, 0};
-  int ready = 0;
-  do {
-    ready = poll(&room, 1, roomMillis);
-  } while (ready < 0 && errno == EINTR);
+  int ready = 1;  // a bad handle is left to the send to report
+  while (sock >= 0 && (ready = poll(&room, 1, roomMillis)) < 0 && errno == EINTR) {
+  }
   if (ready == 0) {
     errno = ETIMEDOUT;
     logit("sendToServer:%d: no room to send for %d seconds\n", sock, SEND_ROOM_SECS);

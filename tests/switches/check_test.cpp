@@ -103,8 +103,11 @@ TEST_F(CheckOnly, EveryServedFamilyRefusesAsItsUpdateWould) {
     for (const Row& r : refusals) {
       const char* ip = r.ip != nullptr ? here.c_str() : nullptr;
       const int modifier = type == 11 ? 1 : 0;
-      const SwitchRequest update{ip, r.user, r.password, r.url, false, r.debugLevel, modifier};
-      const SwitchRequest check{ip, r.user, r.password, r.url, false, r.debugLevel, modifier, true};
+      // The families that fetch by TFTP alone get a TFTP URL where the row's URL is the good one.
+      const bool tftpOnly = type == 2 || type == 8 || type == 11;
+      const char* url = r.url == ftp && tftpOnly ? "tftp://10.0.0.9/fw/image.bin" : r.url;
+      const SwitchRequest update{ip, r.user, r.password, url, false, r.debugLevel, modifier};
+      const SwitchRequest check{ip, r.user, r.password, url, false, r.debugLevel, modifier, true};
       char err[1000] = "";
       const int updateVerdict = entry(&update, err, sizeof err);
       const Verdict v = runCheck(entry, check);
