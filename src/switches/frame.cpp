@@ -208,6 +208,16 @@ int UrlPieces::read(const char* url) {
   return URL_OK;
 }
 
+int tftp_parts_rule(const UrlPieces& u) {
+  constexpr std::size_t kServerMax = 99, kDirectoryMax = 199, kFileMax = 99;
+  const std::string_view port = u.port.data();
+  if (!port.empty() && port != "69") return IO_INV_URL_SYNTAX;
+  const std::size_t file = std::strlen(u.filename.data());
+  const bool within = std::strlen(u.server.data()) <= kServerMax && std::strlen(u.directory.data()) <= kDirectoryMax &&
+                      file > 0 && file <= kFileMax;
+  return within ? 0 : IO_INV_URL_SYNTAX;
+}
+
 namespace {
 
 bool vformat_whole(char* out, std::size_t size, const char* format, va_list ap) {

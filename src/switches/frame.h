@@ -144,6 +144,12 @@ struct UrlPieces {
   int read(const char* url);
 };
 
+// The limits of consoles that take server, directory and file name as
+// fields of their own from a TFTP URL: the default port (69) or none, a
+// server of at most 99 characters, a directory of at most 199, a file name of
+// 1 to 99. 0, or IO_INV_URL_SYNTAX.
+int tftp_parts_rule(const UrlPieces& u);
+
 // --- Commands ------------------------------------------------------------------
 
 // The largest command any family types (a form answer, a file path answer,

@@ -74,11 +74,7 @@ constexpr int RESET_LIMIT_SECS = 120;
 // The save question is answered at most this often.
 constexpr int SAVE_ANSWERS = 3;
 
-// The URL parts the commands carry, each typed whole: a server of at most
-// 99 characters, a directory of at most 199, a file name of 1 to 99.
-constexpr std::size_t SERVER_MAX = 99;
-constexpr std::size_t DIRECTORY_MAX = 199;
-constexpr std::size_t FILENAME_MAX_LEN = 99;
+// The URL parts the commands carry are typed whole, within the limits of tftp_parts_rule.
 // Room for the longest of them: "path " + 199 + "/\r".
 constexpr std::size_t COMMAND_SIZE = 256;
 
@@ -95,13 +91,7 @@ constexpr const char* kFilename = "filename %s\r";
 int urlRule(const char* fileurl) {
   UrlPieces u;
   if (u.read(fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
-  const std::string_view port = u.port.data();
-  if (!port.empty() && port != "69") return IO_INV_URL_SYNTAX;
-  const std::size_t file = std::strlen(u.filename.data());
-  if (std::strlen(u.server.data()) > SERVER_MAX || std::strlen(u.directory.data()) > DIRECTORY_MAX || file == 0 ||
-      file > FILENAME_MAX_LEN) {
-    return IO_INV_URL_SYNTAX;
-  }
+  if (const int rc = tftp_parts_rule(u); rc != 0) return rc;
   const bool fit = fits(COMMAND_SIZE, kPing, u.server.data()) && fits(COMMAND_SIZE, kServerip, u.server.data()) &&
                    fits(COMMAND_SIZE, kPath, u.directory.data()) && fits(COMMAND_SIZE, kFilename, u.filename.data());
   return fit ? 0 : IO_INV_URL_SYNTAX;

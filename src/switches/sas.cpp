@@ -78,12 +78,7 @@ constexpr int PROMPT_SECS = 30;
 constexpr int INFO_LIMIT_SECS = 120;
 constexpr int DOWNLOAD_LIMIT_SECS = 3600;
 
-// The URL parts the command carries, each typed whole: a server of at most
-// 99 characters, a directory of at most 199, a file name of 1 to 99; the
-// command itself holds at most 199 characters.
-constexpr std::size_t SERVER_MAX = 99;
-constexpr std::size_t DIRECTORY_MAX = 199;
-constexpr std::size_t FILENAME_MAX_LEN = 99;
+// The URL parts are typed whole, within the limits of tftp_parts_rule.
 constexpr std::size_t COMMAND_SIZE = 200;
 
 // The download command of each modifier (1 switch, 2 SM1, 3 SM2), or null.
@@ -107,14 +102,7 @@ struct SasState {
 int urlRule(const char* fileurl) {
   UrlPieces u;
   if (u.read(fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
-  const std::string_view port = u.port.data();
-  if (!port.empty() && port != "69") return IO_INV_URL_SYNTAX;
-  const std::size_t file = std::strlen(u.filename.data());
-  if (std::strlen(u.server.data()) > SERVER_MAX || std::strlen(u.directory.data()) > DIRECTORY_MAX || file == 0 ||
-      file > FILENAME_MAX_LEN) {
-    return IO_INV_URL_SYNTAX;
-  }
-  return 0;
+  return tftp_parts_rule(u);
 }
 
 // The modifier names the target, and the target's command fits whole.

@@ -8,6 +8,7 @@ import java.nio.charset.Charset;
 import java.lang.reflect.Proxy;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.List;
 import java.util.Map;
 import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.function.Supplier;
@@ -33,6 +34,8 @@ final class Context {
     final Path cwd;
     final Supplier<Backend> backend;
     final Interrupts interrupts;
+    /** The tool's arguments as given, for the records a command writes (a fleet report). */
+    volatile List<String> arguments = List.of();
 
     Context(BufferedReader stdin, PrintStream out, PrintStream err, Map<String, String> env,
             PasswordReader.Prompter prompter, boolean outTerminal, boolean errTerminal, Path cwd,

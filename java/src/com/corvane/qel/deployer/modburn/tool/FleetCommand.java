@@ -19,10 +19,8 @@ import java.util.Set;
 import java.util.concurrent.Callable;
 import picocli.CommandLine.Command;
 import picocli.CommandLine.Mixin;
-import picocli.CommandLine.Model.CommandSpec;
 import picocli.CommandLine.Option;
 import picocli.CommandLine.Parameters;
-import picocli.CommandLine.Spec;
 
 /** modburn fleet: the switches of an inventory, updated in parallel, one log file each. */
 @Command(name = "fleet", mixinStandardHelpOptions = true,
@@ -83,9 +81,6 @@ final class FleetCommand implements Callable<Integer> {
 
     @Mixin
     RunOptions run;
-
-    @Spec
-    CommandSpec self;
 
     @Mixin
     WaitBackOptions waitBack;
@@ -185,7 +180,7 @@ final class FleetCommand implements Callable<Integer> {
         FleetReport record = null;
         if (report != null) {
             List<String> command = new ArrayList<>(List.of("modburn"));
-            command.addAll(self.commandLine().getParseResult().originalArgs());
+            command.addAll(ctx.arguments);
             record = new FleetReport(ctx.cwd.resolve(report), command, ctx.cwd.resolve(inventory).toString(),
                 Instant.now(), everySecret(jobs), carried);
             try {

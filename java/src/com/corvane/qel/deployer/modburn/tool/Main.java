@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool;
 
 import java.io.PrintWriter;
+import java.util.List;
 import picocli.CommandLine;
 import picocli.CommandLine.Command;
 
@@ -28,6 +29,7 @@ public final class Main implements Runnable {
     /** Runs the tool with the given arguments and context; returns the exit status. */
     static int run(String[] args, Context ctx) {
         CommandLine cl = commandLine(ctx);
+        ctx.arguments = List.of(args);
         return cl.execute(args);
     }
 
