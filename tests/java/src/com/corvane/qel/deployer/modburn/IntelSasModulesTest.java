@@ -21,11 +21,7 @@ public class IntelSasModulesTest {
     }
 
     private void succeeds(int type, String address, String scenario, String url, int modifier) throws Exception {
-        try (SimulatedSwitch sim = new SimulatedSwitch(address, scenario)) {
-            new Switch(type, address, "admin", PASSWORD, 0).update(url, true, modifier);
-            assertEquals(sim.output(), 0, sim.waitFor());
-        }
-        assertEquals(1, logger.count("update succeeded: switchType=" + type + "\n"));
+        ModuleRuns.succeeds(logger, type, address, scenario, url, true, modifier);
     }
 
     private SwitchException fails(int type, String address, String scenario, int modifier) throws Exception {
