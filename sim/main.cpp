@@ -1,5 +1,7 @@
 // switchsim: simulated switch consoles on loopback addresses, for tests and
 // demos. See sim/README.md for the options and the scenario format.
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -215,6 +217,14 @@ int main(int argc, char** argv) {
   } else {
     std::cerr << kUsage;
     return 2;
+  }
+
+  // Each console holds a listener and a session: a thousand of them need more
+  // descriptors than the usual soft limit, so take what the hard limit allows.
+  rlimit files_limit{};
+  if (getrlimit(RLIMIT_NOFILE, &files_limit) == 0 && files_limit.rlim_cur < files_limit.rlim_max) {
+    files_limit.rlim_cur = files_limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &files_limit);
   }
 
   std::map<std::string, std::unique_ptr<TranscriptFile>> files;

@@ -135,11 +135,12 @@ final class CheckCommand implements Callable<Integer> {
      */
     static boolean run(Context ctx, List<Preflight.Pending> pending, int parallel, int timeoutMillis)
             throws SetupException, InterruptedException {
+        int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, pending.size())));
         Backend backend = ctx.backend.get();
         backend.open(new LogRouter(null), 0);
         ctx.out.println("modburn: checking " + pending.size() + (pending.size() == 1 ? " switch" : " switches")
             + "; nothing is typed on any switch console");
-        List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, parallel);
+        List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, atOnce);
         return print(ctx.out, results);
     }
 

@@ -36,6 +36,8 @@ final class Context {
     final Interrupts interrupts;
     /** The tool's arguments as given, for the records a command writes (a fleet report). */
     volatile List<String> arguments = List.of();
+    /** The descriptor limit that bounds how many updates run at once; tests give their own. */
+    volatile Supplier<DescriptorBudget> descriptors = DescriptorBudget::current;
 
     Context(BufferedReader stdin, PrintStream out, PrintStream err, Map<String, String> env,
             PasswordReader.Prompter prompter, boolean outTerminal, boolean errTerminal, Path cwd,

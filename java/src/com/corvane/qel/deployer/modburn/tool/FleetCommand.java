@@ -46,7 +46,7 @@ final class FleetCommand implements Callable<Integer> {
     Path inventory;
 
     @Option(names = "--parallel", paramLabel = "N", defaultValue = "8",
-        description = "updates at once (default ${DEFAULT-VALUE})")
+        description = "updates at once (default ${DEFAULT-VALUE}; fewer, said so, when the descriptor limit allows fewer)")
     int parallel;
 
     @Option(names = "--log-dir", paramLabel = "DIR",
@@ -97,7 +97,7 @@ final class FleetCommand implements Callable<Integer> {
         this.ctx = ctx;
     }
 
-    static final int MAX_PARALLEL = 256;
+    static final int MAX_PARALLEL = 10000;
 
     @Override
     public Integer call() {
@@ -307,13 +307,14 @@ final class FleetCommand implements Callable<Integer> {
                 StandardOpenOption.APPEND)) {
             // Entries written outside any update (the library's start-up line) go to fleet.log.
             LogRouter router = new LogRouter(new SwitchLog(shared, false, everySecret(jobs), new Progress("")));
+            int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, jobs.size())));
             Backend backend = ctx.backend.get();
             backend.open(router, run.telnetDebug);
-            runner = new FleetRunner(backend, router, parallel, System::nanoTime);
+            runner = new FleetRunner(backend, router, atOnce, System::nanoTime);
             view.following(runner);
             runner.waitBack(wait);
             ctx.interrupts.onInterrupt(runner::requestStop);
-            ctx.out.println("modburn: " + jobs.size() + " switches, " + Math.min(parallel, jobs.size())
+            ctx.out.println("modburn: " + jobs.size() + " switches, " + atOnce
                 + " at a time; logs in " + dir + (record == null ? "" : "; report in " + record.file()));
             FleetRunner.Display shown = record == null ? view : new Recording(view, record, plan, runner, slots);
             runner.run(plan, slots, shown, live ? 250 : 500);

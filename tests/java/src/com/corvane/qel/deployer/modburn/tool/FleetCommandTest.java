@@ -44,12 +44,19 @@ public class FleetCommandTest {
         backend.pauseMillis = 5;
     }
 
+    /** The descriptor limit the tool sees; null: this process's own. */
+    private DescriptorBudget descriptors;
+
     private int run(String... args) {
         out.reset();
         err.reset();
         Context ctx = new Context(new BufferedReader(new StringReader("")),
             new PrintStream(out, true, StandardCharsets.UTF_8), new PrintStream(err, true, StandardCharsets.UTF_8),
             Map.of("SW_PW", "env-Secret3"), null, false, false, dir, () -> backend, interrupts::add);
+        if (descriptors != null) {
+            DescriptorBudget given = descriptors;
+            ctx.descriptors = () -> given;
+        }
         return Main.run(args, ctx);
     }
 
@@ -120,6 +127,49 @@ public class FleetCommandTest {
         assertTrue(err(), err().contains("marks its canaries itself"));
         assertTrue(backend.started.isEmpty());
         assertFalse(Files.exists(dir.resolve("logs")));
+    }
+
+    /** A fleet under a descriptor limit: how many run at once, and what the tool says. */
+    record Limit(String what, long limit, long open, int parallel, int switches, int atOnce, String says) {
+    }
+
+    @Test
+    public void lowersTheParallelismToWhatTheDescriptorLimitAllows() throws Exception {
+        Limit[] rows = {
+            new Limit("the default limit, a thousand asked", 1024, 20, 1000, 400, 313,
+                "--parallel 400 needs about 1264 descriptors (a session, a log file and one connection more per"
+                    + " update), but this process may open 1024 and has 20 open"),
+            new Limit("a raised limit", 20000, 20, 1000, 400, 400, null),
+            new Limit("fewer switches than asked", 200, 20, 1000, 30, 30, null),
+            new Limit("just enough", 20 + 64 + 3 * 30, 20, 30, 30, 30, null),
+            new Limit("one short", 20 + 64 + 3 * 30 - 1, 20, 30, 30, 29, "running 29 at a time"),
+            new Limit("not one fits", 100, 40, 8, 5, 0, "not even one update fits"),
+        };
+        backend.pauseMillis = 20;
+        for (Limit row : rows) {
+            inventory("inv.csv", row.switches());
+            backend.started.clear();
+            backend.maxRunning.set(0);
+            descriptors = new DescriptorBudget(row.limit(), row.open());
+            int rc = run("fleet", "inv.csv", "--log-dir=logs-" + row.limit(), "--progress=plain",
+                "--parallel=" + row.parallel());
+            String what = row.what() + ":\n" + out() + err();
+            if (row.atOnce() == 0) {
+                assertEquals(what, Status.EXIT_SETUP, rc);
+                assertTrue(what, backend.started.isEmpty());
+            } else {
+                assertEquals(what, 0, rc);
+                assertTrue(what, out().startsWith("modburn: " + row.switches() + " switches, " + row.atOnce()
+                    + " at a time"));
+                assertEquals(what, row.switches(), backend.started.size());
+                assertTrue(what, backend.maxRunning.get() <= row.atOnce());
+            }
+            if (row.says() == null) {
+                assertFalse(what, err().contains("descriptors"));
+            } else {
+                assertTrue(what, err().contains(row.says()));
+            }
+        }
     }
 
     @Test

@@ -76,7 +76,7 @@ public class MainTest {
             {"update", "brocade", "h", "admin", "ftp://u:hunter2@s/f"},
             {"update", "brocade", "h", "admin", "ftp://u@s/f", "--password-file", "pw", "--password-stdin"},
             {"fleet", "inv.csv", "--parallel", "0"},
-            {"fleet", "inv.csv", "--parallel", "257"},
+            {"fleet", "inv.csv", "--parallel", "10001"},
             {"fleet"},
             {"nosuch"},
         };
