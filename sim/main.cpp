@@ -226,6 +226,12 @@ int main(int argc, char** argv) {
     files_limit.rlim_cur = files_limit.rlim_max;
     setrlimit(RLIMIT_NOFILE, &files_limit);
   }
+  const rlim_t needed = 2 * entries.size() + 16;  // a listener and a session each
+  if (getrlimit(RLIMIT_NOFILE, &files_limit) == 0 && files_limit.rlim_cur < needed) {
+    std::cerr << "switchsim: " << entries.size() << " consoles need about " << needed
+              << " descriptors, but the limit is " << files_limit.rlim_cur
+              << " (ulimit -n): some sessions will not be accepted\n";
+  }
 
   std::map<std::string, std::unique_ptr<TranscriptFile>> files;
   for (auto& e : entries) {

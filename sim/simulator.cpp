@@ -651,9 +651,19 @@ void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int s
       return;
     }
     int fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) {
+    if (fd < 0 && (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN)) {
       --n;
       continue;
+    }
+    if (fd < 0) {
+      // Out of descriptors, say: the waiting client stays readable, so trying
+      // again would only spin. The console ends, and says why.
+      SessionResult failed;
+      failed.outcome = std::string("cannot accept a session: ") + std::strerror(errno);
+      failed.stopped_at = listener.name();
+      if (opts.transcript) opts.transcript("= " + failed.outcome);
+      if (on_session) on_session(failed);
+      return;
     }
     SessionResult result = play_session(fd, sc, opts, stop_fd, n);
     if (on_session) on_session(result);

@@ -11,6 +11,7 @@ for f in "$build/java/modburn.jar" "$build/bench/fleet/fleet-bench.jar" "$build/
   [[ -f $f ]] || { echo "fleet bench: $f is missing (scripts/build.sh build -DMODBURN_BENCH=ON)" >&2; exit 3; }
 done
 ulimit -Sn "$(ulimit -Hn)"
-exec java -Djava.library.path="$build/src:$build/bench/fleet" \
+# A fixed, touched heap: the resident figures then move with native memory and stacks only.
+exec java -Xms2g -Xmx2g -XX:+AlwaysPreTouch -Djava.library.path="$build/src:$build/bench/fleet" \
   -cp "$build/java/modburn.jar:$build/bench/fleet/fleet-bench.jar" modburn.bench.FleetBench \
   --switchsim "$build/sim/switchsim" --scenarios "$root/sim/scenarios" "$@"

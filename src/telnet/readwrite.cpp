@@ -1,8 +1,8 @@
 // Timed receive, line assembly and writing for the TELNET client.
 //
-// Input is taken one byte per receive call, each after its own readiness
-// wait, so that no byte beyond the current line leaves the socket and every
-// IAC is seen at once. A console prompt ends without a line feed, so a line
+// Input is taken one byte per receive call, so that no byte beyond the
+// current line leaves the socket and every IAC is seen at once; a readiness
+// wait comes only when nothing is waiting. A console prompt ends without a line feed, so a line
 // also ends when the switch falls silent for a short gap after it began.
 #include <poll.h>
 #include <sys/socket.h>
@@ -111,15 +111,57 @@ int selectpoll(int sock, long long usecs) {
   return RTO_READY;  // readable, or hung up / in error: the receive tells which
 }
 
+// Takes the bytes already waiting, up to len, without waiting: one receive
+// call per byte, so that nothing beyond what is asked for leaves the socket,
+// and an IAC ends the take once its command is consumed (never stored).
+// Returns the count stored (0: nothing waiting), or RTO_SHUTDOWN, RTO_BADSOCKET
+// or RTO_ERROR.
+static int takeWaiting(int sock, char* buf, int len) {
+  int stored = 0;
+  while (stored < len) {
+    unsigned char c = 0;
+    const ssize_t got = recv(sock, &c, 1, MSG_DONTWAIT);
+    if (got == 0) {
+      logit("recvtimeout:%d: recv: rc=0 (SHUTDOWN)\n", sock);
+      return stored == 0 ? RTO_SHUTDOWN : stored;
+    }
+    if (got < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
+      if (errno == EBADF || errno == ENOTSOCK) return RTO_BADSOCKET;
+      return RTO_ERROR;
+    }
+    if (c == TC_IAC) {
+      // An answer that cannot be sent ends the session's read.
+      if (!readServerCommand(sock)) return RTO_ERROR;
+      break;
+    }
+    buf[stored++] = static_cast<char>(c);
+  }
+  return stored;
+}
+
 int recvtimeout(int sock, char* buf, int len, long long usecs) {
   if (sock < 0) return RTO_BADSOCKET;
   if (buf == nullptr || len < 1) return RTO_ERROR;
-  int stored = 0;
   // Wait afresh each time: the time-out measures silence, and a server that
   // sends only negotiation commands keeps the call waiting, but never for
   // longer than four time-outs in all: a flood of commands is not a console.
   const auto giveUp = std::chrono::steady_clock::now() + std::chrono::microseconds(4 * std::max(usecs, 0LL));
+  bool waited = false;
   for (;;) {
+    // What is waiting is taken before any readiness wait: in the middle of a
+    // console line the next byte is there already, and a wait before every
+    // byte would double the system calls of each line.
+    const int stored = takeWaiting(sock, buf, len);
+    if (stored < 0) return stored;
+    if (stored > 0) {
+      if (stored < len) buf[stored] = '\0';
+      return stored;
+    }
+    if (waited && std::chrono::steady_clock::now() >= giveUp) {
+      if (debugAtLeast(2)) logit("recvtimeout:%d: only TELNET commands for %lld usecs\n", sock, 4 * usecs);
+      return RTO_TIMEOUT;
+    }
     const int ready = selectpoll(sock, usecs);
     if (ready == RTO_INTERRUPTED) {
       if (debugAtLeast(2)) logit("recvtimeout: signal interrupted select() - redoing selectpoll()\n");
@@ -128,35 +170,7 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
       if (ready != RTO_TIMEOUT || debugAtLeast(2)) logit("recvtimeout: selectpoll() error=%d\n", ready);
       return ready;
     }
-    while (stored < len) {
-      unsigned char c = 0;
-      const ssize_t got = recv(sock, &c, 1, 0);
-      if (got == 0) {
-        logit("recvtimeout:%d: recv: rc=0 (SHUTDOWN)\n", sock);
-        if (stored == 0) return RTO_SHUTDOWN;
-        break;
-      }
-      if (got < 0) {
-        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) break;
-        if (errno == EBADF || errno == ENOTSOCK) return RTO_BADSOCKET;
-        return RTO_ERROR;
-      }
-      if (c == TC_IAC) {
-        // Consumes the whole command (never stored); an answer that cannot be
-        // sent ends the session's read.
-        if (!readServerCommand(sock)) return RTO_ERROR;
-        break;
-      }
-      buf[stored++] = static_cast<char>(c);
-    }
-    if (stored > 0) {
-      if (stored < len) buf[stored] = '\0';
-      return stored;
-    }
-    if (std::chrono::steady_clock::now() >= giveUp) {
-      if (debugAtLeast(2)) logit("recvtimeout:%d: only TELNET commands for %lld usecs\n", sock, 4 * usecs);
-      return RTO_TIMEOUT;
-    }
+    waited = true;
   }
 }
 

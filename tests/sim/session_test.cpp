@@ -3,6 +3,10 @@
 // steps, and the transcript.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <mutex>
 #include <string>
@@ -357,4 +361,35 @@ TEST(SimServe, RefusesAnAddressItCannotBind) {
   EXPECT_FALSE(sim.start(kAddress, first.port(), sc, {}, &error));  // taken
   EXPECT_EQ(error, "cannot listen on " + std::string(kAddress) + ":" + std::to_string(first.port()) +
                        ": Address already in use");
+}
+
+// A console that cannot accept (no descriptor left) ends at once and says why,
+// instead of trying again for ever while the client waits readable. Played in
+// a child process whose descriptors are used up; the alarm ends a spin.
+TEST(SimServe, ConsoleWithoutDescriptorsEndsAndSaysWhy) {
+  Scenario sc;
+  std::string error;
+  ASSERT_TRUE(switchsim::parse_scenario("send a\n", "t.scn", sc, error)) << error;
+  switchsim::Listener listener;
+  ASSERT_TRUE(listener.open(kAddress, 0, error)) << error;
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(5);
+    rlimit few{64, 64};
+    setrlimit(RLIMIT_NOFILE, &few);
+    while (dup(0) >= 0) {
+    }
+    std::string outcome;
+    SimOptions opts;
+    opts.accept_timeout_ms = 4000;
+    switchsim::serve(listener, sc, opts, -1, [&](const SessionResult& r) { outcome = r.outcome; });
+    _exit(outcome == "cannot accept a session: Too many open files" ? 0 : 1);
+  }
+  RawClient client;
+  EXPECT_TRUE(client.connect(kAddress, listener.port()));
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the console did not end (status " << status << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
