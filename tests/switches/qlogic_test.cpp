@@ -167,10 +167,7 @@ TEST_F(QLogic, EverySuccessfulPathTypesItsDialogue) {
   const std::vector<TableRun> played = playAll(plays);
   for (std::size_t i = 0; i < played.size(); ++i) {
     SCOPED_TRACE(rows[i].what);
-    const Outcome& o = played[i].o;
-    EXPECT_EQ(o.rc, 0) << o.err;
-    EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
-    EXPECT_EQ(o.typed, rows[i].typed);
+    expectSucceeded(played[i], rows[i].typed);
   }
 }
 

@@ -58,6 +58,15 @@ class TableSim : public ModuleSim {
     return out;
   }
 
+  // A successful run of playAll: code 0, every step of the scenario played,
+  // and exactly typed.
+  static void expectSucceeded(const TableRun& p, const std::vector<std::string>& typed) {
+    const Outcome& o = p.o;
+    EXPECT_EQ(o.rc, 0) << o.err;
+    EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
+    EXPECT_EQ(o.typed, typed);
+  }
+
   // A failed run of playAll: its code, the error text quoting the switch, the
   // entry's error line for stage, one orderly close.
   void expectFailed(const TableRun& p, int expected, const char* stage) const {

@@ -158,11 +158,7 @@ final class Progress {
     }
 
     /** Seconds since the update started (to its end once it ended); 0 before it started. */
-    synchronized long elapsedSeconds(long nowNanos) {
-        if (state == State.WAITING || state == State.SKIPPED) {
-            return 0;
-        }
-        long end = state == State.RUNNING ? nowNanos : endNanos;
-        return (end - startNanos) / 1_000_000_000L;
+    long elapsedSeconds(long nowNanos) {
+        return elapsedMillis(nowNanos) / 1000;
     }
 }
