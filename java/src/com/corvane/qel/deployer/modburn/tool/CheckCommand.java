@@ -5,8 +5,8 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.Callable;
-import picocli.CommandLine.ArgGroup;
 import picocli.CommandLine.Command;
+import picocli.CommandLine.Mixin;
 import picocli.CommandLine.Option;
 import picocli.CommandLine.Parameters;
 
@@ -49,18 +49,8 @@ final class CheckCommand implements Callable<Integer> {
         description = "how long to wait for each connection and answer (default ${DEFAULT-VALUE})")
     int timeout;
 
-    @ArgGroup(exclusive = true, multiplicity = "0..1")
-    SecretOptions.Switch password;
-
-    @ArgGroup(exclusive = true, multiplicity = "0..1")
-    SecretOptions.Url urlPassword;
-
-    private boolean passwordOnCommandLine;
-
-    @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
-    void refusePassword(String ignored) {
-        passwordOnCommandLine = true;
-    }
+    @Mixin
+    SecretOptions.Given passwords;
 
     CheckCommand(Context ctx) {
         this.ctx = ctx;
@@ -68,9 +58,7 @@ final class CheckCommand implements Callable<Integer> {
 
     @Override
     public Integer call() {
-        if (passwordOnCommandLine) {
-            throw new UsageException(SecretOptions.REFUSED);
-        }
+        passwords.refuseCommandLine();
         if (parallel < 1 || parallel > FleetCommand.MAX_PARALLEL) {
             throw new UsageException("--parallel takes 1 to " + FleetCommand.MAX_PARALLEL);
         }
@@ -81,7 +69,7 @@ final class CheckCommand implements Callable<Integer> {
         if (args.size() == 4) {
             entries = List.of(single());
         } else if (args.size() == 1) {
-            if (password != null || urlPassword != null || reboot || modifier != 0) {
+            if (passwords.any() || reboot || modifier != 0) {
                 throw new UsageException("an inventory names its own passwords, reboots and modifiers");
             }
             try {
@@ -120,12 +108,11 @@ final class CheckCommand implements Callable<Integer> {
         }
         String url = args.get(3);
         if (FileUrl.hasPassword(url)) {
-            throw new UsageException("the URL carries a password, where the process list shows it; give it with "
-                + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
+            throw new UsageException(SecretOptions.URL_CARRIES_PASSWORD);
         }
         String address = args.get(1);
-        return new Inventory.Entry(0, address, f, address, args.get(2), SecretOptions.source(password, ctx.cwd), url,
-            SecretOptions.source(urlPassword, ctx.cwd), reboot, modifier, false);
+        return new Inventory.Entry(0, address, f, address, args.get(2), passwords.switchSource(ctx.cwd), url,
+            passwords.urlSource(ctx.cwd), reboot, modifier, false);
     }
 
     /**

@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool;
 
 import java.nio.file.Path;
+import picocli.CommandLine.ArgGroup;
 import picocli.CommandLine.Option;
 
 /** The options that say where the switch password and the URL password come from. */
@@ -11,6 +12,48 @@ final class SecretOptions {
     static final String REFUSED = "passwords are not taken on the command line, where other users can read them"
         + " in the process list; use --password-file, --password-stdin, --password-env or the prompt"
         + " (--url-password-... likewise for the URL)";
+
+    static final String URL_CARRIES_PASSWORD = "the URL carries a password, where the process list shows it; give it"
+        + " with --url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt";
+
+    /** The password options of a command that takes one switch (a mixin): the two sources, and the refusal. */
+    static final class Given {
+        @ArgGroup(exclusive = true, multiplicity = "0..1")
+        Switch password;
+
+        @ArgGroup(exclusive = true, multiplicity = "0..1")
+        Url urlPassword;
+
+        // Set when a password was typed on the command line; the value itself is never kept.
+        private boolean onCommandLine;
+
+        @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
+        void refuse(String ignored) {
+            onCommandLine = true;
+        }
+
+        /** Throws the usage error of a password typed on the command line. */
+        void refuseCommandLine() {
+            if (onCommandLine) {
+                throw new UsageException(REFUSED);
+            }
+        }
+
+        /** Whether either password's source was given. */
+        boolean any() {
+            return password != null || urlPassword != null;
+        }
+
+        /** The switch password's source: the options' choice, else the prompt. */
+        PasswordSource switchSource(Path cwd) {
+            return source(password, cwd);
+        }
+
+        /** The URL password's source, or null when the URL is used as given. */
+        PasswordSource urlSource(Path cwd) {
+            return source(urlPassword, cwd);
+        }
+    }
 
     /** Where the switch password comes from; with none of these the tool prompts. */
     static final class Switch implements Sources {

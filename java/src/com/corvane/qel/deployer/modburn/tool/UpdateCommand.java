@@ -9,7 +9,6 @@ import java.nio.file.Path;
 import java.nio.file.StandardOpenOption;
 import java.util.List;
 import java.util.concurrent.Callable;
-import picocli.CommandLine.ArgGroup;
 import picocli.CommandLine.Command;
 import picocli.CommandLine.Mixin;
 import picocli.CommandLine.Option;
@@ -57,19 +56,8 @@ final class UpdateCommand implements Callable<Integer> {
     @Option(names = "--log", paramLabel = "FILE", description = "append the log to FILE (default: standard error)")
     Path log;
 
-    @ArgGroup(exclusive = true, multiplicity = "0..1")
-    SecretOptions.Switch password;
-
-    @ArgGroup(exclusive = true, multiplicity = "0..1")
-    SecretOptions.Url urlPassword;
-
-    // Set when a password was typed on the command line; the value itself is never kept.
-    private boolean passwordOnCommandLine;
-
-    @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
-    void refusePassword(String ignored) {
-        passwordOnCommandLine = true;
-    }
+    @Mixin
+    SecretOptions.Given passwords;
 
     UpdateCommand(Context ctx) {
         this.ctx = ctx;
@@ -77,9 +65,7 @@ final class UpdateCommand implements Callable<Integer> {
 
     @Override
     public Integer call() {
-        if (passwordOnCommandLine) {
-            throw new UsageException(SecretOptions.REFUSED);
-        }
+        passwords.refuseCommandLine();
         Family f = Family.lookup(family);
         if (f == null) {
             return usage("unknown family \"" + family + "\" (families: " + Family.choices() + ")");
@@ -90,8 +76,7 @@ final class UpdateCommand implements Callable<Integer> {
             return usage("--wait-back waits for a rebooted switch: it needs --reboot");
         }
         if (FileUrl.hasPassword(url)) {
-            return usage("the URL carries a password, where the process list shows it; give it with "
-                + "--url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt");
+            return usage(SecretOptions.URL_CARRIES_PASSWORD);
         }
         String problem = f.problemWith(url, reboot, modifier);
         if (problem != null) {
@@ -103,8 +88,8 @@ final class UpdateCommand implements Callable<Integer> {
         String pw;
         String fullUrl = url;
         try {
-            pw = reader.read(SecretOptions.source(password, ctx.cwd), "switch password");
-            PasswordSource urlSource = SecretOptions.source(urlPassword, ctx.cwd);
+            pw = reader.read(passwords.switchSource(ctx.cwd), "switch password");
+            PasswordSource urlSource = passwords.urlSource(ctx.cwd);
             if (urlSource != null) {
                 fullUrl = FileUrl.withPassword(url, reader.read(urlSource, "URL password"));
             }
