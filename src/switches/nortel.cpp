@@ -204,22 +204,24 @@ struct Row {
 
 // The expect array of a table's patterns, in the table's order.
 template <std::size_t N>
-constexpr ExpectArray<N> patternsOf(const char* name, const Row (&rows)[N]) {
+constexpr ExpectArray<N> patternsOf(const char* name, const std::array<Row, N>& rows) {
   ExpectArray<N> e{name, {}};
   for (std::size_t i = 0; i < N; ++i) e.patterns[i] = rows[i].pattern;
   e.patterns[N] = nullptr;
   return e;
 }
 
-// The OS transfer. A console prints a question right behind the statement
-// that leads to it, on the same line: the questions come first, so that
-// such a line is answered and not merely noted.
-constexpr Row kOsRows[] = {
-    {".* download complete", Act::Done},
-    {".*continue with download.*", Act::Answer},
-    {"Confirm save.*", Act::Answer},
-    {".*file layout is different.*", Act::Note},
-    {"You are about to save.*", Act::Note},
+// A table: its own rows first, then the failures both transfers share.
+template <std::size_t N, std::size_t M>
+constexpr std::array<Row, N + M> joined(const Row (&first)[N], const Row (&then)[M]) {
+  std::array<Row, N + M> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = first[i];
+  for (std::size_t i = 0; i < M; ++i) out[N + i] = then[i];
+  return out;
+}
+
+// The failures of either transfer, after its own rows.
+constexpr Row kTransferFailures[] = {
     {"ERROR:  File.*not found", Act::FileNotFound},
     {"Error: File not found", Act::FileNotFound},
     {"Failed to open file", Act::FileNotFound},
@@ -238,26 +240,23 @@ constexpr Row kOsRows[] = {
     {"Error.*", Act::UpdateError},
 };
 
-constexpr Row kBootRows[] = {
+// The OS transfer. A console prints a question right behind the statement
+// that leads to it, on the same line: the questions come first, so that
+// such a line is answered and not merely noted.
+constexpr Row kOsOwnRows[] = {
+    {".* download complete", Act::Done},
+    {".*continue with download.*", Act::Answer},
+    {"Confirm save.*", Act::Answer},
+    {".*file layout is different.*", Act::Note},
+    {"You are about to save.*", Act::Note},
+};
+constexpr auto kOsRows = joined(kOsOwnRows, kTransferFailures);
+
+constexpr Row kBootOwnRows[] = {
     {".* download complete", Act::Done},
     {".*Firmware downloaded.*", Act::Done},
-    {"ERROR:  File.*not found", Act::FileNotFound},
-    {"Error: File not found", Act::FileNotFound},
-    {"Failed to open file", Act::FileNotFound},
-    {"ERROR:  File.*is not.*", Act::Probe},
-    {"Error: You.*corrupted", Act::Probe},
-    {"Login incorrect", Act::BadServerLogin},
-    {"Error: DNS lookup failure", Act::ServerNotFound},
-    {"Error: Host not found", Act::ServerNotFound},
-    {"Error: [Tt]imeout", Act::ServerNotFound},
-    {"ERROR:  Timeout.*respond", Act::ServerNotFound},
-    {"Connection timeout", Act::ServerNotFound},
-    {"Error: Illegal operation", Act::FileNotFound},
-    {"ERROR:  Internal code 0", Act::FileNotFound},
-    {"Error: Successful", Act::FileNotFound},
-    {"ERROR.*", Act::UpdateError},
-    {"Error.*", Act::UpdateError},
 };
+constexpr auto kBootRows = joined(kBootOwnRows, kTransferFailures);
 
 constexpr auto exp_osvalid = patternsOf("exp_osvalid", kOsRows);
 constexpr auto exp_bootvalid = patternsOf("exp_bootvalid", kBootRows);
@@ -324,10 +323,10 @@ struct Kind {
 
 const Kind kOs = {.stage = "tryOS", .urlTag = "os_url", .word = "OS", .name = "OS", .image = "OS Image file",
                   .isNot = "is not an OS image file", .gtimg = exp_osgtimg, .pw = exp_ospw, .yes = exp_osyes,
-                  .valid = exp_osvalid, .rows = kOsRows, .transferExpected = 0, .os = true};
+                  .valid = exp_osvalid, .rows = kOsRows.data(), .transferExpected = 0, .os = true};
 const Kind kBoot = {.stage = "tryBoot", .urlTag = "boot_url", .word = "BOOT", .name = "Boot",
                     .image = "Boot Image file", .isNot = "is not a Boot image file", .gtimg = exp_bootgtimg,
-                    .pw = exp_bootpw, .yes = exp_bootyes, .valid = exp_bootvalid, .rows = kBootRows,
+                    .pw = exp_bootpw, .yes = exp_bootyes, .valid = exp_bootvalid, .rows = kBootRows.data(),
                     .transferExpected = -1, .os = false};
 
 // What one attempt saw, for the fallback to judge its result.
