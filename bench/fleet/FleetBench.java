@@ -541,6 +541,7 @@ public final class FleetBench {
         Switch.setAppLogger(new Router());
         STRAY.set(0);  // the logger's own opening line, from this thread
 
+        List<String> rows = new ArrayList<>();
         List<String> floors = new ArrayList<>();
         List<String> faults = new ArrayList<>();
         int most = Arrays.stream(sizes).max().orElse(1);
@@ -594,9 +595,7 @@ public final class FleetBench {
                     name, n, b.ok(), n - badLogs, n - differ, secs(b.wallNanos()), secs(single),
                     b.cpuNanos() / 1e6 / n);
                 System.out.flush();
-                Batch done = b;
-                String logs = (n - badLogs) + " / " + (n - differ);
-                rows.add(() -> row(done, single, idle, logs));
+                rows.add(row(b, single, idle, (n - badLogs) + " / " + (n - differ)));
             }
         }
         System.out.println();
@@ -604,9 +603,7 @@ public final class FleetBench {
             + " | CPU ms per update (JVM / sim) | JVM RSS MB (before / peak) | RSS KB per update"
             + " | native KB per update | descriptors (before / peak) |");
         System.out.println("|---|---|---|---|---|---|---|---|---|---|---|---|");
-        for (var r : rows) {
-            System.out.println(r.get());
-        }
+        rows.forEach(System.out::println);
         System.out.println();
         System.out.printf(Locale.ROOT, "A parked thread alone: %.1f KB malloc'd, %.1f KB resident (stack pages"
             + " and the VM's own share); the per-update figures above are net of it.%n",
@@ -628,8 +625,6 @@ public final class FleetBench {
             System.exit(1);
         }
     }
-
-    static final List<java.util.function.Supplier<String>> rows = new ArrayList<>();
 
     static String row(Batch b, long single, Idle idle, String logs) {
         int n = b.n();

@@ -2,8 +2,9 @@
 //
 // Input is taken one byte per receive call, so that no byte beyond the
 // current line leaves the socket and every IAC is seen at once; a readiness
-// wait comes only when nothing is waiting. A console prompt ends without a line feed, so a line
-// also ends when the switch falls silent for a short gap after it began.
+// wait comes only when nothing is waiting. A console prompt ends without a
+// line feed, so a line also ends when the switch falls silent for a short
+// gap after it began.
 #include <poll.h>
 #include <sys/socket.h>
 

@@ -3,6 +3,7 @@
 // NUL). Buffers are heap blocks of exactly that size, so AddressSanitizer
 // reports any write past them.
 #include "url/url.h"
+#include "fuzz_support.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -10,11 +11,9 @@
 #include <memory>
 #include <string>
 
-namespace {
+using fuzzsupport::require;
 
-void require(bool ok) {
-  if (!ok) __builtin_trap();
-}
+namespace {
 
 using Getter = int (*)(const char*, char*, std::size_t);
 const Getter kGetters[] = {url_get_scheme,   url_get_authority, url_get_path,     url_get_query,
