@@ -74,3 +74,15 @@ int format_masked(char* buf, std::size_t size, const char* format, va_list ap) {
 }
 
 }  // namespace modburn
+
+namespace modburn {
+
+char* maskPassword(const char* password, char* out, std::size_t size) {
+  if (password == nullptr || out == nullptr || size == 0) return nullptr;
+  const std::size_t n = std::min(std::strlen(password), size - 1);
+  std::memset(out, '*', n);
+  out[n] = '\0';
+  return out;
+}
+
+}  // namespace modburn

@@ -49,3 +49,12 @@ int format_masked(char* buf, std::size_t size, const char* format, va_list ap)
     __attribute__((format(printf, 3, 0)));
 
 }  // namespace modburn
+
+namespace modburn {
+
+// One '*' per character of password (at most size - 1) into out: how a typed
+// password is shown in a log line. Returns out, or null for a null password,
+// a null out or a size of 0.
+char* maskPassword(const char* password, char* out, std::size_t size);
+
+}  // namespace modburn

@@ -117,6 +117,13 @@ int match_here(const char* pattern, const char* text, long pos, unsigned mode, b
 const char* node_type_name(int type);
 const char* sregex_printable(const char* text);
 
+// Writes text into out as a pattern that matches exactly that text: a
+// backslash before every character the dialect treats as special
+// ("$ ( ) * + - . ? [ \ ] ^"). Returns true, or false (out empty) when the
+// escaped text does not fit in size - 1 characters or in one pattern token
+// (255 characters).
+bool sregex_literal(const char* text, std::size_t length, char* out, std::size_t size);
+
 // Self-test entries kept for compatibility: each prints that it was compiled
 // out and returns 1.
 int testsplit();

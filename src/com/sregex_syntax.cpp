@@ -5,6 +5,7 @@
 
 #include "com/sregex_ascii.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -322,6 +323,24 @@ int normalize_literal(const char* src, char* dst, std::size_t size, unsigned mod
   }
   dst[written] = '\0';
   return static_cast<int>(written);
+}
+
+bool sregex_literal(const char* text, std::size_t length, char* out, std::size_t size) {
+  constexpr std::size_t kMaxToken = 255;
+  if (out == nullptr || size == 0) return false;
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < length; ++i) {
+    const char c = text[i];
+    const bool special = isSpecial(static_cast<unsigned char>(c));
+    if (n + (special ? 2 : 1) >= std::min(size, kMaxToken + 1)) {
+      out[0] = '\0';
+      return false;
+    }
+    if (special) out[n++] = '\\';
+    out[n++] = c;
+  }
+  out[n] = '\0';
+  return true;
 }
 
 const char* sregex_error_text(int code) {

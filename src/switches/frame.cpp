@@ -1,8 +1,6 @@
 #include "switches/frame.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -10,35 +8,15 @@
 #include "com/timescale.h"
 #include "core/addr.h"
 #include "core/exchange.h"
-#include "core/iostatus.h"
 #include "core/log.h"
-#include "url/url.h"
 
 namespace modburn {
 namespace {
 
-// Class of a host name (not an address literal) from io_classifyAddr.
-constexpr int ADDR_HOST_NAME = 3;
-// Pause between two attempts of a family whose update is retried.
+// Pause between two attempts of a family whose update is tried again.
 constexpr int RETRY_PAUSE_MS = 10000;
 
 bool missing(const char* text) { return text == nullptr || text[0] == '\0'; }
-
-// The whole text of a printf-style format, however long: log lines are cut
-// only once, by io_log, after the secrets have been masked.
-std::string vformat(const char* format, va_list ap) {
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(nullptr, 0, format, ap);
-  std::string out;
-  if (n > 0) {
-    out.resize(static_cast<std::size_t>(n) + 1);
-    std::vsnprintf(out.data(), out.size(), format, again);
-    out.resize(static_cast<std::size_t>(n));
-  }
-  va_end(again);
-  return out;
-}
 
 // The passwords of a request: the secrets of a run. printable() masks them
 // before it escapes a text, so their escaped forms need no registration.
@@ -87,20 +65,45 @@ int fail(Run& run, const char* what, int rc, char* errText, int errTextSize) {
   return rc;
 }
 
-// The update stage, called again on the same session while it fails with
-// IO_UPDATE_ERR, the family allows more attempts and, when it says so, the
-// switch asked for another one.
+// Opens the update stage: the URL's parts kept on the run, its masked form
+// logged, and the switch text emptied so that a failed update quotes only
+// its own dialogue.
+void openUpdate(Stage& st) {
+  Run& run = st.run;
+  run.url.read(run.req.fileurl);  // the parameter check has judged the URL
+  st.log(2, "fileurl=%s\n", run.url.shown.data());
+  run.text.clear();
+}
+
+// The update stage, called again on the same session while it asks for
+// another attempt and the family allows more.
 int runUpdate(Run& run) {
   const Family& f = run.family;
   Stage st(run, "update");
+  if (f.frameOpensUpdate) openUpdate(st);
   int rc = f.update(st);
-  for (int attempt = 1; rc == IO_UPDATE_ERR && attempt < f.updateAttempts; ++attempt) {
-    if (f.retryWanted != nullptr && !f.retryWanted(run)) break;
+  const auto again = [&](int result) {
+    if (result == kAnotherAttempt) return true;
+    return result == IO_UPDATE_ERR && f.updateAttempts > 1 && (f.retryWanted == nullptr || f.retryWanted(run));
+  };
+  for (int attempt = 1; again(rc) && attempt < f.updateAttempts; ++attempt) {
     sleep_ms(RETRY_PAUSE_MS);
     io_log("%s:%s: retrying update", f.module, run.req.targetip);
     rc = f.update(st);
   }
-  return rc;
+  return rc == kAnotherAttempt ? IO_UPDATE_ERR : rc;
+}
+
+// A text as a log line quotes it: escaped whole (secrets masked first), its
+// final line end left out.
+std::string quoted(const char* text) {
+  std::string_view t = text != nullptr ? text : "";
+  while (!t.empty() && (t.back() == '\n' || t.back() == '\r')) t.remove_suffix(1);
+  const std::string clear(t);
+  std::string out(4 * clear.size() + 8, '\0');
+  printable(clear.c_str(), out.data(), static_cast<int>(out.size()));
+  out.resize(std::strlen(out.c_str()));
+  return out;
 }
 
 }  // namespace
@@ -135,133 +138,11 @@ void SwitchText::append(const char* answer) {
   buf_[len_] = '\0';
 }
 
-// --- Parameter checks -------------------------------------------------------
+// --- Small pieces ---------------------------------------------------------------
 
-int check_address(const char* targetip, const ParamRules& rules) {
-  if (targetip == nullptr) return IO_INV_IP;
-  std::array<char, 200> copy{};
-  std::snprintf(copy.data(), copy.size(), "%s", targetip);
-  char* portText = nullptr;
-  const int cls = io_classifyAddr(copy.data(), nullptr, &portText, nullptr);
-  if (cls < 0) return IO_INV_IP;
-  if (cls == ADDR_HOST_NAME && rules.hostNameRefused) return IO_INV_URL_HOST;
-  if (portText != nullptr && !rules.portAllowed) return IO_INV_IP;
-  return 0;
-}
-
-int check_url(const char* fileurl, const ParamRules& rules) {
-  if (missing(fileurl)) return IO_MISSING_URL;
-  const int u = url_validate(fileurl, rules.schemes);
-  if (u == URL_INV_SCHEME || u == URL_BAD_SCHEME_SYNTAX) return IO_INV_URL_SCHEME;
-  if (u != URL_OK) return IO_INV_URL_SYNTAX;
-  // Only the first 511 characters are judged; a longer URL cannot be taken apart whole.
-  if (std::strlen(fileurl) >= URL_WORK_SIZE) return IO_INV_URL_SYNTAX;
-  if (rules.plainTypedParts || rules.plainPassword) {
-    const int rc = url_typed_parts_plain(fileurl, rules.plainPassword);
-    if (rc != 0) return rc;
-  }
-  return rules.urlRule != nullptr ? rules.urlRule(fileurl) : 0;
-}
-
-bool plain_text(std::string_view text) {
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b <= 0x20 || b >= 0x7F || c == '"') return false;
-  }
-  return true;
-}
-
-bool plain_server(std::string_view server) {
-  if (server.empty()) return false;
-  const bool v6 = server.find(':') != std::string_view::npos;
-  for (const char c : server) {
-    const auto b = static_cast<unsigned char>(c);
-    if (std::isxdigit(b) || c == '.' || (v6 && c == ':')) continue;
-    if (!v6 && (std::isalnum(b) || c == '-' || c == '_')) continue;
-    return false;
-  }
-  return true;
-}
-
-int url_typed_parts_plain(const char* fileurl, bool withPassword) {
-  UrlPieces u;
-  if (u.read(fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
-  if (!plain_server(u.server.data())) return IO_INV_URL_SYNTAX;
-  for (const auto* part : {&u.port, &u.login, &u.directory, &u.filename}) {
-    if (!plain_text(part->data())) return IO_INV_URL_SYNTAX;
-  }
-  if (withPassword && !plain_text(u.password.data())) return IO_INV_URL_LOGIN;
-  return 0;
-}
-
-// --- URL parts, commands, literal patterns, loop limits -------------------------------
-
-int UrlPieces::read(const char* url) {
-  int (*const getters[])(const char*, char*, std::size_t) = {url_get_scheme, url_get_server, url_get_port,
-                                                             url_get_login, url_get_password, url_get_path,
-                                                             url_get_directory, url_get_filename};
-  Text* const parts[] = {&scheme, &server, &port, &login, &password, &path, &directory, &filename};
-  for (std::size_t i = 0; i < std::size(parts); ++i) {
-    if (const int rc = getters[i](url, parts[i]->data(), parts[i]->size()); rc != URL_OK) return rc;
-  }
-  url_mask_password(url, shown.data(), shown.size());
-  return URL_OK;
-}
-
-int tftp_parts_rule(const UrlPieces& u) {
-  constexpr std::size_t kServerMax = 99, kDirectoryMax = 199, kFileMax = 99;
-  const std::string_view port = u.port.data();
-  if (!port.empty() && port != "69") return IO_INV_URL_SYNTAX;
-  const std::size_t file = std::strlen(u.filename.data());
-  const bool within = std::strlen(u.server.data()) <= kServerMax && std::strlen(u.directory.data()) <= kDirectoryMax &&
-                      file > 0 && file <= kFileMax;
-  return within ? 0 : IO_INV_URL_SYNTAX;
-}
-
-namespace {
-
-bool vformat_whole(char* out, std::size_t size, const char* format, va_list ap) {
-  if (out == nullptr || size == 0) return false;
-  const int n = std::vsnprintf(out, size, format, ap);
-  if (n >= 0 && static_cast<std::size_t>(n) < size) return true;
-  out[0] = '\0';
-  return false;
-}
-
-}  // namespace
-
-bool format_whole(char* out, std::size_t size, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  const bool ok = vformat_whole(out, size, format, ap);
-  va_end(ap);
-  return ok;
-}
-
-bool fits(std::size_t size, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  const int n = std::vsnprintf(nullptr, 0, format, ap);
-  va_end(ap);
-  return n >= 0 && static_cast<std::size_t>(n) < size;
-}
-
-bool pattern_literal(std::string_view text, char* out, std::size_t size) {
-  constexpr std::string_view kSpecial = "$()*+-.?[\\]^";
-  constexpr std::size_t kMaxToken = 255;
-  if (out == nullptr || size == 0) return false;
-  std::size_t n = 0;
-  for (const char c : text) {
-    const bool special = kSpecial.find(c) != std::string_view::npos;
-    if (n + (special ? 2 : 1) >= std::min(size, kMaxToken + 1)) {
-      out[0] = '\0';
-      return false;
-    }
-    if (special) out[n++] = '\\';
-    out[n++] = c;
-  }
-  out[n] = '\0';
-  return true;
+const char* server_password(const UrlPieces& u) {
+  if (u.password[0] == '\0' && std::strcmp(u.login.data(), "anonymous") == 0) return kAnonymousId;
+  return u.password.data();
 }
 
 LoopLimit::LoopLimit(Stage& st, const char* what, int totalSecs)
@@ -286,55 +167,10 @@ int AnswerLimit::next() {
   return code_;
 }
 
-int check_params(const SwitchRequest* req, const ParamRules& rules) {
-  if (req == nullptr) return IO_BAD_PARAMS;
-  if (const int rc = check_address(req->targetip, rules); rc != 0) return rc;
-  if (missing(req->user) || missing(req->password)) return IO_INV_LOGIN;
-  // Each is typed as one "%s\r\n" line: longer ones could only be typed cut.
-  if (std::strlen(req->user) > kMaxLoginText || std::strlen(req->password) > kMaxLoginText) return IO_INV_LOGIN;
-  if (const int rc = check_url(req->fileurl, rules); rc != 0) return rc;
-  if (req->debugLevel < 0 || req->debugLevel > 2) return IO_BAD_PARAMS;
-  return rules.lastRule != nullptr ? rules.lastRule(*req) : 0;
-}
-
-int url_needs_login(const char* fileurl) {
-  std::array<char, 100> login{};
-  if (url_get_login(fileurl, login.data(), login.size()) != URL_OK) return IO_INV_URL_SYNTAX;
-  return login[0] == '\0' ? IO_INV_URL_LOGIN : 0;
-}
-
-int ftp_url_needs_login(const char* fileurl) {
-  return url_scheme_type(fileurl) == URL_SCHEME_FTP ? url_needs_login(fileurl) : 0;
-}
-
-int url_scheme_lower_case(const char* fileurl) {
-  for (const char* p = fileurl; *p != '\0' && *p != ':'; ++p) {
-    if (std::isupper(static_cast<unsigned char>(*p))) return IO_INV_URL_SCHEME;
-  }
-  return 0;
-}
-
 int map_open_failure(int telnetStatus) {
   if (telnetStatus == TELNET_BAD_HOST) return IO_INV_IP;
   if (telnetStatus == TELNET_NO_IPSTACK) return IO_NO_IPSTACK;
   return IO_CONN_ERR;
-}
-
-char* format_cut(char* out, std::size_t size, const char* format, ...) {
-  if (out == nullptr || size == 0) return out;
-  va_list ap;
-  va_start(ap, format);
-  std::vsnprintf(out, size, format, ap);
-  va_end(ap);
-  return out;
-}
-
-char* maskPassword(const char* password, char* out, std::size_t size) {
-  if (password == nullptr || out == nullptr || size == 0) return nullptr;
-  const std::size_t n = std::min(std::strlen(password), size - 1);
-  std::memset(out, '*', n);
-  out[n] = '\0';
-  return out;
 }
 
 // --- A module run -------------------------------------------------------------
@@ -349,7 +185,6 @@ Run::~Run() {
 void Run::addSecret(std::string_view secret) {
   if (!secret.empty()) secrets_.push_back(std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}));
 }
-
 
 int Run::connect() {
   const Family& f = family;
@@ -405,18 +240,66 @@ Stage::Stage(Run& r, const char* name) : Stage(r, name, r.req.targetip, r.req.ta
 Stage::Stage(Run& r, const char* name, const char* address, const char* exchangeAddress, int debugLevel)
     : run(r), name_(name), address_(address), exchangeAddress_(exchangeAddress), debugLevel_(debugLevel) {}
 
-int Stage::talk(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex, int respSize, bool keepText) {
+int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w) {
   if (debugLevel_ >= 2) io_log("%s:%s:%s: expect array=%s\n", module(), name_, exchangeAddress_, exp.name);
   int size = std::clamp(run.family.responseSize, 2, Run::kMaxResponse);
-  if (respSize > 0 && respSize < size) size = respSize;
+  if (w.keep > 0 && w.keep < size) size = w.keep;
   run.response[0] = '\0';
-  const int rc = io_cmd_resp(run.handle, cmd, exp.patterns, timeoutSecs, 0, run.response.data(), size, expIndex,
+  const int rc = io_cmd_resp(run.handle, cmd, exp.patterns, w.silence, 0, run.response.data(), size, w.expected,
                              debugLevel_);
-  if (keepText && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
+  if (!w.quiet && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
   if (rc < 0) {
     io_log("%s:%s:%s: %s error=%d (%s)\n", module(), name_, exchangeAddress_, exp.name, rc, err2String(rc));
   }
   return rc;
+}
+
+int Stage::expect(ExpectRef exp, const Wait& w) {
+  if (w.type == nullptr) return notTyped();
+  return talk(exp, w.type[0] != '\0' ? w.type : nullptr, w);
+}
+
+int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* contextTag) {
+  if (w.type == nullptr) return notTyped();
+  const char* what = w.name != nullptr ? w.name : t.name;
+  const int limitSecs = w.limit > 0 ? w.limit : telnet_expect_limit(w.silence);
+  LoopLimit limit(*this, what, limitSecs);
+  std::array<int, IO_MAX_EXPECT> fired{};
+  const char* cmd = w.type[0] != '\0' ? w.type : nullptr;
+  for (int lines = 0;; ++lines, cmd = nullptr) {
+    if (const int rc = limit.check(); rc != 0) return rc;
+    if (w.lines > 0 && lines >= w.lines) {
+      log(0, "%s: no end after %d lines\n", what, w.lines);
+      return IO_TIMEOUT;
+    }
+    const int i = talk(t, cmd, w);
+    if (i < 0) return i;
+    // io_cmd_resp refuses more than IO_MAX_EXPECT patterns, and the patterns are the rows'.
+    if (static_cast<std::size_t>(i) >= t.size) return IO_UPDATE_ERR;
+    const Row& row = t.rows[i];
+    if (row.note != nullptr) log(row.noteLevel, row.note, quoted(reply()).c_str());
+    if (row.most > 0 && ++fired[static_cast<std::size_t>(i)] > row.most) {
+      log(0, "%s: asked again after %d answers\n", row.what != nullptr ? row.what : row.pattern, row.most);
+      return row.overCode;
+    }
+    switch (row.act) {
+      case Act::Answer:
+        if (const int rc = type(row.text); rc != 0) return rc;
+        break;
+      case Act::Progress: break;
+      case Act::Version: version(row.text, reply()); break;
+      case Act::Finish: return row.code;
+      case Act::Call: {
+        if (row.context != nullptr && row.context != contextTag) {
+          log(0, "%s: row \"%s\" needs a context this follow does not have\n", what, row.pattern);
+          return IO_UPDATE_ERR;
+        }
+        const int rc = row.fn(*this, context);
+        if (rc != kReadOn) return rc;
+        break;
+      }
+    }
+  }
 }
 
 const char* Stage::shown(const char* text) {
@@ -451,7 +334,21 @@ const char* Stage::cmdn(std::size_t size, const char* format, ...) {
   return cmd;
 }
 
+int Stage::type(const char* text) {
+  if (text == nullptr) return notTyped();
+  const int rc = telnet_write(run.handle, text);
+  if (rc >= 0) return 0;
+  log(0, "telnet_write error=%d (%s)\n", rc, telnet_strerror(rc));
+  return io_mapTelnetStatus(rc);
+}
+
 int Stage::write(const char* text) { return text != nullptr ? telnet_write(run.handle, text) : notTyped(); }
+
+void Stage::version(const char* label, const char* value) {
+  const std::string v = quoted(value);
+  log(0, "%s: %s\n", label, v.c_str());
+  run.versions.push_back(std::string(label) + ": " + v);
+}
 
 void Stage::log(int minLevel, const char* format, ...) {
   if (debugLevel_ < minLevel) return;
@@ -460,6 +357,23 @@ void Stage::log(int minLevel, const char* format, ...) {
   const std::string text = vformat(format, ap);
   va_end(ap);
   io_log("%s:%s:%s: %s", module(), name_, address_, text.c_str());
+}
+
+// --- Shared steps ----------------------------------------------------------------
+
+int login_steps(Stage& st, std::span<const LoginStep> steps) {
+  const SwitchRequest& req = st.run.req;
+  for (const LoginStep& s : steps) {
+    const char* typed = kNothing;
+    if (s.typed != Typed::Nothing) {
+      typed = st.cmdf("%s%s", s.typed == Typed::User ? req.user : req.password, s.lineEnd);
+    }
+    if (const int rc = st.follow(s.rows, {.type = typed, .silence = s.silence, .expected = s.expected}); rc != 0) {
+      return rc;
+    }
+    if (s.reached != nullptr) st.log(1, "%s", s.reached);
+  }
+  return 0;
 }
 
 int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs) {
@@ -484,6 +398,18 @@ int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef
     return IO_BAD_SWITCH_LOGIN;
   }
   return 0;
+}
+
+int get_prompt(Run& run, const TableRef& prompt, int timeoutSecs) {
+  Stage st(run, "getPrompt");
+  const int rc = st.follow(prompt, {.silence = 2, .quiet = true});
+  if (rc >= 0) return 0;
+  if (rc != IO_TIMEOUT) {
+    st.log(0, "error getting prompt: %d (%s)\n", rc, err2String(rc));
+    return rc;
+  }
+  const int again = st.follow(prompt, {.type = "\r", .silence = timeoutSecs});
+  return again < 0 ? again : 0;
 }
 
 // --- The whole call -------------------------------------------------------------

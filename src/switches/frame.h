@@ -1,29 +1,41 @@
-// The frame every switch module runs in.
+// The frame every switch module runs in: the family contract.
 //
 // A module is a Family: its table entry (names, accepted URLs, departures)
 // and its stages. The frame owns the sequence (check, connect, update,
-// reboot, close), the plumbing of every exchange, the collected switch text,
-// the session and its cleanup, and the error text handed back to Java. A
-// module's source is then only its dialogue: named expect arrays and what
-// each matched index does.
+// reboot, close), the session and its cleanup, the collected switch text,
+// the error text handed back to Java, and the one way a dialogue follows the
+// switch's answers: a table of rows, each a pattern and what to do when a
+// line matches it (answer, count as progress, keep a version line, finish
+// with a result, or call a small function), followed under one overall time
+// limit and one silence time-out (Stage::follow). A module's source is then
+// its tables, its rows and the few decisions that are truly its own.
 #pragma once
 
 #include <array>
 #include <chrono>
 #include <cstdarg>
 #include <cstddef>
-#include <cstring>
+#include <cstdint>
 #include <memory>
 #include <new>
-#include <type_traits>
+#include <span>
+#include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
+#include "com/format.h"
 #include "com/secrets.h"
+#include "core/iostatus.h"
+#include "switches/params.h"
 #include "switches/switches.h"
 #include "telnet/telnet.h"
+#include "url/url.h"
 
 namespace modburn {
+
+class Run;
+class Stage;
 
 // --- Expect arrays ---------------------------------------------------------
 
@@ -38,13 +50,190 @@ template <std::size_t N>
 struct ExpectArray {
   const char* name;
   std::array<const char*, N + 1> patterns;  // the last entry is null
-  operator ExpectRef() const { return {name, patterns.data()}; }  // NOLINT: used as an argument
+  constexpr operator ExpectRef() const { return {name, patterns.data()}; }  // NOLINT: used as an argument
 };
 
 // Builds a named expect array; index order is the order given.
 template <typename... P>
 constexpr ExpectArray<sizeof...(P)> expect(const char* name, P... patterns) {
   return {name, {patterns..., nullptr}};
+}
+
+// --- How a wait waits -----------------------------------------------------------
+
+// Typed by a wait that types nothing.
+inline constexpr const char* kNothing = "";
+
+// The arguments of one wait or one follow, by name.
+struct Wait {
+  // Typed before the first wait: a command or an answer. kNothing types
+  // nothing; a null text (a command that did not fit its buffer) is not
+  // typed and fails the wait with IO_UPDATE_ERR and a line saying so.
+  const char* type = kNothing;
+  // Seconds one wait may pass without a line that matches (IO_TIMEOUT).
+  int silence = 10;
+  // Seconds a follow may last in all while lines keep matching rows that
+  // read on; 0: telnet_expect_limit(silence). Checked before every wait;
+  // spent: IO_TIMEOUT with the line "<name>: no end after N seconds".
+  int limit = 0;
+  // Names the follow in its limit lines (default: the table's name).
+  const char* name = nullptr;
+  // Most lines a follow matches (0: no bound); one more ends it with
+  // IO_TIMEOUT and the line "<name>: no end after N lines".
+  int lines = 0;
+  // The row the exchange's log lines call expected (-1: none).
+  int expected = -1;
+  // Bytes of each matched answer kept (0: the family's responseSize).
+  int keep = 0;
+  // Leaves the switch text alone: a probe whose answer a failure must not quote.
+  bool quiet = false;
+};
+
+// --- Tables of rows ----------------------------------------------------------------
+
+// What a row does when its pattern matches a line.
+enum class Act : std::uint8_t {
+  Answer,    // types the row's text, then reads on
+  Progress,  // a sign of life: reads on
+  Version,   // a version line: kept and logged as "<label>: <line>", then reads on
+  Finish,    // ends the follow with the row's code
+  Call,      // runs the row's function; its result ends the follow unless it is kReadOn
+};
+
+// A Call's result that reads on.
+inline constexpr int kReadOn = 1000;
+
+namespace detail {
+// The context type a Call function takes (void for int(Stage&)).
+template <typename F>
+struct ContextOf;
+template <>
+struct ContextOf<int (*)(Stage&)> {
+  using type = void;
+};
+template <typename C>
+struct ContextOf<int (*)(Stage&, C&)> {
+  using type = C;
+};
+// One address per context type: a follow hands its context to the rows
+// made for that type only.
+template <typename C>
+inline constexpr char kContextTag = 0;
+
+template <auto F>
+int callRow(Stage& st, void* context) {
+  using C = typename ContextOf<decltype(F)>::type;
+  if constexpr (std::is_void_v<C>) {
+    return F(st);
+  } else {
+    return F(st, *static_cast<C*>(context));
+  }
+}
+}  // namespace detail
+
+struct Row {
+  const char* pattern = nullptr;
+  Act act = Act::Finish;
+  const char* text = nullptr;  // Answer: what is typed; Version: the label
+  int code = 0;                // Finish: 0, IO_SUCCESS_STOP or a negative IoStatus
+  int (*fn)(Stage&, void*) = nullptr;  // Call
+  const void* context = nullptr;       // Call: the context type it takes (null: none)
+  int most = 0;                        // times it may fire (0: no bound)
+  int overCode = IO_UPDATE_ERR;        // the result when it fires once more
+  const char* what = nullptr;          // names it in the line of that failure (default: the pattern)
+  const char* note = nullptr;          // logged when it fires: a format whose %s is the line, escaped
+  int noteLevel = 0;
+
+  // At most n times; once more ends the follow with code and the line
+  // "<what>: asked again after n answers".
+  constexpr Row times(int n, int code = IO_UPDATE_ERR, const char* name = nullptr) const {
+    Row r = *this;
+    r.most = n;
+    r.overCode = code;
+    r.what = name;
+    return r;
+  }
+  // Logs format (its %s the matched line, escaped) at debug level and up before acting.
+  constexpr Row logs(int level, const char* format) const {
+    Row r = *this;
+    r.noteLevel = level;
+    r.note = format;
+    return r;
+  }
+};
+
+// Types text, then reads on.
+constexpr Row answer(const char* pattern, const char* text) { return {.pattern = pattern, .act = Act::Answer, .text = text}; }
+// Reads on.
+constexpr Row progress(const char* pattern) { return {.pattern = pattern, .act = Act::Progress}; }
+// Keeps the line as a version under label, logs "<label>: <line>", reads on.
+constexpr Row version(const char* pattern, const char* label) {
+  return {.pattern = pattern, .act = Act::Version, .text = label};
+}
+// Ends the follow with code.
+constexpr Row finish(const char* pattern, int code) { return {.pattern = pattern, .act = Act::Finish, .code = code}; }
+// Runs F: int F(Stage&) or int F(Stage&, C&) with the follow's context.
+template <auto F>
+constexpr Row call(const char* pattern) {
+  using C = typename detail::ContextOf<decltype(F)>::type;
+  const void* tag = nullptr;
+  if constexpr (!std::is_void_v<C>) tag = &detail::kContextTag<C>;
+  return {.pattern = pattern, .act = Act::Call, .fn = &detail::callRow<F>, .context = tag};
+}
+
+// The rows every login carries: a firewall that intercepts the session
+// (its password must never be typed into it), and a switch that has no
+// room for another session.
+constexpr Row firewall(const char* pattern = ".*Firewall.*") {
+  return finish(pattern, IO_CONN_ERR).logs(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
+}
+constexpr Row tooManyUsers(const char* pattern, const char* line) { return finish(pattern, IO_CONN_ERR).logs(0, line); }
+
+// A table as a follow takes it.
+struct TableRef {
+  const char* name;
+  const Row* rows;
+  const char* const* patterns;  // the rows' patterns, null-terminated
+  std::size_t size;
+  constexpr operator ExpectRef() const { return {name, patterns}; }  // NOLINT: waits take tables as arrays
+};
+
+// A named table of rows; the wait matches the rows' patterns in the order
+// given, and the first pattern that matches a line decides.
+template <std::size_t N>
+struct Table {
+  const char* name;
+  std::array<Row, N> rows;
+  std::array<const char*, N + 1> patterns;
+  constexpr operator TableRef() const { return {name, rows.data(), patterns.data(), N}; }  // NOLINT
+  constexpr operator ExpectRef() const { return {name, patterns.data()}; }  // NOLINT
+};
+
+template <std::size_t N>
+constexpr Table<N> tableOf(const char* name, const std::array<Row, N>& rows) {
+  Table<N> t{name, rows, {}};
+  for (std::size_t i = 0; i < N; ++i) t.patterns[i] = rows[i].pattern;
+  t.patterns[N] = nullptr;
+  return t;
+}
+
+// Builds a named table from its rows.
+template <typename... R>
+constexpr Table<sizeof...(R)> table(const char* name, R... rows) {
+  return tableOf<sizeof...(R)>(name, std::array<Row, sizeof...(R)>{rows...});
+}
+
+// The rows of two lists one after the other (rows several tables share).
+template <std::size_t N, std::size_t M>
+constexpr std::array<Row, N + M> joined(const std::array<Row, N>& first, const std::array<Row, M>& then) {
+  std::array<Row, N + M> out{};
+  for (std::size_t i = 0; i < N; ++i) out[i] = first[i];
+  for (std::size_t i = 0; i < M; ++i) out[N + i] = then[i];
+  return out;
+}
+template <typename... R>
+constexpr std::array<Row, sizeof...(R)> rows(R... r) {
+  return {r...};
 }
 
 // --- The switch text ---------------------------------------------------------
@@ -75,108 +264,24 @@ class SwitchText {
   std::size_t len_ = 0;
 };
 
-// --- Parameter checks -------------------------------------------------------
-
-// What a family accepts. The checks run in one order for every family, the
-// first defect deciding: request present, address (IO_INV_IP), user and
-// password (IO_INV_LOGIN), URL present (IO_MISSING_URL), URL valid for the
-// schemes (IO_INV_URL_SCHEME / IO_INV_URL_SYNTAX), the family's own URL rule,
-// debug level 0..2 (IO_BAD_PARAMS), the family's last rule.
-struct ParamRules {
-  unsigned schemes = 0;                     // UrlScheme bits accepted
-  bool portAllowed = false;                 // an address may name a port
-  bool hostNameRefused = false;             // a host name (not a literal) gives IO_INV_URL_HOST
-  // The family types the URL's parts unquoted into commands or form fields:
-  // server, port, login, directory and file name must be plain
-  // (url_typed_parts_plain), otherwise IO_INV_URL_SYNTAX.
-  bool plainTypedParts = false;
-  // The family also types the URL's password inside a command: it must be
-  // plain too (IO_INV_URL_LOGIN otherwise).
-  bool plainPassword = false;
-  int (*urlRule)(const char* fileurl) = nullptr;    // 0 or an IoStatus
-  int (*lastRule)(const SwitchRequest&) = nullptr;  // 0 or an IoStatus
-};
-
-// Longest user name or password a family accepts: each is typed as one
-// "%s\r\n" line of at most 199 characters, whole or not at all.
-inline constexpr std::size_t kMaxLoginText = 197;
-
-// The address test alone, on a 200-byte copy: 0 or the IoStatus of its defect.
-int check_address(const char* targetip, const ParamRules& rules);
-// The URL tests alone (present, valid for the schemes, the family's rule).
-int check_url(const char* fileurl, const ParamRules& rules);
-// Every test in order: 0 or the IoStatus of the first defect.
-int check_params(const SwitchRequest* req, const ParamRules& rules);
-
-// True when every character of text may be typed unquoted into a command: no
-// blank, no double quote, no control character, no byte of 0x7F or above.
-bool plain_text(std::string_view text);
-// True when server is a host name (letters, digits, '-', '.', '_'), an IPv4
-// address or an IPv6 address (hex digits, ':' and '.'; brackets removed).
-bool plain_server(std::string_view server);
-// The typed-parts rule on a URL that validates: 0, IO_INV_URL_SYNTAX when the
-// server, port, login, directory or file name is not plain, or (withPassword)
-// IO_INV_URL_LOGIN when the password is not.
-int url_typed_parts_plain(const char* fileurl, bool withPassword);
-
-// Stock URL rules. The URL must carry a login (IO_INV_URL_LOGIN; a URL whose
-// login cannot be taken gives IO_INV_URL_SYNTAX).
-int url_needs_login(const char* fileurl);
-// The same, for FTP URLs only.
-int ftp_url_needs_login(const char* fileurl);
-// The scheme must be written in lower case (IO_INV_URL_SCHEME otherwise).
-int url_scheme_lower_case(const char* fileurl);
-
-class Run;
-class Stage;
-
-// --- URL parts -----------------------------------------------------------------
-
-// Every part of one firmware URL, each in a buffer that holds the whole part
-// of any URL that validates (511 characters): nothing is ever cut.
-struct UrlPieces {
-  using Text = std::array<char, 512>;
-  Text scheme{}, server{}, port{}, login{}, password{}, path{}, directory{}, filename{};
-  // The loggable URL (password masked).
-  Text shown{};
-
-  // Takes the parts of url: URL_OK, or the first getter's UrlStatus.
-  int read(const char* url);
-};
-
-// The limits of consoles that take server, directory and file name as
-// fields of their own from a TFTP URL: the default port (69) or none, a
-// server of at most 99 characters, a directory of at most 199, a file name of
-// 1 to 99. 0, or IO_INV_URL_SYNTAX.
-int tftp_parts_rule(const UrlPieces& u);
-
 // --- Commands ------------------------------------------------------------------
 
 // The largest command any family types (a form answer, a file path answer,
 // an install command naming two images).
 inline constexpr std::size_t kMaxCommand = 1024;
 
-// Formats into out (size bytes) only when the whole text fits in size - 1
-// characters; returns true then. Otherwise out is left empty and false is
-// returned: a command is typed whole or not at all.
-bool format_whole(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-// True when the formatted text fits in size - 1 characters (nothing is kept).
-bool fits(std::size_t size, const char* format, ...) __attribute__((format(printf, 2, 3)));
+// The password given for an anonymous FTP login that carries none: a fixed,
+// neutral identification in the form servers expect (an e-mail address).
+inline constexpr const char* kAnonymousId = "modburn@localhost";
 
-// --- Literal patterns ------------------------------------------------------------
-
-// Writes text into out as a pattern that matches exactly that text: a
-// backslash before every character the pattern dialect treats as special
-// ("$ ( ) * + - . ? [ \ ] ^"). Returns true, or false (out empty) when the
-// escaped text does not fit in size - 1 characters or in one pattern token
-// (255 characters).
-bool pattern_literal(std::string_view text, char* out, std::size_t size);
+// The password typed for a server login: the URL's, or kAnonymousId for an
+// "anonymous" login without one.
+const char* server_password(const UrlPieces& u);
 
 // --- Bounded loops -----------------------------------------------------------------
 
-// The overall limit of one loop of a dialogue that repeats while the switch
-// keeps printing (progress lines, percentages): the time is scaled through
-// the time seam when it is checked. Check it at the top of every round.
+// The overall limit of a follow: the time is scaled through the time seam
+// when it is checked.
 class LoopLimit {
  public:
   LoopLimit(Stage& st, const char* what, int totalSecs);
@@ -190,8 +295,8 @@ class LoopLimit {
   std::chrono::steady_clock::time_point start_;
 };
 
-// The number of times one question may be answered (a login or a file name
-// the switch asks for again and again).
+// Transitional, until every family runs on tables: the number of times one
+// question may be answered.
 class AnswerLimit {
  public:
   AnswerLimit(Stage& st, const char* what, int maxAnswers, int code);
@@ -219,12 +324,14 @@ struct Family {
 
   // Login dialogue, run on an open session: 0 or a negative IoStatus.
   int (*login)(Stage& st) = nullptr;
-  // Writes the switch's versions to the log (run at debug level 1 and up,
-  // with its own debug level 0): 0, or a negative IoStatus that fails the
-  // connect.
+  // Lists the switch's versions into the log (run at debug level 1 and up,
+  // with its own debug level 0; Stage::version keeps and logs each): 0, or a
+  // negative IoStatus that fails the connect.
   int (*logConfigInfo)(Stage& st) = nullptr;
-  // The firmware update: 0, IO_SUCCESS_STOP (update done, no reboot wanted)
-  // or a negative IoStatus.
+  // The firmware update: 0, IO_SUCCESS_STOP (update done, no reboot wanted),
+  // kAnotherAttempt (the switch asked for the update again) or a negative
+  // IoStatus. The frame has opened it: the URL is parsed into Run::url, its
+  // masked form logged ("fileurl=...") and the switch text emptied.
   int (*update)(Stage& st) = nullptr;
   // The reset; null when the family has none (the reboot flag is not read).
   int (*reboot)(Stage& st) = nullptr;
@@ -242,17 +349,24 @@ struct Family {
 
   const char* loggedIn = "have command prompt";  // the connect stage's "logged in" line
   bool openOnAddressPort = false;  // open the port the address names; connect lines show the address
-  int updateAttempts = 1;          // more than 1: retried while it fails with IO_UPDATE_ERR
-  // With more than one attempt: asked after an attempt that failed with
-  // IO_UPDATE_ERR whether the switch itself asked for another one; null
-  // retries every IO_UPDATE_ERR.
-  bool (*retryWanted)(Run& run) = nullptr;
+  // More than 1: the update is tried again, after a pause, while it returns
+  // kAnotherAttempt; the last such attempt fails with IO_UPDATE_ERR.
+  int updateAttempts = 1;
   std::size_t switchTextSize = 1000;
-  int responseSize = 1000;  // response buffer of every exchange, unless the exchange says less
+  int responseSize = 1000;  // reply buffer of every wait, unless the wait keeps less
+
+  // Transitional, until every family runs on tables: the frame opens the
+  // update stage (otherwise the family does), and an attempt that failed
+  // with IO_UPDATE_ERR is retried when retryWanted says so.
+  bool frameOpensUpdate = false;
+  bool (*retryWanted)(Run& run) = nullptr;
 };
 
-// The state of one module call: the request, the session, the switch text
-// and the response of the last exchange. Lives on the entry's stack.
+// An update's result that asks for another attempt (Family::updateAttempts).
+inline constexpr int kAnotherAttempt = 1001;
+
+// The state of one module call: the request, the session, the switch text,
+// the reply of the last wait and the versions listed. Lives on the entry's stack.
 class Run {
  public:
   static constexpr int kMaxResponse = 5000;
@@ -270,6 +384,10 @@ class Run {
   const char* host = "";
   int port = 0;
   std::array<char, kMaxResponse> response{};
+  // The firmware URL's parts, read when the update stage opens.
+  UrlPieces url;
+  // The version lines listed, each "<label>: <value>" (value escaped).
+  std::vector<std::string> versions;
 
   // Opens the session and logs in: the connect stage. The handle, or a
   // negative IoStatus with no session left open.
@@ -280,9 +398,10 @@ class Run {
   // Registers one more secret until the run ends.
   void addSecret(std::string_view secret);
 
-  // The module's own state for this run (what it saw, what its
-  // beforeFailedClose must undo): a T made at the first call, the same
-  // object after. A run holds one module's state; T is a plain struct.
+  // Module state that must outlive one stage (what a departure must undo):
+  // a T made at the first call, the same object after. A run holds one
+  // module's state; T is a plain struct. Values that only pass from one
+  // step of a stage to the next travel as arguments instead.
   template <typename T>
   T& state() {
     static_assert(sizeof(T) <= kStateSize && alignof(T) <= alignof(std::max_align_t), "module state too large");
@@ -304,8 +423,8 @@ class Run {
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
 };
 
-// One stage of a run ("connect", "update", ...): names the exchange's log
-// lines and carries the debug level they are judged by.
+// One stage of a run ("connect", "update", ...): names the log lines and
+// carries the debug level they are judged by.
 class Stage {
  public:
   // The stage with the request's address and debug level.
@@ -314,28 +433,26 @@ class Stage {
   // exchangeAddress, judged by debugLevel.
   Stage(Run& run, const char* name, const char* address, const char* exchangeAddress, int debugLevel);
 
-  // One exchange: at debug level 2 the "expect array" line; io_cmd_resp
-  // typing cmd, into the run's response buffer, bounded by respSize when it
-  // is given; the answer added to the switch text after a match or a
-  // time-out; the error line after any failure. Returns the matched index or
-  // the negative IoStatus. A null cmd (a command that did not fit) is not
-  // typed: IO_UPDATE_ERR with a line saying so.
-  int exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return cmd != nullptr ? talk(exp, cmd, timeoutSecs, expIndex, respSize, true) : notTyped();
+  // Types w.type and follows the switch's answers through the table's rows
+  // until a row finishes (its code), a Call returns something other than
+  // kReadOn, a row fires more often than it may (its overCode), a wait fails
+  // (its IoStatus), or the follow's limits are spent (IO_TIMEOUT). Every
+  // wait is one exchange: at debug level 2 the "expect array" line;
+  // io_cmd_resp into the run's reply buffer; the answer added to the switch
+  // text after a match or a time-out (unless w.quiet); the error line after
+  // a failure.
+  int follow(const TableRef& table, const Wait& w) { return run_(table, w, nullptr, nullptr); }
+  // The same, handing context to the table's Call rows that take a C.
+  template <typename C>
+  int follow(const TableRef& table, const Wait& w, C& context) {
+    return run_(table, w, &context, &detail::kContextTag<C>);
   }
-  // An exchange that types nothing.
-  int wait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return talk(exp, nullptr, timeoutSecs, expIndex, respSize, true);
-  }
-  // The same two, leaving the switch text alone (a probe whose answer a
-  // failure must not quote); the log lines are those of exchange.
-  int quietExchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return cmd != nullptr ? talk(exp, cmd, timeoutSecs, expIndex, respSize, false) : notTyped();
-  }
-  int quietWait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return talk(exp, nullptr, timeoutSecs, expIndex, respSize, false);
-  }
-  // What the last exchange left in the response buffer.
+  // One exchange on a plain expect array: the matched index or the negative
+  // IoStatus (w.limit, w.lines and w.name do not apply). For the few waits
+  // whose index is data rather than a decision; decisions are tables.
+  int expect(ExpectRef exp, const Wait& w);
+
+  // What the last wait left in the reply buffer.
   const char* reply() const { return run.response.data(); }
   // text escaped for a log line (200 bytes, secrets masked), in the stage's own buffer.
   const char* shown(const char* text);
@@ -346,9 +463,15 @@ class Stage {
   const char* cmdf(const char* format, ...) __attribute__((format(printf, 2, 3)));
   // The same for a command of at most size - 1 characters (size up to kMaxCommand).
   const char* cmdn(std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-  // Types text without waiting: telnet_write's result; a null text (a
-  // command that did not fit) is not typed: IO_UPDATE_ERR with a line.
-  int write(const char* text);
+  // Types text without waiting. 0; IO_UPDATE_ERR for a null text (a command
+  // that did not fit: not typed); or, when the session fails, its IoStatus
+  // after the line "telnet_write error=<code> (<text>)". The one policy for
+  // a failed write: it fails the step that typed.
+  int type(const char* text);
+
+  // Keeps one version line and logs "<label>: <value>" at level 0 (the
+  // value escaped, its line end left out).
+  void version(const char* label, const char* value);
 
   // Logs "<module>:<stage>:<address>: " followed by the formatted text when
   // the stage's debug level is at least minLevel (0: always).
@@ -362,8 +485,25 @@ class Stage {
 
   Run& run;
 
+  // Transitional forms of one exchange, until every family runs on tables.
+  int exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return expect(exp, {.type = cmd, .silence = timeoutSecs, .expected = expIndex, .keep = respSize});
+  }
+  int wait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return expect(exp, {.silence = timeoutSecs, .expected = expIndex, .keep = respSize});
+  }
+  int quietExchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return expect(exp, {.type = cmd, .silence = timeoutSecs, .expected = expIndex, .keep = respSize, .quiet = true});
+  }
+  int quietWait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
+    return expect(exp, {.silence = timeoutSecs, .expected = expIndex, .keep = respSize, .quiet = true});
+  }
+  // telnet_write's result; a null text is not typed: IO_UPDATE_ERR with a line.
+  int write(const char* text);
+
  private:
-  int talk(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex, int respSize, bool keepText);
+  int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
+  int talk(ExpectRef exp, const char* cmd, const Wait& w);
   int notTyped();
   const char* vcmd(std::size_t size, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
 
@@ -375,12 +515,41 @@ class Stage {
   std::array<char, kMaxCommand> cmd_{};
 };
 
-// The login of a console that asks for a user and then a password: waits
-// for user (index 1: a firewall, IO_CONN_ERR), types the user name and waits
-// for password (index 1: the user asked again, IO_CONN_ERR), types the
-// password and waits for prompt (index 1: refused, IO_BAD_SWITCH_LOGIN with
-// a line). Each wait lasts up to secs; 0 once logged in.
+// --- Shared steps ----------------------------------------------------------------
+
+// What a login step types before it waits.
+enum class Typed : std::uint8_t { Nothing, User, Password };
+
+// One step of a login: types the user name or the password (each as
+// "%s" + lineEnd) or nothing, and follows the answers through rows whose
+// finish(..., 0) row moves on to the next step; then logs reached at level 1.
+struct LoginStep {
+  TableRef rows;
+  Typed typed = Typed::Nothing;
+  const char* lineEnd = "\r\n";
+  int silence = 10;
+  int expected = -1;
+  const char* reached = nullptr;  // "have Password prompt\n"
+};
+
+// Transitional: the user-then-password login of Intel and SAS.
 int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs);
+
+// Runs the steps in order: 0 once the last one reached its prompt, or the
+// first failure.
+int login_steps(Stage& st, std::span<const LoginStep> steps);
+
+// Brings the switch back to its prompt: a quiet two-second look for it, then
+// a line end and a wait of up to timeoutSecs. 0 or the IoStatus of the
+// failure (logged). Runs as its own "getPrompt" stage.
+int get_prompt(Run& run, const TableRef& prompt, int timeoutSecs);
+
+// Most lines and seconds a version listing may take: a switch that pages or
+// prints for ever must not hold the update.
+inline constexpr int kListingLines = 300;
+inline constexpr int kListingSecs = 300;
+
+// --- The whole call -------------------------------------------------------------
 
 // The whole module call: check, connect, update, reboot, close; 0, or a
 // negative IoStatus with the error text (secrets masked) in errText. The
@@ -390,13 +559,5 @@ int run_module(const Family& family, const SwitchRequest* req, char* errText, in
 
 // The IoStatus of a failed telnet_open.
 int map_open_failure(int telnetStatus);
-
-// Formats into out, cut to size - 1 characters like every fixed buffer of a
-// dialogue (the cut is part of the behaviour, not an accident); returns out.
-char* format_cut(char* out, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-
-// One '*' per character of password (at most size - 1) into out; returns
-// out, or null for a null password, a null out or a size of 0.
-char* maskPassword(const char* password, char* out, std::size_t size);
 
 }  // namespace modburn

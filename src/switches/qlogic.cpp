@@ -14,6 +14,7 @@
 #include <array>
 #include <cstring>
 
+#include "com/sregex.h"
 #include "core/iostatus.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
@@ -69,7 +70,7 @@ constexpr int VERSION_LISTING_SECS = 60;
 constexpr std::size_t kPromptSize = 100;
 bool promptPattern(const char* user, std::array<char, kPromptSize>& out) {
   std::array<char, kPromptSize - 2> name{};
-  if (!pattern_literal(user, name.data(), name.size())) return false;
+  if (!sregex_literal(user, std::strlen(user), name.data(), name.size())) return false;
   return format_whole(out.data(), out.size(), "%s> ", name.data());
 }
 

@@ -463,3 +463,19 @@ char* url_mask_password(const char* url, char* buf, std::size_t size) {
   if (from < to) std::memset(buf + from, '*', to - from);
   return buf;
 }
+
+namespace modburn {
+
+int UrlPieces::read(const char* url) {
+  int (*const getters[])(const char*, char*, std::size_t) = {url_get_scheme, url_get_server, url_get_port,
+                                                             url_get_login, url_get_password, url_get_path,
+                                                             url_get_directory, url_get_filename};
+  Text* const parts[] = {&scheme, &server, &port, &login, &password, &path, &directory, &filename};
+  for (std::size_t i = 0; i < std::size(parts); ++i) {
+    if (const int rc = getters[i](url, parts[i]->data(), parts[i]->size()); rc != URL_OK) return rc;
+  }
+  url_mask_password(url, shown.data(), shown.size());
+  return URL_OK;
+}
+
+}  // namespace modburn

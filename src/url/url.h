@@ -17,6 +17,7 @@
 // Nothing here allocates, logs or keeps state between calls.
 #pragma once
 
+#include <array>
 #include <cstddef>
 
 // Scheme bits; a switch module accepts the OR of the schemes it can use.
@@ -143,3 +144,19 @@ char* url_compose_authority(char* buf, std::size_t size, const char* server, con
 // is well formed. Returns buf, always terminated (empty for a null url), or
 // null for a null buf or size 0.
 char* url_mask_password(const char* url, char* buf, std::size_t size);
+
+namespace modburn {
+
+// Every part of one firmware URL, each in a buffer that holds the whole part
+// of any URL that validates (511 characters): nothing is ever cut.
+struct UrlPieces {
+  using Text = std::array<char, URL_WORK_SIZE>;
+  Text scheme{}, server{}, port{}, login{}, password{}, path{}, directory{}, filename{};
+  // The loggable URL (password masked).
+  Text shown{};
+
+  // Takes the parts of url: URL_OK, or the first getter's UrlStatus.
+  int read(const char* url);
+};
+
+}  // namespace modburn

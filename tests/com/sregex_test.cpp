@@ -421,4 +421,44 @@ TEST(SregexSpeed, LongConsoleLinesStayCheap) {
   EXPECT_LT(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count(), 200);
 }
 
+// --- Literal patterns -------------------------------------------------------------------------
+
+TEST(LiteralPattern, MatchesExactlyItsTextForEverySpecialCharacter) {
+  for (const char c : std::string("$()*+-.?[\\]^|{}#>")) {
+    const std::string text = std::string("us") + c + "er> ";
+    SCOPED_TRACE(text);
+    char pattern[64];
+    ASSERT_TRUE(sregex_literal(text.data(), text.size(), pattern, sizeof pattern));
+    char matched[64];
+    EXPECT_EQ(sregex_match(pattern, ("login ok\r\n" + text).c_str(), 0, matched, sizeof matched), SREGEX_MATCH);
+    EXPECT_EQ(std::string(matched), text);
+    for (const std::string& other : {std::string("usxer> "), std::string("user> "), std::string("us") + c + c + "er> "}) {
+      if (other == text) continue;
+      EXPECT_EQ(sregex_match(pattern, other.c_str(), 0, nullptr, 0), SREGEX_NOMATCH) << other;
+    }
+  }
+}
+
+TEST(LiteralPattern, RefusesWhatDoesNotFitItsBufferOrOnePatternToken) {
+  const struct {
+    std::string text;
+    std::size_t size;
+    bool ok;
+  } rows[] = {
+      {"admin", 6, true},           {"admin", 5, false},
+      {"a.b", 5, true},             {"a.b", 4, false},
+      {std::string(127, '.'), 300, true},  // 254 characters: one token
+      {std::string(128, '.'), 300, false},
+      {std::string(255, 'a'), 300, true},  {std::string(256, 'a'), 300, false},
+      {"", 1, true},
+  };
+  for (const auto& r : rows) {
+    std::vector<char> out(r.size, 'x');
+    EXPECT_EQ(sregex_literal(r.text.data(), r.text.size(), out.data(), out.size()), r.ok) << r.text.size() << "/" << r.size;
+    if (!r.ok) {
+      EXPECT_STREQ(out.data(), "");
+    }
+  }
+}
+
 }  // namespace
