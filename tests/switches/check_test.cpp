@@ -94,6 +94,11 @@ TEST_F(CheckOnly, EveryServedFamilyRefusesAsItsUpdateWould) {
       {"no URL", 0, "test", "admin", "pw", nullptr, 0, IO_MISSING_URL},
       {"HTTP URL", 0, "test", "admin", "pw", "http://10.0.0.9/fw/image.bin", 0, IO_INV_URL_SCHEME},
       {"debug level 7", 0, "test", "admin", "pw", ftp, 7, IO_BAD_PARAMS},
+      // A control character would type more than the login on the switch.
+      {"line end in the password", 0, "test", "admin", "pw\r\nreload", ftp, 0, IO_INV_LOGIN},
+      {"line feed in the user name", 0, "test", "admin\nshow", "pw", ftp, 0, IO_INV_LOGIN},
+      {"ESC in the password", 0, "test", "admin", "p\x1bw", ftp, 0, IO_INV_LOGIN},
+      {"DEL in the user name", 0, "test", "ad\x7fmin", "pw", ftp, 0, IO_INV_LOGIN},
   };
   int served = 0;
   for (int type = 1; type <= 11; ++type) {
