@@ -26,7 +26,8 @@ constexpr int MAX_CONFIRMATIONS = 10;
 constexpr int CONSUME_SILENCE_SECS = 10;
 constexpr auto CONSUME_LIMIT = std::chrono::seconds(60);
 
-constexpr auto exp_login = table("exp_login", finish("login", 0), firewall());
+// The firewall first: a firewall's banner may ask for its own "login".
+constexpr auto exp_login = table("exp_login", firewall(), finish("login", 0));
 constexpr auto exp_pw = table("exp_pw", finish("Password", 0));
 
 // The password change a switch may ask for is refused with control-C.

@@ -93,6 +93,7 @@ TEST_F(Brocade, EveryFailureRowGivesItsCode) {
   } rows[] = {
       {"login-silence.scn", false, IO_TIMEOUT, "connect", nullptr, 0.02},
       {"firewall.scn", false, IO_CONN_ERR, "connect", nullptr, 0.2},
+      {"firewall-login.scn", false, IO_CONN_ERR, "connect", nullptr, 0.2},
       {"login-incorrect.scn", false, IO_BAD_SWITCH_LOGIN, "connect", nullptr, 0.2},
       {"cannot-download.scn", false, IO_FILE_NOT_FOUND, "update", "firmwaredownload", 0.2},
       {"download-failed.scn", false, IO_FILE_NOT_FOUND, "update", "firmwaredownload", 0.2},
