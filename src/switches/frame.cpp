@@ -106,6 +106,18 @@ std::string quoted(const char* text) {
   return out;
 }
 
+// A versions request after the login and the listing: the versions found,
+// or IO_UPDATE_ERR quoting what the switch said when there were none.
+int listVersions(Run& run, char* errText, int errTextSize) {
+  if (run.versions.empty()) {
+    io_log("%s:%s: no version line in the listing\n", run.family.module, run.req.targetip);
+    return fail(run, "versions", IO_UPDATE_ERR, errText, errTextSize);
+  }
+  *run.req.versions = run.versions;
+  run.disconnect();
+  return 0;
+}
+
 }  // namespace
 
 // --- The switch text ---------------------------------------------------------
@@ -211,7 +223,8 @@ int Run::connect() {
   text.clear();
 
   int rc = f.login(st);
-  if (rc >= 0 && req.debugLevel >= 1) {
+  // A versions request lists them at every debug level.
+  if (rc >= 0 && (req.debugLevel >= 1 || req.versions != nullptr)) {
     st.log(1, "%s\n", f.loggedIn);
     if (f.logConfigInfo != nullptr) {
       Stage info(*this, "logConfigInfo", shownAddr, shownAddr, 0);
@@ -431,6 +444,7 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
   Run run(f, *req);
   if (req->debugLevel >= 1) io_log("%s: connecting to %s ip=%s\n", f.module, f.target, req->targetip);
   if (const int rc = run.connect(); rc < 0) return fail(run, "connect", rc, errText, errTextSize);
+  if (req->versions != nullptr) return listVersions(run, errText, errTextSize);
 
   const int rc = runUpdate(run);
   if (rc == IO_SUCCESS_STOP) {

@@ -65,8 +65,12 @@ int check_params(const SwitchRequest* req, const ParamRules& rules) {
   if (req == nullptr) return IO_BAD_PARAMS;
   if (const int rc = check_address(req->targetip, rules); rc != 0) return rc;
   if (const int rc = check_login(req->user, req->password); rc != 0) return rc;
-  if (const int rc = check_url(req->fileurl, rules); rc != 0) return rc;
+  const bool versionsOnly = req->versions != nullptr;  // no URL to judge
+  if (!versionsOnly) {
+    if (const int rc = check_url(req->fileurl, rules); rc != 0) return rc;
+  }
   if (req->debugLevel < 0 || req->debugLevel > 2) return IO_BAD_PARAMS;
+  if (versionsOnly) return 0;
   return rules.lastRule != nullptr ? rules.lastRule(*req) : 0;
 }
 

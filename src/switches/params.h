@@ -43,7 +43,8 @@ int check_address(const char* targetip, const ParamRules& rules);
 int check_login(const char* user, const char* password);
 // The URL tests alone (present, valid for the schemes, the family's rule).
 int check_url(const char* fileurl, const ParamRules& rules);
-// Every test in order: 0 or the IoStatus of the first defect.
+// Every test in order: 0 or the IoStatus of the first defect. A versions
+// request has no URL: the URL tests and the family's last rule are left out.
 int check_params(const SwitchRequest* req, const ParamRules& rules);
 
 // True when every character of text may be typed unquoted into a command: no

@@ -2,6 +2,9 @@
 // the table from family code to module entry.
 #pragma once
 
+#include <string>
+#include <vector>
+
 // One update request. The texts are borrowed for the duration of the call;
 // a missing text is a null pointer.
 struct SwitchRequest {
@@ -15,6 +18,12 @@ struct SwitchRequest {
   // Runs the family's parameter check and nothing else: no connection is
   // opened, and the module returns the check's verdict (0 when it passes).
   bool checkOnly = false;
+  // Not null: a versions request instead of an update. The module logs in
+  // (the URL is neither needed nor read), runs the family's version listing
+  // at every debug level, closes the session and leaves one "<label>:
+  // <value>" entry per version line here; it types nothing else. A listing
+  // that finds no version line fails with IO_UPDATE_ERR.
+  std::vector<std::string>* versions = nullptr;
 };
 
 // A module entry: runs the whole update; returns 0 or a negative IoStatus and,

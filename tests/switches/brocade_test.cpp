@@ -231,4 +231,45 @@ TEST_F(Brocade, PasswordsNeverLeakAtTheHighestDebugLevels) {
   }
 }
 
+// A versions request logs in, lists the versions at every debug level,
+// types nothing else and hands the version lines back.
+TEST_F(Brocade, VersionsRequestListsAndTypesNothingElse) {
+  const std::vector<std::string> listed = {
+      "Active FW Version: Fabric OS:  v9.9.9-sim", "Active Boot Version: BootProm:   9.9.9-sim",
+      "Flash Partition Version: Primary partition:   v9.9.9-sim",
+      "Flash Partition Version: Secondary partition: v9.9.8-sim"};
+  const std::string empty = "include login.inc\nexpect version\nsend \"sim:admin> \"\nexpect firmwareshow\n"
+                            "send \"sim:admin> \"\n";
+  const struct {
+    const char* what;
+    std::string scenario;
+    int debugLevel;
+    std::string url;
+    int expected;
+    std::vector<std::string> versions;
+  } rows[] = {
+      {"debug level 0", "success.scn", 0, "", 0, listed},
+      {"debug level 2, a URL is not read", "success.scn", 2, "not a url", 0, listed},
+      {"no version line", empty, 1, "", IO_UPDATE_ERR, {}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    testsupport::capture_clear();
+    std::vector<std::string> versions;
+    Request r;
+    r.debugLevel = row.debugLevel;
+    r.url = row.url;
+    r.versions = &versions;
+    const Outcome o = run(row.scenario, r);
+    EXPECT_EQ(o.rc, row.expected) << o.err << "\n" << o.log;
+    EXPECT_EQ(versions, row.versions);
+    const std::vector<std::string> typed = {"admin", "Sw1tch-Pw", "version", "firmwareshow"};
+    EXPECT_EQ(o.typed, typed);
+    EXPECT_TRUE(o.session.client_closed);
+    if (row.expected != 0) {
+      EXPECT_EQ(o.err.rfind(errorHead(row.expected), 0), 0u) << o.err;
+    }
+  }
+}
+
 }  // namespace

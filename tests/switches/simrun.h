@@ -25,6 +25,8 @@ struct Request {
   std::string url = std::string("ftp://fwuser:") + kUrlPassword + "@10.0.0.9/fw/image.bin";
   bool reboot = false;
   int debugLevel = 1;
+  // Not null: a versions request, whose versions land here.
+  std::vector<std::string>* versions = nullptr;
 };
 
 struct Outcome {
@@ -73,8 +75,9 @@ class ModuleSim : public LogCapture {
     opts.accept_timeout_ms = 20000;
     switchsim::SimulatedSwitch sw;
     EXPECT_TRUE(sw.start(address_, 23, sc, opts, &error)) << error;
-    const SwitchRequest req{address_.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
-                            r.debugLevel, 0};
+    SwitchRequest req{address_.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
+                      r.debugLevel, 0};
+    req.versions = r.versions;
     char err[1000];
     err[0] = '\0';
     out.rc = entry_(&req, err, sizeof err);

@@ -96,8 +96,9 @@ class TableSim : public ModuleSim {
     switchsim::SimulatedSwitch sw;
     EXPECT_TRUE(sw.start(out.address, 23, sc, opts, &error)) << error;
     const Request& r = play.req;
-    const SwitchRequest req{out.address.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
-                            r.debugLevel, 0};
+    SwitchRequest req{out.address.c_str(), r.user.c_str(), r.password.c_str(), r.url.c_str(), r.reboot,
+                      r.debugLevel, 0};
+    req.versions = r.versions;
     char err[1000] = "";
     out.o.rc = entry_(&req, err, sizeof err);
     out.o.err = err;
