@@ -16,7 +16,11 @@
 // - the OS or boot transfer lasts at most 3600 s in all (the switch may fall
 //   silent for 180 s between two lines), the boot verification 1800 s (120 s
 //   per silence), the listings (system information, boot configuration,
-//   ping) 300 s each; a dialogue that runs out gives IO_TIMEOUT;
+//   ping) 300 s and 300 lines each; a dialogue that runs out gives
+//   IO_TIMEOUT, a listing that runs out lets the update go on;
+// - the switch's prompt back before a transfer has started, before it has
+//   ended, or before the OS image is verified ends the wait at once with
+//   IO_UPDATE_ERR (the switch refused);
 // - each offer after the OS verification (boot from the new bank, reboot
 //   now) is answered once; asked again: IO_UPDATE_ERR;
 // - "/boot/reset" answers at most three warnings about unsaved or unapplied
@@ -57,11 +61,17 @@ int yesWithin(Stage& st, int& count, int most, const char* line) {
 
 constexpr const char* kTooMany = "Too many users - can't log in\n";
 
+// The login questions, matched as questions: they end their line, which an
+// echo of the typed user name never does, so that a user name holding
+// "password" or "username" is not taken for one.
+constexpr const char* kPasswordQuestion = "password: *$";
+constexpr const char* kUserQuestion = "username: *$";
+
 // After the user name only the password question may follow.
 constexpr auto exp_user_again = table("exp_user",
                                       finish(".*Firewall.*", IO_CONN_ERR),
-                                      finish("password", 0),
-                                      finish("username", IO_CONN_ERR),
+                                      finish(kPasswordQuestion, 0),
+                                      finish(kUserQuestion, IO_CONN_ERR),
                                       finish("Server end shut down", IO_CONN_ERR),
                                       finish("Too many.*connections", IO_CONN_ERR));
 int giveUser(Stage& st) {
@@ -75,8 +85,8 @@ int giveUser(Stage& st) {
 // closes the connection gives IO_CONN_LOST, as everywhere else.
 constexpr auto exp_user = table("exp_user",
                                 firewall(),
-                                finish("password", 0),
-                                call<giveUser>("username"),
+                                finish(kPasswordQuestion, 0),
+                                call<giveUser>(kUserQuestion),
                                 tooManyUsers("Server end shut down", kTooMany),
                                 tooManyUsers("Too many.*connections", kTooMany));
 
@@ -111,8 +121,18 @@ int login(Stage& st) { return login_steps(st, kLogin); }
 
 // --- Configuration log, prompt, reset -----------------------------------------------
 
-int mainMenu(Stage& st) { return st.type("../..\r"); }
-int leaveBootMenu(Stage& st) { return st.type("..\r"); }
+constexpr auto exp_prompt = table("exp_prompt", finish("#", 0));
+
+// Types the way back from a listing and waits for the prompt it brings, so
+// that no prompt is left over for the next command's answers to meet (a
+// transfer's questions take the prompt for a refusal). A prompt that does
+// not come leaves the next step to meet whatever the switch does.
+int back(Stage& st, const char* way) {
+  st.follow(exp_prompt, {.type = way});
+  return 0;
+}
+int mainMenu(Stage& st) { return back(st, "../..\r"); }
+int leaveBootMenu(Stage& st) { return back(st, "..\r"); }
 
 // Lines both listings log as they stand.
 constexpr auto kModeRows = rows(progress("NormalConnect").logs(0, "%s\n"),
@@ -143,15 +163,14 @@ constexpr auto exp_curboot = tableOf("exp_curboot",
 // fails or runs out is logged and leaves the login as it is; one that fails
 // does not type its way back to the main menu.
 int logConfigInfo(Stage& st) {
-  Wait w = {.type = "/info/sys/general\r", .limit = kListingSecs, .name = "system information", .keep = 100};
+  Wait w = {.type = "/info/sys/general\r", .limit = kListingSecs, .name = "system information",
+            .lines = kListingLines, .keep = 100};
   st.follow(exp_sysinfo, w);
   w.type = "/boot/cur\r";
   w.name = "boot configuration";
   st.follow(exp_curboot, w);
   return 0;
 }
-
-constexpr auto exp_prompt = table("exp_prompt", finish("#", 0));
 
 // A warning about unsaved or unapplied changes is confirmed, then the reset
 // itself must still be asked for.
@@ -209,7 +228,7 @@ Bank getImage(Run& run) {
   Stage st(run, "getImage");
   Bank b;
   const int rc = st.follow(exp_sysinfo2, {.type = "/info/sys/general\r", .limit = kListingSecs,
-                                          .name = "system information", .keep = 100},
+                                          .name = "system information", .lines = kListingLines, .keep = 100},
                            b);
   return rc == 0 ? b : Bank{};
 }
@@ -262,13 +281,15 @@ constexpr const char* kPing = "ping %s\r";
 constexpr std::size_t kPingSize = 100;
 
 // IO_FILE_NOT_FOUND when the switch reaches server by ping, else
-// IO_SERVER_NOT_FOUND. Its listing is not quoted in the error text.
+// IO_SERVER_NOT_FOUND; a ping that runs out or falls silent is judged by
+// what it got. Its listing is not quoted in the error text.
 int serverValid(Run& run, const char* server) {
   Stage st(run, "serverValid", run.req.targetip, run.req.targetip, 0);
   Ping p;
   const int rc = st.follow(exp_ping, {.type = st.cmdn(kPingSize, kPing, server), .silence = 5, .limit = kListingSecs,
-                                      .name = "ping", .keep = 200, .quiet = true},
+                                      .name = "ping", .lines = kListingLines, .keep = 200, .quiet = true},
                            p);
+  if (rc == IO_TIMEOUT) return pingDone(st, p);
   return rc == IO_FILE_NOT_FOUND ? rc : IO_SERVER_NOT_FOUND;
 }
 
@@ -336,7 +357,7 @@ int serverQuestion(Stage& st, Download& d) {
 int fileQuestion(Stage& st, Download& d) { return typedOn(st, st.cmdn(kPathAnswerSize, "%s\r", d.path)); }
 
 // "y" to "Confirm download": the questions end once the transfer starts.
-int confirmDownload(Stage& st, Download& d) { return st.follow(d.kind.start, {.type = "y\r"}); }
+int confirmDownload(Stage& st, Download& d) { return st.follow(d.kind.start, {.type = "y\r"}, d); }
 
 // A question inside the transfer: "y", at most TRANSFER_ANSWERS in all.
 int transferQuestion(Stage& st, Download& d) {
@@ -360,26 +381,49 @@ int probed(Stage& st, Download& d) {
   return verdict;
 }
 
-// The rows of each kind's dialogue, written once; line is the kind's
-// failure line, logged before every failure.
-constexpr auto questionRows(const char* line) {
+// The menu prompt (">> Main# "): the switch is done with a command. Only a
+// line that ends in "#" after a menu name counts, so that a progress line
+// holding "#" is not read as the prompt, nor can a typed path or server (no
+// blanks) or the user name's echo (which ends in a line end) ever be. A
+// console prints its prompt right behind its last message: the match takes
+// the whole line, so that such a message is quoted with it.
+constexpr const char* kPrompt = ".*>> [\\w ./-]*# *$";
+// Any line with something on it, kept so that a refusal is quoted.
+constexpr const char* kAnyLine = ".*[\\S].*";
+
+// A kind's failure lines: before every failure, and when the switch is back
+// at its prompt before the transfer started or ended (a refusal).
+struct FailureLines {
+  const char* failed;
+  const char* refused;
+};
+
+// The rows of each kind's dialogue, written once.
+constexpr auto questionRows(FailureLines lines) {
   return rows(call<serverQuestion>("Enter .* FTP .* TFTP").times(QUESTION_ANSWERS, IO_UPDATE_ERR, "server question"),
               call<fileQuestion>("Enter name of file").times(QUESTION_ANSWERS, IO_UPDATE_ERR, "file name question"),
               answer(".* port.*download.*", "\r").times(QUESTION_ANSWERS, IO_UPDATE_ERR, "port question"),
               call<confirmDownload>("Confirm download.*"),
-              finish("Error: bad IP address", IO_SERVER_NOT_FOUND).logs(0, line));
+              finish("Error: bad IP address", IO_SERVER_NOT_FOUND).logs(0, lines.failed),
+              failure<IO_UPDATE_ERR, false>(kPrompt, lines.refused),
+              progress(kAnyLine));
 }
 // The answer to "y": the errors stand before the progress lines, so that a
 // console that prints "Connecting to ..." and its failure on one line has failed.
-constexpr auto startRows(const char* line) {
-  return rows(finish("Error: Host not found", IO_SERVER_NOT_FOUND).logs(0, line),
-              finish("Error initiating transfer", IO_SERVER_NOT_FOUND).logs(0, line),
-              finish("Error: DNS lookup failure", IO_SERVER_NOT_FOUND).logs(0, line),
+constexpr auto startRows(FailureLines lines) {
+  return rows(finish("Error: Host not found", IO_SERVER_NOT_FOUND).logs(0, lines.failed),
+              finish("Error initiating transfer", IO_SERVER_NOT_FOUND).logs(0, lines.failed),
+              finish("Error: DNS lookup failure", IO_SERVER_NOT_FOUND).logs(0, lines.failed),
               finish("Starting download", 0),
-              finish("Connecting to .*", 0));
+              finish("Connecting to .*", 0),
+              failure<IO_UPDATE_ERR, false>(kPrompt, lines.refused),
+              progress(kAnyLine));
 }
-// The failures of either transfer, after its own rows.
-constexpr auto transferFailures(const char* line) {
+// The failures of either transfer, after its own rows; the prompt after
+// them all. Progress lines are not kept: they would crowd the switch's own
+// failure message out of the error text.
+constexpr auto transferFailures(FailureLines lines) {
+  const char* line = lines.failed;
   return rows(failure<IO_FILE_NOT_FOUND>("ERROR:  File.*not found", line),
               failure<IO_FILE_NOT_FOUND>("Error: File not found", line),
               failure<IO_FILE_NOT_FOUND>("Failed to open file", line),
@@ -395,11 +439,14 @@ constexpr auto transferFailures(const char* line) {
               failure<IO_FILE_NOT_FOUND>("ERROR:  Internal code 0", line),
               failure<IO_FILE_NOT_FOUND>("Error: Successful", line),
               failure<IO_UPDATE_ERR>("ERROR.*", line),
-              failure<IO_UPDATE_ERR>("Error.*", line));
+              failure<IO_UPDATE_ERR>("Error.*", line),
+              failure<IO_UPDATE_ERR>(kPrompt, lines.refused));
 }
 
-constexpr const char* kOsFailed = "OS file download failure: %s\n";
-constexpr const char* kBootFailed = "BOOT file download failure: %s\n";
+constexpr FailureLines kOsFailed = {"OS file download failure: %s\n",
+                                    "OS file download failure: back at the prompt: %s\n"};
+constexpr FailureLines kBootFailed = {"BOOT file download failure: %s\n",
+                                      "BOOT file download failure: back at the prompt: %s\n"};
 
 constexpr auto exp_osgtimg = tableOf("exp_osgtimg", questionRows(kOsFailed));
 constexpr auto exp_bootgtimg = tableOf("exp_bootgtimg", questionRows(kBootFailed));
@@ -442,19 +489,21 @@ int transfer(Stage& st, Download& d) {
   return IO_BAD_FILE;
 }
 
-// The error and the failed forms stand before "successful", which they contain.
+// The error and the failed forms stand before "successful", which they
+// contain; the prompt before any of them means the image was not verified.
 constexpr auto exp_osflver = table("exp_osflver",
                                    finish("Error.*", IO_UPDATE_ERR),
                                    finish("[Uu]nsuccessful", IO_UPDATE_ERR),
                                    finish("not successful", IO_UPDATE_ERR),
-                                   finish("successful", 0));
+                                   finish("successful", 0),
+                                   finish(kPrompt, IO_UPDATE_ERR).logs(0, "FLASH not verified: back at the prompt: %s\n"));
 int bootNewBank(Stage& st) {
   if (const int rc = st.type("y\r"); rc != 0) return rc;
   st.log(1, "Switched to new image bank\n");
   return kReadOn;
 }
 constexpr auto exp_osswimg = table("exp_osswimg",
-                                   finish(".*#", 0),
+                                   finish(kPrompt, 0),
                                    call<bootNewBank>(".*change that to the.*").times(1, IO_UPDATE_ERR, "boot bank offer"),
                                    answer(".*reboot the switch.*", "n\r").times(1, IO_UPDATE_ERR, "reboot offer"));
 
@@ -468,10 +517,12 @@ int verifyOs(Stage& st) {
   return st.follow(exp_osswimg, {});
 }
 
+// The prompt ends the boot verification, unless the line that brings it
+// says the image was rejected.
 constexpr auto exp_bootflver = table("exp_bootflver",
-                                     finish(".*#", 0),
-                                     progress("Boot image .* download complete").logs(1, "%s\n"),
-                                     finish(".*Boot image rejected", IO_UPDATE_ERR).logs(0, "%s\n"));
+                                     finish(".*Boot image rejected", IO_UPDATE_ERR).logs(0, "%s\n"),
+                                     finish(kPrompt, 0),
+                                     progress("Boot image .* download complete").logs(1, "%s\n"));
 
 int verifyBoot(Stage& st) {
   st.log(1, "Boot File appears valid\n");
@@ -571,7 +622,8 @@ constexpr auto exp_cur = table("exp_cur",
 // Lists the boot configuration after a successful download. The image is
 // in: a listing that runs out does not fail the update.
 int listBoot(Stage& st) {
-  const int rc = st.follow(exp_cur, {.type = "/boot/cur\r", .limit = kListingSecs, .name = "boot configuration"});
+  const int rc = st.follow(exp_cur, {.type = "/boot/cur\r", .limit = kListingSecs, .name = "boot configuration",
+                                     .lines = kListingLines});
   if (rc == 0) st.log(0, "Update succeeded %s\n", st.run.url.shown.data());
   return rc == IO_TIMEOUT ? 0 : rc;
 }

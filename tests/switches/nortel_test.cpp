@@ -8,6 +8,7 @@
 #include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
 
 namespace {
@@ -15,6 +16,7 @@ namespace {
 using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
+using switchtest::TableRow;
 using Lines = std::vector<std::string>;
 
 constexpr const char* kTftpUrl = "tftp://10.0.0.9/fw/image.bin";
@@ -597,6 +599,135 @@ TEST_F(Nortel, PasswordsNeverLeakAtTheHighestDebugLevels) {
     EXPECT_EQ(o.log.find(std::string(57, 'x')), std::string::npos) << o.log;
     EXPECT_EQ(o.err.find(std::string(57, 'x')), std::string::npos) << o.err;
     EXPECT_TRUE(o.session.typed(row.url.empty() ? switchtest::kUrlPassword : longPassword.c_str()));
+  }
+}
+
+// Consoles that refuse, list for ever or print what the tables could misread,
+// played all at once.
+class NortelConsoles : public switchtest::TableSim {
+ protected:
+  NortelConsoles() : TableSim(nortelflash, "nortelflash", "Nortel", "nortel") {}
+  void SetUp() override {
+    TableSim::SetUp();
+    modburn::set_time_scale(kScale);
+  }
+};
+
+// n lines of text, each ending in "\r\n" as the scenario writes it.
+std::string repeated(const std::string& line, int n) {
+  std::string out;
+  for (int i = 0; i < n; ++i) out += line + "\\r\\n";
+  return out;
+}
+
+TEST_F(NortelConsoles, RefusalsEndlessListingsAndLookalikeLinesEndAsTheSwitchMeantThem) {
+  const Lines bank2 = {"Sw1tch-Pw", "/info/sys/general", "../..", "/boot/gtimg image2 10.0.0.9"};  // level 0
+  const std::string bootUrl = "tftp://10.0.0.9/fw/boot.img";
+  const std::string pager = "Press q to quit, any other key to continue \\x00";
+  const std::string endlessPage = "\\r\\nSoftware Version 9.9.9 (FLASH image1)\\r\\n" + pager;
+  const struct {
+    const char* what;
+    std::string scenario;
+    int expected;                // 0: success
+    int level;
+    std::string url;             // empty: the default FTP URL
+    std::string user;            // empty: the default
+    Lines typed;                 // success: all typed; failure: the last lines typed
+    std::vector<std::string> lines;  // log lines after "nortelflash:", %s the address
+    const char* quoted = nullptr;    // in the error text
+    const char* looped = nullptr;    // a key typed again and again, at most once per page
+    bool fullText = false;           // the pages fill the error text: it is cut at its size
+  } rows[] = {
+      // The prompt back before the transfer started or ended, or before the
+      // image was verified: the switch refused, at once.
+      {"/boot/gtimg refused", "gtimg-refused.scn", IO_UPDATE_ERR, 2, "", "", {"/boot/gtimg image2 10.0.0.9"},
+       {"tryOS:%s: OS file download failure: back at the prompt: >> Main#"}, "Invalid command: gtimg"},
+      {"download refused", "start-refused.scn", IO_UPDATE_ERR, 2, "", "", {"fw/image.bin", "", "y"},
+       {"tryOS:%s: OS file download failure: back at the prompt: >> Main#"}, "flash in use by another session"},
+      {"transfer given up", "transfer-refused.scn", IO_UPDATE_ERR, 2, "", "", {"", "y"},
+       {"tryOS:%s: OS file download failure: back at the prompt: >> Boot Options#"}, ">> Boot Options#"},
+      {"boot transfer given up",
+       "include login.inc\nexpect /boot/gtimg boot 10.0.0.9\ninclude tftp-questions.inc\n"
+       "send \"Starting download...\\r\\nTransfer stopped by the server.\\r\\n\\r\\n>> Boot Options# \\x00\"\n",
+       IO_UPDATE_ERR, 2, bootUrl, "", {"", "y"},
+       {"tryBoot:%s: BOOT file download failure: back at the prompt: >> Boot Options#"}, ">> Boot Options#"},
+      {"no verification", "verify-refused.scn", IO_UPDATE_ERR, 2, "", "", {"", "y"},
+       {"tryOS:%s: FLASH not verified: back at the prompt: >> Boot Options#"}, "Image download complete"},
+      {"progress lines holding # and >>", "hash-progress.scn", 0, 0, "", "",
+       join({bank2, kFtpAnswers, {"y", "/boot/cur"}}), {}},
+      // Lines that an earlier row or a looser pattern would misread.
+      {"a user name holding \"username\"", "user-echo.scn", 0, 0, "", "username2",
+       join({{"username2"}, bank2, kFtpAnswers, {"y", "/boot/cur"}}), {}},
+      {"rejection and prompt on one line", "boot-rejected-prompt.scn", IO_UPDATE_ERR, 2, bootUrl, "", {"", "y"},
+       {"tryBoot:%s: Error: Boot image rejected"}},
+      {"hash marks before a rejection", "boot-hash-rejected.scn", IO_UPDATE_ERR, 2, bootUrl, "", {"", "y"},
+       {"tryBoot:%s: Error: Boot image rejected"}},
+      {"# before the bank offer", "offer-hash.scn", 0, 0, "", "", join({bank2, kFtpAnswers, {"y", "/boot/cur"}}), {}},
+      // Listings that do not end: each stops after its lines, and the update goes on.
+      {"system information paged for ever",
+       "include login.inc\nreply /info/sys/general => \"\\r\\n" + pager + "\"\nreply q => \"" + endlessPage +
+           "\"\nreply c => \"\\r\\nSoftware Version 9.9.9 (FLASH image1)\\r\\n\\r\\n>> System# \\x00\"\n"
+           "expect /boot/gtimg image2 10.0.0.9\ninclude ftp-questions.inc\ninclude os-written.inc\n",
+       0, 1, "", "", {}, {"logConfigInfo:%s: system information: no end after 300 lines\n"}, nullptr, "q"},
+      {"running bank paged for ever",
+       "include login.inc\nreply /info/sys/general => \"\\r\\n" + pager + "\"\nreply q => \"\\r\\n>> System# \\x00\"\n"
+           "reply c => \"" + endlessPage + "\"\n",
+       IO_UPDATE_ERR, 2, "", "", {"c"},
+       {"getImage:%s: system information: no end after 300 lines\n", "%s: couldn't get current image\n"}, nullptr, "c",
+       true},
+      {"a ping of 400 replies",
+       "include login.inc\nexpect /boot/gtimg image2 10.0.0.9\ninclude ftp-questions.inc\n"
+       "send \"Starting download...\\r\\nERROR:  File fw/image.bin is not present\\r\\n\\r\\n>> Boot Options# \\x00\"\n"
+       "expect /info/sys/general\nsend \"\\r\\nVeltra Server Connectivity Module (sim)\\r\\n\\r\\n>> System# \\x00\"\n"
+       "expect ping 10.0.0.9\nsend \"" + repeated("10.0.0.9: #1 ok, RTT 1 msec.", 400) + "Ping finished.\\r\\n\\r\\n>> Main# \\x00\"\n",
+       IO_FILE_NOT_FOUND, 2, "", "", {"/info/sys/general", "ping 10.0.0.9"},
+       {"serverValid:%s: ping: no end after 300 lines\n"}},
+      {"a boot configuration of 400 lines",
+       "include update-ok.inc\nreply /boot/cur => \"" + repeated("  image1: version 9.9.9", 400) + "\\r\\n>> Boot Options# \\x00\"\n",
+       0, 0, "", "", join({bank2, kFtpAnswers, {"y", "/boot/cur"}}),
+       {"update:%s: boot configuration: no end after 300 lines\n"}},
+  };
+  std::vector<TableRow> plays;
+  for (const auto& row : rows) {
+    Request r;
+    r.debugLevel = row.level;
+    if (!row.url.empty()) r.url = row.url;
+    if (!row.user.empty()) r.user = row.user;
+    plays.push_back({row.scenario, r});
+  }
+  const std::vector<switchtest::TableRun> played = playAll(plays);
+  for (std::size_t i = 0; i < played.size(); ++i) {
+    const auto& row = rows[i];
+    const switchtest::TableRun& p = played[i];
+    SCOPED_TRACE(row.what);
+    const Outcome& o = p.o;
+    if (row.fullText) {
+      EXPECT_EQ(o.rc, row.expected) << o.err;
+      EXPECT_EQ(o.err.size(), 999u) << o.err;
+    } else if (row.expected != 0) {
+      expectFailed(p, row.expected, "update");
+    }
+    if (row.expected != 0) {
+      const Lines last(o.typed.end() - std::min(o.typed.size(), row.typed.size()), o.typed.end());
+      EXPECT_EQ(last, row.typed) << "nothing typed after the end, no other kind tried";
+    } else if (row.typed.empty()) {
+      EXPECT_EQ(o.rc, 0) << o.err;
+      EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
+    } else {
+      expectSucceeded(p, row.typed);
+    }
+    for (std::string line : row.lines) {
+      line = "nortelflash:" + line.replace(line.find("%s"), 2, p.address);
+      EXPECT_NE(o.log.find(line), std::string::npos) << "missing: " << line;
+    }
+    if (row.quoted != nullptr) {
+      EXPECT_NE(o.err.find(row.quoted), std::string::npos) << o.err;
+    }
+    if (row.looped != nullptr) {
+      const auto n = std::count(o.typed.begin(), o.typed.end(), row.looped);
+      EXPECT_GT(n, 10) << "the listing kept going";
+      EXPECT_LE(n, 150) << "a listing ends after 300 lines, two a page";
+    }
   }
 }
 
