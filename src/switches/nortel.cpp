@@ -382,11 +382,11 @@ int probed(Stage& st, Download& d) {
 }
 
 // The menu prompt (">> Main# "): the switch is done with a command. Only a
-// line that ends in "#" after a menu name counts, so that a progress line
-// holding "#" is not read as the prompt, nor can a typed path or server (no
-// blanks) or the user name's echo (which ends in a line end) ever be. A
-// console prints its prompt right behind its last message: the match takes
-// the whole line, so that such a message is quoted with it.
+// line that ends in "#" after ">> " and a menu name counts, so that a
+// progress line holding "#" is not read as the prompt, nor the echo of
+// anything typed (an echo ends in a line end, a prompt waits without one).
+// A console prints its prompt right behind its last message: the match
+// takes the whole line, so that such a message is quoted with it.
 constexpr const char* kPrompt = ".*>> [\\w ./-]*# *$";
 // Any line with something on it, kept so that a refusal is quoted.
 constexpr const char* kAnyLine = ".*[\\S].*";
