@@ -3,7 +3,9 @@
 // with "archive download-sw /overwrite" (the switch fetches it from the FTP,
 // TFTP or RCP URL), saves the configuration and resets with "reload".
 #include <array>
+#include <string_view>
 
+#include "com/sregex.h"
 #include "core/iostatus.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
@@ -75,9 +77,14 @@ constexpr auto exp_version = table("exp_version",
                                    version(".*System image file.*", "Flash Partition Version"),
                                    answer("--More--", " "));  // the pager: page on
 
-// A listing that fails is logged and leaves the login as it is.
+// A listing that fails or runs out (a pager that pages for ever) is logged
+// and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  st.follow(exp_version, {.type = "show version\r", .name = "show version", .keep = 100});
+  st.follow(exp_version, {.type = "show version\r",
+                          .limit = kListingSecs,
+                          .name = "show version",
+                          .lines = kListingLines,
+                          .keep = 100});
   return 0;
 }
 
@@ -99,10 +106,17 @@ constexpr int OTHER_TRANSFER_SECS = 900;
 // four of its silence time-outs.
 constexpr int TRANSFER_LIMIT_FACTOR = 4;
 
+// A prompt alone at the end of its line ("sim#", "marker.sim#"): never the
+// echo of the command (its URL may hold a "#" only inside its login or
+// password), nor a progress line.
+constexpr const char* kPromptAlone = ".*[\\w]#[ ]*\\Z";
+
 // What the transfer has shown: a failure after a "Loading" line is a bad
-// file, not a missing one.
+// file, not a missing one; a success message that the prompt followed on
+// the same line leaves no prompt to wait for.
 struct Transfer {
   int loading = 0;
+  bool promptSeen = false;
 };
 
 // Ends the switch's archive operation after a failure it reported. That
@@ -122,7 +136,11 @@ int failed(Stage& st) {
   return reported(st, Code);
 }
 
-int transferFailed(Stage& st, Transfer& t) { return reported(st, t.loading == 0 ? IO_FILE_NOT_FOUND : IO_BAD_FILE); }
+// A missing file, or, once loading began, a file whose transfer broke off.
+int transferFailed(Stage& st, Transfer& t) {
+  const bool loaded = t.loading > 0 || std::string_view(st.reply()).find("Loading ") != std::string_view::npos;
+  return reported(st, loaded ? IO_BAD_FILE : IO_FILE_NOT_FOUND);
+}
 
 int unable(Stage& st) {
   st.log(0, "Error! %s\n", st.shown(st.reply()));
@@ -133,6 +151,11 @@ int archiveError(Stage& st) {
   st.log(0, "%s\n", st.shown(st.reply()));
   st.log(0, "writing \"exit\\r\"\n");
   return stopArchive(st, IO_FILE_NOT_FOUND);
+}
+
+int installed(Stage& st, Transfer& t) {
+  t.promptSeen = sregex_match(kPromptAlone, st.reply(), SREGEX_MULTILINE, nullptr, 0) > 0;
+  return 0;
 }
 
 int loadingLine(Stage& st, Transfer& t) {
@@ -147,22 +170,34 @@ int iosMessage(Stage& st) {
   return kReadOn;
 }
 
+
+// The transfer's messages. The echo of the command stands first: the URL it
+// carries may hold any word below ("Unable", "ERROR:", a "%", even a blank
+// and "image installed"), and only the switch's own words may decide. The
+// outcomes the switch names come next, before the progress rows, so that a
+// line that carries both ends the transfer; then the prompt: back before any
+// outcome, the switch refused the command. IOS messages ("%...") stand last:
+// one that runs into the prompt must not hide it.
 constexpr auto exp_image = table("exp_image",
-                                 finish("image installed", 0),
-                                 finish(".*images installed.*", 0),
-                                 call<loadingLine>("Loading .*"),
-                                 progress("!"),
-                                 progress("extracting .*"),
+                                 progress("^archive download-sw "),
+                                 call<installed>("image installed"),
+                                 call<installed>(".*images installed.*"),
                                  call<unable>("Unable.*"),
-                                 progress("Extracting files").logs(2, "Extracting files\n"),
-                                 progress("Installing.*").logs(2, "Installing update\n"),
                                  call<failed<IO_SERVER_NOT_FOUND>>(".*\\(Invalid.*hostname\\)"),
                                  call<failed<IO_SERVER_NOT_FOUND>>(".*\\(Protocol error\\)"),
                                  call<transferFailed>(".*\\(Timed out\\)"),
                                  call<transferFailed>(".*\\(No such file.*\\)"),
                                  call<failed<IO_BAD_SERV_LOGIN>>(".*\\(No such user\\)"),
-                                 call<iosMessage>("%.*"),
-                                 call<archiveError>("ERROR:.*"));
+                                 call<archiveError>("ERROR:.*"),
+                                 finish(kPromptAlone, IO_UPDATE_ERR)
+                                     .logs(0, "archive download-sw refused: the prompt came back before the image was "
+                                              "installed: \"%s\"\n"),
+                                 call<loadingLine>("Loading .*"),
+                                 progress("!"),
+                                 progress("extracting .*"),
+                                 progress("Extracting files").logs(2, "Extracting files\n"),
+                                 progress("Installing.*").logs(2, "Installing update\n"),
+                                 call<iosMessage>("%.*"));
 
 // The privileged prompt after the install and after "write memory"; any
 // other prompt means the session lost its privilege.
@@ -185,7 +220,9 @@ int update(Stage& st) {
   const Wait w = {.silence = silence, .limit = TRANSFER_LIMIT_FACTOR * silence, .name = "archive download"};
   if (const int rc = st.follow(exp_image, w, transfer); rc != 0) return rc;
   st.log(1, "Firmware image installed.\n");
-  if (const int rc = st.follow(exp_prompt_update, {.expected = 0}); rc != 0) return rc;
+  if (!transfer.promptSeen) {
+    if (const int rc = st.follow(exp_prompt_update, {.expected = 0}); rc != 0) return rc;
+  }
   st.log(1, "archive command succeeded, got prompt\n");
   st.log(1, "writing: \"write memory\"\n");
   if (const int rc = st.follow(exp_prompt_update, {.type = "write memory\r\n", .expected = 0}); rc != 0) return rc;

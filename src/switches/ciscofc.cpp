@@ -8,10 +8,11 @@
 //
 // Limits of the loops that run while the switch keeps printing (each through
 // the time seam): a bootflash listing or a version listing ends after
-// 5 minutes, the copy after 2 hours (its waits are 120 s of silence each), the
-// install after 1 hour (60 s per wait); each question of the copy (user name,
-// password) is answered at most three times.
+// 5 minutes or 300 lines, the copy after 2 hours (its waits are 120 s of
+// silence each), the install after 1 hour (60 s per wait); each question of
+// the copy (user name, password) is answered at most three times.
 #include <array>
+#include <string_view>
 
 #include "com/sregex.h"
 #include "com/timescale.h"
@@ -71,10 +72,16 @@ constexpr auto exp_showboot = table("exp_showboot",
                                     progress("kickstart.*").logs(0, "%s\n"),
                                     progress("system.*").logs(0, "%s\n"));
 
-// A listing that fails or runs out is logged and leaves the login as it is.
+// A listing that fails or runs out (a pager that pages for ever, a list that
+// never ends) is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  st.follow(exp_showvers, {.type = "show version\r", .limit = LISTING_SECS, .name = "show version", .keep = 100});
-  st.follow(exp_showboot, {.type = "show boot\r", .limit = LISTING_SECS, .name = "show boot", .keep = 100});
+  Wait w = {.limit = LISTING_SECS, .lines = kListingLines, .keep = 100};
+  w.type = "show version\r";
+  w.name = "show version";
+  st.follow(exp_showvers, w);
+  w.type = "show boot\r";
+  w.name = "show boot";
+  st.follow(exp_showboot, w);
   return 0;
 }
 
@@ -151,6 +158,7 @@ struct Try {
   FileName kickstart{};
   std::array<FileName, kMaxDeletes> deletable{};
   std::size_t count = 0;
+  bool copyRan = false;  // a spinner frame or a message of a copy that ran seen
 };
 
 struct Kind {
@@ -205,6 +213,11 @@ int deletableListed(Stage& st, Try& t) {
   return kReadOn;
 }
 
+// A prompt alone at the end of its line ("sim# "): never a listed name, a
+// progress bar ("[####", "[####] 100%") or the echo of a typed login or file
+// name that holds a "#".
+constexpr const char* kPromptAlone = ".*[\\w]#[ ]*\\Z";
+
 constexpr const char* kKickstartFile = "[\\S]+-kickstart-mz[g]?\\.[\\S]+\\.bin(\\.[\\w]+)?";
 constexpr const char* kSystemFile = "[\\S]+-mz[g]?\\.[\\S]+\\.bin(\\.[\\w]+)?";
 constexpr const char* kPluginFile = ".*dplug.*\\.bin";
@@ -214,19 +227,20 @@ constexpr const char* kLineCardBoot = "lc3_boot.nbi";
 // system images and the line-card boot file; a kickstart image deletes the
 // kickstart images and the line-card boot file.
 constexpr auto exp_osdir = table("exp_osdir",
-                                 finish(".*#", 0),
+                                 finish(kPromptAlone, 0),
                                  call<kickstartListed>(kKickstartFile),
                                  progress(kPluginFile),
                                  call<deletableListed>(kLineCardBoot),
                                  call<deletableListed>(kSystemFile));
 constexpr auto exp_bootdir = table("exp_bootdir",
-                                   finish(".*#", 0),
+                                   finish(kPromptAlone, 0),
                                    call<deletableListed>(kKickstartFile),
                                    call<deletableListed>(kLineCardBoot),
                                    progress(kPluginFile),
                                    progress(kSystemFile));
 
-constexpr auto deleteTable(const char* name) { return table(name, finish(".*#", 0)); }
+// The echo of the delete stands first: a listed name may hold a "#".
+constexpr auto deleteTable(const char* name) { return table(name, progress("^delete "), finish(".*#", 0)); }
 
 template <int Code>
 int copyFailed(Stage& st, Try& t) {
@@ -239,12 +253,31 @@ int copyPassword(Stage& st, Try& t) { return typeOn(st, st.cmdf("%s\r", server_p
 
 int copySucceeded(Stage& st, Try& t);
 
-// The copy's messages. The failures stand before the prompt (a failure
-// printed right before it arrives on the same line); the spinner stands last:
-// its frames carry no line end, so a message or the prompt that follows them
-// joins their line and must still be recognised.
+int copyRunning(Stage&, Try& t) {
+  t.copyRan = true;
+  return kReadOn;
+}
+
+// The prompt ends the copy. Back before any sign that the copy ran (a frame
+// of its spinner, on an earlier line or on the prompt's own line, "Copy
+// complete" or a success message), the switch refused the command: a
+// failure, not a copied image.
+int copyEnded(Stage& st, Try& t) {
+  const std::string_view line = st.reply();
+  if (t.copyRan || line.find('\b') != line.npos || line.find("Copy complete") != line.npos) return 0;
+  t.up.log(0, "Copy failed: the prompt came back before the copy ran: %s\n", st.shown(st.reply()));
+  return IO_UPDATE_ERR;
+}
+
+// The copy's messages. The echo of the command stands first: only the
+// switch's own words may decide. The failures stand before the prompt (a
+// failure printed right before it arrives on the same line); the spinner
+// stands after them: its frames carry no line end, so a message or the prompt
+// that follows them joins their line and must still be recognised. The
+// switch's other messages ("% ...") stand last, kept for the error text.
 constexpr auto copyTable(const char* name) {
   return table(name,
+               progress("^copy "),
                call<copyFailed<IO_FILE_NOT_FOUND>>(".*File not found"),
                call<copyFailed<IO_FILE_NOT_FOUND>>(".*No such file or directory"),
                call<copyFailed<IO_SERVER_NOT_FOUND>>(".*name resolution"),
@@ -256,19 +289,25 @@ constexpr auto copyTable(const char* name) {
                call<copyFailed<IO_FILE_NOT_FOUND>>(".*operation failed.*"),
                call<copyFailed<IO_FILE_NOT_FOUND>>("Failed to open file"),
                call<copyFailed<IO_BAD_SERV_LOGIN>>("Authentication failed"),
-               finish(".*#", 0),  // copy complete
+               call<copyEnded>(kPromptAlone),
                call<copyUser>("Enter username:").times(MAX_COPY_ANSWERS, IO_BAD_SERV_LOGIN, "copy user name"),
                call<copyPassword>("Password:").times(MAX_COPY_ANSWERS, IO_BAD_SERV_LOGIN, "copy password"),
                call<copySucceeded>(".*operation was successful"),
-               progress("\b[-\\|/]"));  // the spinner
+               call<copyRunning>("\b[-\\|/]"),  // the spinner
+               call<copyRunning>("Copy complete"),
+               progress("^%.*"));
 }
 
-// The outcomes stand first, then the question: a line that also carries a
-// progress word must still end the install or be answered.
+// The outcomes stand first, then the prompt (back before any outcome, the
+// switch refused the install), then the question: a line that also carries a
+// progress word must still end the install or be answered. The switch's
+// other messages ("% ...") stand last, kept for the error text.
 constexpr auto exp_osinstall = table("exp_osinstall",
                                      finish("Install has been successful", 0),
                                      finish("Rebooting the switch.*", IO_SUCCESS_STOP).logs(2, "switch auto-reboots\n"),
                                      finish("Compatibility check failed.*", IO_BAD_FILE),  // not an OS image
+                                     finish(kPromptAlone, IO_UPDATE_ERR)
+                                         .logs(0, "install: the prompt came back before the install ended: \"%s\"\n"),
                                      answer("continue with the installation.*", "y\r"),
                                      progress("Verifying image .*"),
                                      progress("Extracting .*"),
@@ -281,7 +320,8 @@ constexpr auto exp_osinstall = table("exp_osinstall",
                                      progress("Freeing.*"),
                                      progress("Loading.*"),
                                      progress("Saving.*"),
-                                     progress("Module [0-9]+: .*"));
+                                     progress("Module [0-9]+: .*"),
+                                     progress("^%.*"));
 
 constexpr auto exp_oscd = cdTable("exp_oscd");
 constexpr auto exp_bootcd = cdTable("exp_bootcd");
@@ -295,6 +335,7 @@ constexpr Kind kBoot = {"tryBoot",      "boot_url", "Boot",       "a Boot image 
                         exp_bootdir, exp_bootdelete, exp_bootcopy, false};
 
 int copySucceeded(Stage& st, Try& t) {
+  t.copyRan = true;
   t.up.log(1, "%s: %s\n", t.kind.word, st.shown(st.reply()));
   return kReadOn;
 }
@@ -318,9 +359,10 @@ int tryImage(Stage& up, const Kind& k, const Download& d, bool fallback) {
 
   Try t{.up = up, .kind = k, .d = d};
   if (const int rc = st.follow(k.cd, {.type = "cd bootflash:\r", .expected = kCdDone}, t); rc != 0) return rc;
-  if (const int rc = st.follow(k.dir, {.type = "dir\r", .limit = LISTING_SECS, .name = "dir listing"}, t); rc != 0) {
-    return rc;
-  }
+  // A listing that does not end fails the try: nothing is deleted on the
+  // strength of part of a listing.
+  const Wait listing = {.type = "dir\r", .limit = LISTING_SECS, .name = "dir listing", .lines = kListingLines};
+  if (const int rc = st.follow(k.dir, listing, t); rc != 0) return rc;
   if (k.install) {
     if (t.kickstart[0] == '\0') {
       up.log(0, "No kickstart image on bootflash: nothing deleted, no copy\n");
