@@ -3,7 +3,9 @@
 // with "archive download-sw /overwrite" (the switch fetches it from the FTP,
 // TFTP or RCP URL), saves the configuration and resets with "reload".
 #include <array>
+#include <string_view>
 
+#include "com/sregex.h"
 #include "core/iostatus.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
@@ -12,32 +14,81 @@
 namespace modburn {
 namespace {
 
-constexpr auto exp_user1 = expect("exp_user1",  // the switch's first words
-                                  "Username", ".*>", ".*Firewall.*", "Password:.*");
-constexpr auto exp_user2 = expect("exp_user2", "Username", "Password:.*");  // after "enable" before login
-constexpr auto exp_pw = expect("exp_pw", "Password", "invalid");
-constexpr auto exp_prompt_login = expect("exp_prompt", ".*#", ".*>", "invalid", "Password:.*");
-constexpr auto exp_user3 = expect("exp_user3", ".*#", ".*>", "Password:.*");  // after "enable" once logged in
-constexpr auto exp_version = expect("exp_version", ".*#", ".*CIGESM Software.*", ".*System image file.*",
-                                    "--More--");
-constexpr auto exp_image = expect("exp_image",
-                                  "image installed",           // 0 installed
-                                  ".*images installed.*",      // 1 installed
-                                  "Loading .*",                // 2 the transfer has begun
-                                  "!",                         // 3 progress
-                                  "extracting .*",             // 4 progress
-                                  "Unable.*",                  // 5 failed
-                                  "Extracting files",          // 6 progress
-                                  "Installing.*",              // 7 progress
-                                  ".*\\(Invalid.*hostname\\)", // 8 no such server
-                                  ".*\\(Protocol error\\)",    // 9 server refused
-                                  ".*\\(Timed out\\)",         // 10 transfer failed
-                                  ".*\\(No such file.*\\)",    // 11 transfer failed
-                                  ".*\\(No such user\\)",      // 12 server login refused
-                                  "%.*",                       // 13 an IOS message
-                                  "ERROR:.*");                 // 14 failed
-constexpr auto exp_prompt_update = expect("exp_prompt", ".*#", ".*>", "invalid");
-constexpr auto exp_confirm = expect("exp_confirm", "confirm");
+// --- Login ---------------------------------------------------------------------
+//
+// The switch asks for a user name, for a password, or greets with the user
+// prompt (">"); the login ends at the privileged prompt ("#"), asked for with
+// "enable" where the switch stops at ">". Each answer is a step of its own
+// and each of its rows names the step that follows.
+
+constexpr const char* kGotInvalid = "exp_prompt: got Invalid: \"%s\"\n";
+constexpr const char* kEnableRefused = "exp_prompt: enable command did not work: \"%s\"\n";
+
+const char* typedPassword(Stage& st) { return st.cmdf("%s\r\n", st.run.req.password); }
+
+// The login password serves as the enable password too.
+constexpr auto exp_prompt_enable = table("exp_prompt",
+                                         finish(".*#", 0),
+                                         finish(".*>", IO_BAD_SWITCH_LOGIN).logs(0, kEnableRefused),
+                                         finish("invalid", IO_BAD_SWITCH_LOGIN).logs(0, kGotInvalid),
+                                         finish("Password:.*", IO_BAD_SWITCH_LOGIN).logs(0, kGotInvalid));
+int enablePassword(Stage& st) { return st.follow(exp_prompt_enable, {.type = typedPassword(st)}); }
+
+// At the user prompt once logged in: ask for privilege.
+constexpr auto exp_user3 = table("exp_user3",
+                                 finish(".*#", 0),
+                                 finish(".*>", IO_BAD_SWITCH_LOGIN).logs(0, kEnableRefused),
+                                 call<enablePassword>("Password:.*"));
+int enable(Stage& st) { return st.follow(exp_user3, {.type = "enable\r\n"}); }
+
+constexpr auto exp_prompt_login = table("exp_prompt",
+                                        finish(".*#", 0),
+                                        call<enable>(".*>"),
+                                        finish("invalid", IO_BAD_SWITCH_LOGIN).logs(0, kGotInvalid),
+                                        finish("Password:.*", IO_BAD_SWITCH_LOGIN).logs(0, kGotInvalid));
+int password(Stage& st) {
+  st.log(1, "have Password prompt\n");
+  return st.follow(exp_prompt_login, {.type = typedPassword(st)});
+}
+
+constexpr auto exp_pw = table("exp_pw", call<password>("Password"), finish("invalid", IO_CONN_ERR));
+int user(Stage& st) {
+  st.log(1, "have Username prompt\n");
+  return st.follow(exp_pw, {.type = st.cmdf("%s\r\n", st.run.req.user), .expected = 0});
+}
+
+// A user prompt before any login: "enable" first, then whatever it asks.
+constexpr auto exp_user2 = table("exp_user2", call<user>("Username"), call<password>("Password:.*"));
+int enableFirst(Stage& st) { return st.follow(exp_user2, {.type = "enable\r\n"}); }
+
+constexpr auto exp_user1 = table("exp_user1",  // the switch's first words
+                                 call<user>("Username"),
+                                 call<enableFirst>(".*>"),
+                                 firewall(),
+                                 call<password>("Password:.*"));
+
+int login(Stage& st) { return st.follow(exp_user1, {}); }
+
+// --- Versions --------------------------------------------------------------------
+
+constexpr auto exp_version = table("exp_version",
+                                   finish(".*#", 0),
+                                   version(".*CIGESM Software.*", "Active FW Version"),
+                                   version(".*System image file.*", "Flash Partition Version"),
+                                   answer("--More--", " "));  // the pager: page on
+
+// A listing that fails or runs out (a pager that pages for ever) is logged
+// and leaves the login as it is.
+int logConfigInfo(Stage& st) {
+  st.follow(exp_version, {.type = "show version\r",
+                          .limit = kListingSecs,
+                          .name = "show version",
+                          .lines = kListingLines,
+                          .keep = 100});
+  return 0;
+}
+
+// --- The update ----------------------------------------------------------------------
 
 constexpr const char* kArchive = "archive download-sw /overwrite %s\r\n";
 constexpr std::size_t kArchiveSize = 200;
@@ -55,162 +106,141 @@ constexpr int OTHER_TRANSFER_SECS = 900;
 // four of its silence time-outs.
 constexpr int TRANSFER_LIMIT_FACTOR = 4;
 
-int gotInvalid(Stage& st) {
-  st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
-  return IO_BAD_SWITCH_LOGIN;
-}
+// A prompt alone at the end of its line ("sim#", "marker.sim#"): never the
+// echo of the command (its URL may hold a "#" only inside its login or
+// password), nor a progress line.
+constexpr const char* kPromptAlone = ".*[\\w]#[ ]*\\Z";
 
-int enableRefused(Stage& st) {
-  st.log(0, "exp_prompt: enable command did not work: \"%s\"\n", st.reply());
-  return IO_BAD_SWITCH_LOGIN;
-}
+// What the transfer has shown: a failure after a "Loading" line is a bad
+// file, not a missing one; a success message that the prompt followed on
+// the same line leaves no prompt to wait for.
+struct Transfer {
+  int loading = 0;
+  bool promptSeen = false;
+};
 
-// Ends at the privileged prompt ("#"); a switch that never grants it refuses the login.
-int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user1, 10);
-  if (rc < 0) return rc;
-  if (rc == 2) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  bool askedForUser = rc == 0;
-  if (rc == 1) {  // a user prompt before any login: enable first, then answer what it asks
-    rc = st.exchange(exp_user2, "enable\r\n", 10);
-    if (rc < 0) return rc;
-    askedForUser = rc == 0;
-  }
-  if (askedForUser) {
-    st.log(1, "have Username prompt\n");
-    rc = st.exchange(exp_pw, st.cmdf("%s\r\n", req.user), 10, 0);
-    if (rc < 0) return rc;
-    if (rc == 1) return IO_CONN_ERR;
-  }
-
-  st.log(1, "have Password prompt\n");
-  rc = st.exchange(exp_prompt_login, st.cmdf("%s\r\n", req.password), 10);
-  if (rc < 0) return rc;
-  if (rc == 0) return 0;
-  if (rc >= 2) return gotInvalid(st);
-
-  rc = st.exchange(exp_user3, "enable\r\n", 10);  // at the user prompt: ask for privilege
-  if (rc < 0) return rc;
-  if (rc == 0) return 0;
-  if (rc == 1) return enableRefused(st);
-
-  rc = st.exchange(exp_prompt_login, st.cmdf("%s\r\n", req.password), 10);  // the enable password
-  if (rc < 0) return rc;
-  if (rc == 0) return 0;
-  if (rc == 1) return enableRefused(st);
-  return gotInvalid(st);
-}
-
-int logConfigInfo(Stage& st) {
-  const char* cmd = "show version\r";
-  for (;;) {
-    const int rc = cmd != nullptr ? st.exchange(exp_version, cmd, 10, -1, 100) : st.wait(exp_version, 10, -1, 100);
-    cmd = nullptr;
-    switch (rc) {
-      case 1: st.log(0, "%s: %s\n", "Active FW Version", st.reply()); break;
-      case 2: st.log(0, "%s: %s\n", "Flash Partition Version", st.reply()); break;
-      case 3: cmd = " "; break;  // the pager: page on
-      default: return 0;         // the prompt, or a failure already logged
-    }
-  }
-}
-
-// Ends the switch's archive operation and fails with code.
+// Ends the switch's archive operation after a failure it reported. That
+// failure stays the result; a write that fails is logged by type().
 int stopArchive(Stage& st, int code) {
-  st.write("exit\r");
+  static_cast<void>(st.type("exit\r"));
   return code;
 }
 
-// Follows the archive command until the image is installed.
-int transfer(Stage& st, int timeoutSecs) {
-  int loading = 0;  // "Loading" lines seen: a failure after one is a bad file, not a missing one
-  LoopLimit limit(st, "archive download", TRANSFER_LIMIT_FACTOR * timeoutSecs);
-  for (;;) {
-    if (const int rc = limit.check(); rc != 0) return stopArchive(st, rc);
-    const int rc = st.wait(exp_image, timeoutSecs);
-    switch (rc) {
-      case 0:
-      case 1: return 0;
-      case 2:
-        ++loading;
-        st.log(2, "%s\n", st.shown(st.reply()));
-        break;
-      case 3:
-      case 4: break;
-      case 5:
-        st.log(0, "Error! %s\n", st.shown(st.reply()));
-        return stopArchive(st, IO_UPDATE_ERR);
-      case 6: st.log(2, "Extracting files\n"); break;
-      case 7: st.log(2, "Installing update\n"); break;
-      case 8:
-      case 9:
-        st.log(0, "%s\n", st.shown(st.reply()));
-        return stopArchive(st, IO_SERVER_NOT_FOUND);
-      case 10:
-      case 11:
-        st.log(0, "%s\n", st.shown(st.reply()));
-        return stopArchive(st, loading == 0 ? IO_FILE_NOT_FOUND : IO_BAD_FILE);
-      case 12:
-        st.log(0, "%s\n", st.shown(st.reply()));
-        return stopArchive(st, IO_BAD_SERV_LOGIN);
-      case 13: st.log(0, "%s\n", st.shown(st.reply())); break;
-      case 14:
-        st.log(0, "%s\n", st.shown(st.reply()));
-        st.log(0, "writing \"exit\\r\"\n");
-        return stopArchive(st, IO_FILE_NOT_FOUND);
-      default: return rc;  // failure, time-out included
-    }
-  }
+// Logs the switch's words and ends the archive operation with code.
+int reported(Stage& st, int code) {
+  st.log(0, "%s\n", st.shown(st.reply()));
+  return stopArchive(st, code);
+}
+template <int Code>
+int failed(Stage& st) {
+  return reported(st, Code);
 }
 
-// Types cmd (or, when null, only waits) and waits for the privileged prompt:
-// 0, the failure, or IO_CONN_ERR for another prompt.
-int awaitPrompt(Stage& st, const char* cmd) {
-  const int rc = cmd != nullptr ? st.exchange(exp_prompt_update, cmd, 10, 0) : st.wait(exp_prompt_update, 10, 0);
-  if (rc < 0) return rc;
-  return rc == 0 ? 0 : IO_CONN_ERR;
+// A missing file, or, once loading began, a file whose transfer broke off.
+int transferFailed(Stage& st, Transfer& t) {
+  const bool loaded = t.loading > 0 || std::string_view(st.reply()).find("Loading ") != std::string_view::npos;
+  return reported(st, loaded ? IO_BAD_FILE : IO_FILE_NOT_FOUND);
 }
+
+int unable(Stage& st) {
+  st.log(0, "Error! %s\n", st.shown(st.reply()));
+  return stopArchive(st, IO_UPDATE_ERR);
+}
+
+int archiveError(Stage& st) {
+  st.log(0, "%s\n", st.shown(st.reply()));
+  st.log(0, "writing \"exit\\r\"\n");
+  return stopArchive(st, IO_FILE_NOT_FOUND);
+}
+
+int installed(Stage& st, Transfer& t) {
+  t.promptSeen = sregex_match(kPromptAlone, st.reply(), SREGEX_MULTILINE, nullptr, 0) > 0;
+  return 0;
+}
+
+int loadingLine(Stage& st, Transfer& t) {
+  ++t.loading;
+  st.log(2, "%s\n", st.shown(st.reply()));
+  return kReadOn;
+}
+
+// An IOS message ("%..."): logged, the transfer goes on.
+int iosMessage(Stage& st) {
+  st.log(0, "%s\n", st.shown(st.reply()));
+  return kReadOn;
+}
+
+
+// The transfer's messages. The echo of the command stands first: the URL it
+// carries may hold any word below ("Unable", "ERROR:", a "%", even a blank
+// and "image installed"), and only the switch's own words may decide. The
+// outcomes the switch names come next, before the progress rows, so that a
+// line that carries both ends the transfer; then the prompt: back before any
+// outcome, the switch refused the command. IOS messages ("%...") stand last:
+// one that runs into the prompt must not hide it.
+constexpr auto exp_image = table("exp_image",
+                                 progress("^archive download-sw "),
+                                 call<installed>("image installed"),
+                                 call<installed>(".*images installed.*"),
+                                 call<unable>("Unable.*"),
+                                 call<failed<IO_SERVER_NOT_FOUND>>(".*\\(Invalid.*hostname\\)"),
+                                 call<failed<IO_SERVER_NOT_FOUND>>(".*\\(Protocol error\\)"),
+                                 call<transferFailed>(".*\\(Timed out\\)"),
+                                 call<transferFailed>(".*\\(No such file.*\\)"),
+                                 call<failed<IO_BAD_SERV_LOGIN>>(".*\\(No such user\\)"),
+                                 call<archiveError>("ERROR:.*"),
+                                 finish(kPromptAlone, IO_UPDATE_ERR)
+                                     .logs(0, "archive download-sw refused: the prompt came back before the image was "
+                                              "installed: \"%s\"\n"),
+                                 call<loadingLine>("Loading .*"),
+                                 progress("!"),
+                                 progress("extracting .*"),
+                                 progress("Extracting files").logs(2, "Extracting files\n"),
+                                 progress("Installing.*").logs(2, "Installing update\n"),
+                                 call<iosMessage>("%.*"));
+
+// The privileged prompt after the install and after "write memory"; any
+// other prompt means the session lost its privilege.
+constexpr auto exp_prompt_update = table("exp_prompt",
+                                         finish(".*#", 0),
+                                         finish(".*>", IO_CONN_ERR),
+                                         finish("invalid", IO_CONN_ERR));
 
 int update(Stage& st) {
   const char* fileurl = st.run.req.fileurl;
-  std::array<char, 1000> shownUrl{};
-  url_mask_password(fileurl, shownUrl.data(), shownUrl.size());
-  st.log(2, "fileurl=%s\n", shownUrl.data());
-  st.run.text.clear();
-  const int timeoutSecs = url_scheme_type(fileurl) == URL_SCHEME_FTP ? FTP_TRANSFER_SECS : OTHER_TRANSFER_SECS;
+  const char* shownUrl = st.run.url.shown.data();
+  const int silence = url_scheme_type(fileurl) == URL_SCHEME_FTP ? FTP_TRANSFER_SECS : OTHER_TRANSFER_SECS;
 
   std::array<char, 200> shownCommand{};
-  format_cut(shownCommand.data(), shownCommand.size(), kArchive, shownUrl.data());
+  format_cut(shownCommand.data(), shownCommand.size(), kArchive, shownUrl);
   st.log(1, "writing: \"%s\"\n", st.shown(shownCommand.data()));
-  if (const int w = st.write(st.cmdf(kArchive, fileurl)); w < 0) {
-    st.log(0, "telnet_write(\"%s\") failed rc=%d (%s)\n", st.shown(shownCommand.data()), w, telnet_strerror(w));
-    return IO_CONN_ERR;
-  }
+  if (const int rc = st.type(st.cmdf(kArchive, fileurl)); rc != 0) return rc;
 
-  if (const int rc = transfer(st, timeoutSecs); rc != 0) return rc;
+  Transfer transfer;
+  const Wait w = {.silence = silence, .limit = TRANSFER_LIMIT_FACTOR * silence, .name = "archive download"};
+  if (const int rc = st.follow(exp_image, w, transfer); rc != 0) return rc;
   st.log(1, "Firmware image installed.\n");
-  if (const int rc = awaitPrompt(st, nullptr); rc != 0) return rc;
+  if (!transfer.promptSeen) {
+    if (const int rc = st.follow(exp_prompt_update, {.expected = 0}); rc != 0) return rc;
+  }
   st.log(1, "archive command succeeded, got prompt\n");
   st.log(1, "writing: \"write memory\"\n");
-  if (const int rc = awaitPrompt(st, "write memory\r\n"); rc != 0) return rc;
+  if (const int rc = st.follow(exp_prompt_update, {.type = "write memory\r\n", .expected = 0}); rc != 0) return rc;
   st.log(1, "write memory succeeded, got prompt\n");
-  st.log(0, "Update succeeded %s\n", shownUrl.data());
+  st.log(0, "Update succeeded %s\n", shownUrl);
   st.log(2, "return SUCCESS\n");
   return 0;
 }
 
+constexpr auto exp_confirm = table("exp_confirm", finish("confirm", 0));
+
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  const int rc = st.exchange(exp_confirm, "reload\r\n", 10, 0);
-  if (rc < 0) {
+  if (const int rc = st.follow(exp_confirm, {.type = "reload\r\n", .expected = 0}); rc != 0) {
     st.log(0, "%s\n", "Reboot could not be verified");
     return rc;
   }
-  st.write("\r");  // confirms the reload
+  if (const int rc = st.type("\r"); rc != 0) return rc;  // confirms the reload
   st.log(2, "return SUCCESS\n");
   return 0;
 }
@@ -224,6 +254,7 @@ constexpr Family kCisco = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
 
 namespace {
@@ -13,8 +14,10 @@ namespace {
 using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
+using switchtest::join;
+using switchtest::Lines;
 using switchtest::shortenAfter;
-using Lines = std::vector<std::string>;
+using switchtest::TableRun;
 
 constexpr const char* kOsTftp = "tftp://10.0.0.9/fw/m9100-s2ek9-mz.3.3.2.bin";
 constexpr const char* kOsCopy = "copy tftp://10.0.0.9/fw/m9100-s2ek9-mz.3.3.2.bin bootflash:m9100-s2ek9-mz.3.3.2.bin";
@@ -34,11 +37,7 @@ const Lines kOsDeletes = {"delete lc3_boot.nbi", "delete m9100-s2ek9-mz.3.3.1a.b
 const Lines kBootDeletes = {"delete m9100-s2ek9-kickstart-mz.3.2.1.bin", "delete lc3_boot.nbi",
                             "delete m9100-s2ek9-kickstart-mz.3.3.1a.bin"};
 
-Lines join(std::initializer_list<Lines> parts) {
-  Lines out;
-  for (const Lines& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
+const Lines kOsRun = join({kListing, kOsDeletes, {kOsCopy, kInstall, "y"}});
 
 // The lines typed from the first "cd bootflash:" on: the update itself.
 Lines fromCd(const Outcome& o) {
@@ -46,17 +45,22 @@ Lines fromCd(const Outcome& o) {
   return Lines(it, o.typed.end());
 }
 
+bool logHas(const Outcome& o, const std::string& line) { return o.log.find(line) != std::string::npos; }
+
+// A module line: "ciscofcflash:" in front, "%s" replaced by the address.
+std::string moduleLine(std::string line, const std::string& address) {
+  return "ciscofcflash:" + line.replace(line.find("%s"), 2, address);
+}
+
 class CiscoFc : public ModuleSim {
  protected:
   CiscoFc() : ModuleSim(ciscofcflash, "ciscofcflash", "CiscoFC", "ciscofc") {}
 
-  bool logHas(const Outcome& o, const std::string& line) const { return o.log.find(line) != std::string::npos; }
 
   // Each line, "ciscofcflash:" in front and "%s" replaced by the address, is in the log.
   void expectLines(const Outcome& o, const Lines& lines) const {
-    for (std::string line : lines) {
-      line = "ciscofcflash:" + line.replace(line.find("%s"), 2, address_);
-      EXPECT_TRUE(logHas(o, line)) << "missing: " << line << "\n" << o.log;
+    for (const std::string& line : lines) {
+      EXPECT_TRUE(logHas(o, moduleLine(line, address_))) << "missing: " << moduleLine(line, address_) << "\n" << o.log;
     }
   }
 };
@@ -352,6 +356,100 @@ TEST_F(CiscoFc, PasswordsNeverLeakAtTheHighestDebugLevels) {
     const Outcome o = run(row.scenario, r, opts);
     EXPECT_EQ(o.rc, row.expected) << o.err;
     expectNoPasswords(o);
+  }
+}
+
+class CiscoFcTable : public switchtest::TableSim {
+ protected:
+  CiscoFcTable() : TableSim(ciscofcflash, "ciscofcflash", "CiscoFC", "ciscofc") {}
+};
+
+// A switch that refuses the copy or the install gives its prompt back at
+// once: the step ends then as a failure, quoting what the switch said,
+// instead of reading the prompt as a copied image or waiting for the
+// install's silence time-out (12 s here).
+TEST_F(CiscoFcTable, ARefusalEndsTheCopyOrTheInstallAtOnce) {
+  const std::string installJoined =
+      "include login.inc\ninclude bootflash.inc\ninclude os-deletes.inc\nexpect copy *\ninclude copy-ok.inc\n"
+      "expect install all *\nsend \"Pre-upgrade check: not enough space on bootflash.sim# \"\nsilence\n";
+  const struct {
+    std::string scenario;
+    std::string url;
+    int expected;
+    Lines typed;         // from "cd bootflash:" on
+    const char* quoted;  // in the error text
+    const char* line;    // in the log, after "ciscofcflash:"
+  } rows[] = {
+      {"install-refused.scn", kOsTftp, IO_UPDATE_ERR, join({kListing, kOsDeletes, {kOsCopy, kInstall}}),
+       "% Invalid command at '^' marker.", "tryOS:%s: install: the prompt came back before the install ended"},
+      {installJoined, kOsTftp, IO_UPDATE_ERR, join({kListing, kOsDeletes, {kOsCopy, kInstall}}),
+       "not enough space on bootflash.sim# ", "tryOS:%s: install: the prompt came back before the install ended"},
+      // Read as the end of the copy, the prompt made a kickstart image of nothing.
+      {"copy-refused.scn", kBootTftp, IO_UPDATE_ERR, join({kListing, kBootDeletes, {kBootCopyTftp}}),
+       "% Invalid URL: no such server path", "update:%s: Copy failed: the prompt came back before the copy ran"},
+  };
+  modburn::set_time_scale(0.2);
+  double seconds = 0;
+  const std::vector<TableRun> played = playUrls(rows, 2, &seconds);
+  EXPECT_LT(seconds, 8.0) << "a step waited for its silence time-out";
+  for (std::size_t i = 0; i < played.size(); ++i) {
+    const auto& row = rows[i];
+    SCOPED_TRACE(row.quoted);
+    const Outcome& o = played[i].o;
+    expectFailed(played[i], row.expected, "update");
+    EXPECT_EQ(fromCd(o), row.typed);
+    EXPECT_NE(o.err.find(row.quoted), std::string::npos) << o.err;
+    EXPECT_TRUE(logHas(o, moduleLine(row.line, played[i].address))) << row.line;
+  }
+}
+
+// Only the switch's own words decide: the echo of a typed command whose file
+// name holds a "#" or whose path holds "Password:" is neither the prompt nor
+// a question, and a progress bar drawn in pieces is not the prompt. A version
+// listing that pages for ever is cut after 300 lines and the update goes on;
+// a bootflash listing that does not end fails the update, deleting nothing.
+TEST_F(CiscoFcTable, OnlyTheSwitchsOwnWordsDecideAndListingsEnd) {
+  std::string page;
+  for (int i = 0; i < 20; ++i) page += "  kickstart: version 3.3(1a)\\r\\n";
+  page += " --More-- \\x00";
+  const std::string endlessPager = "option expect-timeout-ms 20000\ninclude login.inc\nreply show version => \"" +
+                                   page + "\"\nreply \" \" => \"" + page +
+                                   "\"\ninclude bootflash.inc\ninclude os-deletes.inc\nexpect copy *\n"
+                                   "include copy-ok.inc\ninclude install-ok.inc\n";
+  std::string endlessDir = "include login.inc\nexpect cd bootflash:\nsend \"sim# \\x00\"\nexpect dir\nsend \"";
+  for (int i = 0; i < 400; ++i) endlessDir += "  1024  m9100-s2ek9-mz.1.0." + std::to_string(i) + ".bin\\r\\n";
+  endlessDir += "sim# \\x00\"\nsilence\n";
+  const std::string pathQuestion = "tftp://10.0.0.9/fw/Password:1/m9100-s2ek9-Kickstart-mz.3.3.2.bin";
+  const struct {
+    std::string scenario;
+    std::string url;
+    int expected;
+    Lines typed;       // from "cd bootflash:" on
+    const char* line;  // in the log, after "ciscofcflash:" (null: none)
+  } rows[] = {
+      {"delete-hash-name.scn", kOsTftp, 0,
+       {"cd bootflash:", "dir", "delete m9100-s2ek9-mz.3.3#1a.bin", kOsCopy, kInstall, "y"}, nullptr},
+      {"copy-prompt-on-spinner.scn", pathQuestion, 0,
+       join({kListing, kBootDeletes,
+             {"copy tftp://10.0.0.9/fw/Password:1/m9100-s2ek9-Kickstart-mz.3.3.2.bin "
+              "bootflash:m9100-s2ek9-Kickstart-mz.3.3.2.bin"}}),
+       nullptr},
+      {"install-bar-paused.scn", kOsTftp, 0, kOsRun, nullptr},
+      {endlessPager, kOsTftp, 0, kOsRun, "logConfigInfo:%s: show version: no end after 300 lines\n"},
+      {endlessDir, kOsTftp, IO_TIMEOUT, kListing, "tryOS:%s: dir listing: no end after 300 lines\n"},
+  };
+  modburn::set_time_scale(0.05);
+  const std::vector<TableRun> played = playUrls(rows, 2);
+  for (std::size_t i = 0; i < played.size(); ++i) {
+    const auto& row = rows[i];
+    SCOPED_TRACE(row.url + " " + row.scenario.substr(0, 40));
+    const Outcome& o = played[i].o;
+    EXPECT_EQ(o.rc, row.expected) << o.err;
+    EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
+    EXPECT_EQ(fromCd(o), row.typed);
+    if (row.line != nullptr) {
+      EXPECT_TRUE(logHas(o, moduleLine(row.line, played[i].address))) << row.line;
+    }
   }
 }
 

@@ -3,6 +3,8 @@
 // the time of its slowest row instead of the sum of all.
 #pragma once
 
+#include <chrono>
+#include <initializer_list>
 #include <string>
 #include <thread>
 #include <utility>
@@ -11,6 +13,16 @@
 #include "simrun.h"
 
 namespace switchtest {
+
+// Typed lines, line ends left out.
+using Lines = std::vector<std::string>;
+
+// The lines of several lists one after the other.
+inline Lines join(std::initializer_list<Lines> parts) {
+  Lines out;
+  for (const Lines& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
 
 // One row: the scenario (a file of the family's folder, or scenario text)
 // and the request played against it.
@@ -55,6 +67,23 @@ class TableSim : public ModuleSim {
     for (auto& t : threads) t.join();
     const std::string log = logText();
     for (auto& p : out) p.o.log = log;
+    return out;
+  }
+
+  // Plays rows that each name a scenario and a URL, all at debugLevel, as
+  // playAll does; seconds, when given, receives what the whole table took.
+  template <typename Rows>
+  std::vector<TableRun> playUrls(const Rows& rows, int debugLevel, double* seconds = nullptr) {
+    std::vector<TableRow> plays;
+    for (const auto& row : rows) {
+      Request r;
+      r.url = row.url;
+      r.debugLevel = debugLevel;
+      plays.push_back({row.scenario, r});
+    }
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<TableRun> out = playAll(plays);
+    if (seconds != nullptr) *seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return out;
   }
 
