@@ -68,9 +68,9 @@ constexpr auto exp_pw = table("exp_pw", finish("Password:", 0), finish("User:", 
 constexpr auto exp_prompt = table("exp_prompt", finish(kMainPrompt, 0),
                                   finish("User:", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt: got Invalid: \"%s\"\n"));
 constexpr LoginStep kLogin[] = {
-    {.rows = exp_user1, .reached = "have User prompt\n"},
-    {.rows = exp_pw, .typed = Typed::User, .expected = 0, .reached = "have Password prompt\n"},
-    {.rows = exp_prompt, .typed = Typed::Password},
+    {.rows = exp_user1, .silence = STEP_SECS, .reached = "have User prompt\n"},
+    {.rows = exp_pw, .typed = Typed::User, .silence = STEP_SECS, .expected = 0, .reached = "have Password prompt\n"},
+    {.rows = exp_prompt, .typed = Typed::Password, .silence = STEP_SECS},
 };
 
 int login(Stage& st) { return login_steps(st, kLogin); }
@@ -84,6 +84,7 @@ constexpr auto exp_inventory = table("exp_inventory", finish(kMainPrompt, 0),
 // A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
   st.follow(exp_inventory, {.type = "show inventory\r",
+                            .silence = STEP_SECS,
                             .limit = INVENTORY_LIMIT_SECS,
                             .name = "inventory listing",
                             .lines = kListingLines,
@@ -155,7 +156,7 @@ constexpr int TRDL_PROMPT = 1;
 // Types one transfer set-up command and waits for the transfer-download
 // prompt: 0, or the code of a refusal or a failed exchange.
 int transferCommand(Stage& st, const char* cmd, TransferStep step) {
-  return st.follow(exp_trdl, {.type = cmd, .expected = TRDL_PROMPT}, step);
+  return st.follow(exp_trdl, {.type = cmd, .silence = STEP_SECS, .expected = TRDL_PROMPT}, step);
 }
 
 // Sets up the transfer: server, data type, path and file name.
@@ -238,14 +239,14 @@ int update(Stage& st) {
   const UrlPieces& u = st.run.url;
   const bool serverAnswered = serverValid(st.run, u.server.data());
   if (const int rc = setUpTransfer(st, u); rc != 0) return rc;
-  if (const int rc = st.follow(exp_start, {.type = "start\r"}); rc != 0) return rc;
+  if (const int rc = st.follow(exp_start, {.type = "start\r", .silence = STEP_SECS}); rc != 0) return rc;
 
   Download d{serverAnswered ? IO_FILE_NOT_FOUND : IO_SERVER_NOT_FOUND};
   const int rc = st.follow(exp_download, {.silence = DOWNLOAD_SECS, .limit = DOWNLOAD_LIMIT_SECS, .name = "download"}, d);
   if (rc != 0) return rc;  // a failure, or microcontroller code: the switch is down, no mode to leave
 
-  if (const int e = st.follow(exp_trans, {.type = "exit\r"}); e != 0) return e;
-  if (const int e = st.follow(exp_main, {.type = "exit\r"}); e != 0) return e;
+  if (const int e = st.follow(exp_trans, {.type = "exit\r", .silence = STEP_SECS}); e != 0) return e;
+  if (const int e = st.follow(exp_main, {.type = "exit\r", .silence = STEP_SECS}); e != 0) return e;
   st.log(1, "transfer download succeeded, got prompt\n");
   st.log(0, "Update succeeded %s\n", u.shown.data());
   st.log(2, "return SUCCESS\n");
@@ -266,7 +267,8 @@ constexpr auto exp_changes = table("exp_changes",
 
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  const int rc = st.follow(exp_changes, {.type = "reset system\r", .limit = RESET_LIMIT_SECS, .name = "reset"});
+  const int rc = st.follow(exp_changes,
+                           {.type = "reset system\r", .silence = STEP_SECS, .limit = RESET_LIMIT_SECS, .name = "reset"});
   if (rc != 0) {
     st.log(0, "%s\n", "Reset could not be verified");
     return rc;
