@@ -76,20 +76,26 @@ void openUpdate(Stage& st) {
 }
 
 // The update stage, called again on the same session while it asks for
-// another attempt and the family allows more.
+// another attempt and the family allows more. Each attempt is opened anew,
+// so that a failure quotes the dialogue of the last attempt only.
 int runUpdate(Run& run) {
   const Family& f = run.family;
   Stage st(run, "update");
-  if (f.frameOpensUpdate) openUpdate(st);
-  int rc = f.update(st);
+  const auto attempt = [&] {
+    if (f.frameOpensUpdate) openUpdate(st);
+    return f.update(st);
+  };
+  int rc = attempt();
+  // Transitional: an attempt that failed with IO_UPDATE_ERR is retried only
+  // when the family's retryWanted says so.
   const auto again = [&](int result) {
     if (result == kAnotherAttempt) return true;
-    return result == IO_UPDATE_ERR && f.updateAttempts > 1 && (f.retryWanted == nullptr || f.retryWanted(run));
+    return result == IO_UPDATE_ERR && f.updateAttempts > 1 && f.retryWanted != nullptr && f.retryWanted(run);
   };
-  for (int attempt = 1; again(rc) && attempt < f.updateAttempts; ++attempt) {
+  for (int n = 1; again(rc) && n < f.updateAttempts; ++n) {
     sleep_ms(RETRY_PAUSE_MS);
     io_log("%s:%s: retrying update", f.module, run.req.targetip);
-    rc = f.update(st);
+    rc = attempt();
   }
   return rc == kAnotherAttempt ? IO_UPDATE_ERR : rc;
 }

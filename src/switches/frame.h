@@ -189,6 +189,12 @@ constexpr Row firewall(const char* pattern = ".*Firewall.*") {
 }
 constexpr Row tooManyUsers(const char* pattern, const char* line) { return finish(pattern, IO_CONN_ERR).logs(0, line); }
 
+// Any other line with more than one visible character: read on, the line
+// kept in the switch text, so that a failure quotes what the switch said
+// before it (a refusal before the prompt comes back). A lone character is
+// the echo of a one-key answer. Stands last: it matches what any row does.
+constexpr Row otherLine() { return progress("[\\S].*[\\S]"); }
+
 // A table as a follow takes it.
 struct TableRef {
   const char* name;

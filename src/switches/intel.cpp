@@ -7,7 +7,6 @@
 // when asked for, saves unsaved changes first.
 #include <array>
 #include <cstring>
-#include <string_view>
 
 #include "core/iostatus.h"
 #include "core/log.h"
@@ -18,52 +17,11 @@
 namespace modburn {
 namespace {
 
-constexpr auto exp_user1 = expect("exp_user1", "User:", ".*Firewall.*");
-constexpr auto exp_pw = expect("exp_pw", "Password:", "User:");
-constexpr auto exp_prompt = expect("exp_prompt", "\\(.*\\) >", "User:");
-constexpr auto exp_inventory = expect("exp_inventory", "\\(.*\\) >", "System Description.*", "Software Version.*");
-constexpr auto exp_ping = expect("exp_ping",
-                                 ".* Receive count=3 .*",  // 0 the server answered
-                                 ".* Receive count=0 .*",  // 1 the server is silent
-                                 "Incorrect input",        // 2 the switch refused the ping
-                                 "\\(.*\\) >");            // 3 the prompt
-// The refusal stands before the prompt: a switch that prints its prompt
-// right behind "Incorrect input! ..." would otherwise read as having taken
-// the command.
-constexpr auto exp_trdl = expect("exp_trdl", "Incorrect input! .*", "\\(.*\\) transfer download>");
-constexpr int TRDL_REFUSED = 0;
-constexpr int TRDL_PROMPT = 1;
-constexpr auto exp_start = expect("exp_start", "Are you sure you want to start?", "Transfer .* by another user");
-// Failures first, then the two endings, then progress: the switch prints its
-// progress messages without a line end, so "Verifying CRC of file...File
-// failed CRC check" is one line, and a progress pattern placed first would
-// swallow the result. The microcontroller ending stands before the general
-// one, which its own message ("... completed successfully") also matches.
-constexpr auto exp_download = expect("exp_download",
-                                     "File failed CRC check",          // 0 bad image
-                                     "8051 MCU code transfer failed",  // 1 transfer failed
-                                     "File transfer failed",           // 2 transfer failed
-                                     "Error:.*",                       // 3 failed
-                                     "TFTP MCU code download .*",      // 4 microcontroller code loaded
-                                     ".*completed successfully",       // 5 image loaded
-                                     "TFTP code transfer starting",    // 6..8 progress
-                                     "Verifying CRC of file",
-                                     "TFTP receive complete.*");
-constexpr auto exp_trans = expect("exp_trans", "\\(.*\\) transfer>");
-constexpr auto exp_main = expect("exp_main", "\\(.*\\) >");
-// The restart first, then the question, then the two statements: when two
-// of them share a line, the one that needs an action must win.
-constexpr auto exp_changes = expect("exp_changes",
-                                    "System will now restart",  // 0 done
-                                    ".*save them now.*",        // 1 answered "y"
-                                    ".*unsaved changes",        // 2 statement
-                                    "Configuration Saved");     // 3 statement
-
 // Seconds each wait may stay silent.
 constexpr int STEP_SECS = 10;
 constexpr int PING_SECS = 5;
 constexpr int DOWNLOAD_SECS = 100;
-// Overall limits of the loops that go on while the switch keeps printing,
+// Overall limits of the follows that go on while the switch keeps printing,
 // well above what a real switch needs: an inventory listing and a reset take
 // seconds, a ping of three packets a few seconds, a TFTP transfer of an
 // image some minutes.
@@ -85,6 +43,10 @@ constexpr const char* kPath = "path %s/\r";
 constexpr const char* kPathRoot = "path /\r";
 constexpr const char* kFilename = "filename %s\r";
 
+// The prompts of the main mode and of the transfer-download mode.
+constexpr const char* kMainPrompt = "\\(.*\\) >";
+constexpr const char* kDownloadPrompt = "\\(.*\\) transfer download>";
+
 // A TFTP URL the switch can be told to fetch: the console commands carry no
 // port, so only the TFTP port itself (69) may be named; every part must be
 // taken whole and every command built from them must fit.
@@ -97,61 +59,104 @@ int urlRule(const char* fileurl) {
   return fit ? 0 : IO_INV_URL_SYNTAX;
 }
 
-int login(Stage& st) { return login_user_password(st, exp_user1, exp_pw, exp_prompt, STEP_SECS); }
+// --- Login -----------------------------------------------------------------------
 
+// A firewall stands before the user prompt: its banner and its own "User:"
+// may share a line, and the switch's credentials must not be typed into it.
+constexpr auto exp_user1 = table("exp_user1", firewall(), finish("User:", 0));
+constexpr auto exp_pw = table("exp_pw", finish("Password:", 0), finish("User:", IO_CONN_ERR));
+constexpr auto exp_prompt = table("exp_prompt", finish(kMainPrompt, 0),
+                                  finish("User:", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt: got Invalid: \"%s\"\n"));
+constexpr LoginStep kLogin[] = {
+    {.rows = exp_user1, .silence = STEP_SECS, .reached = "have User prompt\n"},
+    {.rows = exp_pw, .typed = Typed::User, .silence = STEP_SECS, .expected = 0, .reached = "have Password prompt\n"},
+    {.rows = exp_prompt, .typed = Typed::Password, .silence = STEP_SECS},
+};
+
+int login(Stage& st) { return login_steps(st, kLogin); }
+
+// --- Versions ----------------------------------------------------------------------
+
+constexpr auto exp_inventory = table("exp_inventory", finish(kMainPrompt, 0),
+                                     version("System Description.*", "Switch Description"),
+                                     version("Software Version.*", "Active FW Version"));
+
+// A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  st.write("show inventory\r");
-  LoopLimit lim(st, "inventory listing", INVENTORY_LIMIT_SECS);
-  for (;;) {
-    if (lim.check() != 0) return 0;
-    const int rc = st.wait(exp_inventory, STEP_SECS, -1, 100);
-    if (rc == 1) {
-      st.log(0, "%s: %s\n", "Switch Description", st.reply());
-    } else if (rc == 2) {
-      st.log(0, "%s: %s\n", "Active FW Version", st.reply());
-    } else {
-      return 0;  // the prompt, or a failure already logged
-    }
-  }
+  st.follow(exp_inventory, {.type = "show inventory\r",
+                            .silence = STEP_SECS,
+                            .limit = INVENTORY_LIMIT_SECS,
+                            .name = "inventory listing",
+                            .lines = kListingLines,
+                            .keep = 100});
+  return 0;
 }
 
-// Makes the switch ping server: true when it counted three answers (the
-// last count before the prompt decides). The ping's words stay out of the
-// switch text.
-bool serverValid(Run& run, const char* server) {
-  Stage st(run, "serverValid", run.req.targetip, run.req.targetip, 0);
-  st.write(st.cmdn(COMMAND_SIZE, kPing, server));
+// --- The server's ping -------------------------------------------------------------
+
+// What the ping reported so far: the last count before the prompt decides.
+struct Ping {
   bool answered = false;
   bool seen = false;
-  LoopLimit lim(st, "ping", PING_LIMIT_SECS);
-  for (;;) {
-    if (lim.check() != 0) return false;
-    const int rc = st.quietWait(exp_ping, PING_SECS, -1, 200);
-    if (rc < 0) return false;
-    if (rc == 3) {
-      if (seen) return answered;
-      continue;  // a prompt before any count is not the ping's
-    }
-    answered = rc == 0;
-    seen = true;
-  }
+};
+
+int pingCounted(Ping& p, bool answered) {
+  p.answered = answered;
+  p.seen = true;
+  return kReadOn;
 }
+int pingAnswered(Stage&, Ping& p) { return pingCounted(p, true); }
+int pingSilent(Stage&, Ping& p) { return pingCounted(p, false); }
+// A prompt before any count or refusal is not the ping's.
+int pingEnded(Stage&, Ping& p) { return p.seen ? 0 : kReadOn; }
+
+constexpr auto exp_ping = table("exp_ping",
+                                call<pingAnswered>(".* Receive count=3 .*"),
+                                call<pingSilent>(".* Receive count=0 .*"),
+                                call<pingSilent>("Incorrect input"),  // the switch refused the ping
+                                call<pingEnded>(kMainPrompt));
+
+// Makes the switch ping server: true when it counted three answers. The
+// ping's words stay out of the switch text, and a failed ping only makes
+// the answer false.
+bool serverValid(Run& run, const char* server) {
+  Stage st(run, "serverValid", run.req.targetip, run.req.targetip, 0);
+  Ping ping;
+  const int rc = st.follow(exp_ping,
+                           {.type = st.cmdn(COMMAND_SIZE, kPing, server),
+                            .silence = PING_SECS,
+                            .limit = PING_LIMIT_SECS,
+                            .name = "ping",
+                            .lines = kListingLines,
+                            .keep = 200,
+                            .quiet = true},
+                           ping);
+  return rc == 0 && ping.answered;
+}
+
+// --- The transfer ------------------------------------------------------------------
 
 struct TransferStep {
   const char* what;  // its failure line: "<what> command failed: ..."
   int refused;       // the code when the switch refuses it
 };
 
+int commandRefused(Stage& st, TransferStep& step) {
+  st.log(0, "%s command failed: %s\n", step.what, st.shown(st.reply()));
+  return step.refused;
+}
+
+// The refusal stands before the prompt: a switch that prints its prompt
+// right behind "Incorrect input! ..." would otherwise read as having taken
+// the command.
+constexpr auto exp_trdl =
+    table("exp_trdl", call<commandRefused>("Incorrect input! .*"), finish(kDownloadPrompt, 0));
+constexpr int TRDL_PROMPT = 1;
+
 // Types one transfer set-up command and waits for the transfer-download
 // prompt: 0, or the code of a refusal or a failed exchange.
-int transferCommand(Stage& st, const char* cmd, const TransferStep& step) {
-  const int rc = st.exchange(exp_trdl, cmd, STEP_SECS, TRDL_PROMPT);
-  if (rc < 0) return rc;
-  if (rc == TRDL_REFUSED) {
-    st.log(0, "%s command failed: %s\n", step.what, st.reply());
-    return step.refused;
-  }
-  return 0;
+int transferCommand(Stage& st, const char* cmd, TransferStep step) {
+  return st.follow(exp_trdl, {.type = cmd, .silence = STEP_SECS, .expected = TRDL_PROMPT}, step);
 }
 
 // Sets up the transfer: server, data type, path and file name.
@@ -181,86 +186,95 @@ int setUpTransfer(Stage& st, const UrlPieces& u) {
   return transferCommand(st, cmd, {"filename", IO_UPDATE_ERR});
 }
 
+// The start is confirmed with one "y", no line end. Another user's transfer
+// stands first: a line that says so and asks as well must not be answered.
+int confirmStart(Stage& st) { return st.type("y"); }
+constexpr auto exp_start = table("exp_start", finish("Transfer .* by another user", IO_CONN_ERR),
+                                 call<confirmStart>("Are you sure you want to start?"));
+
+// The code a failed transfer ends with: the ping before it tells a missing
+// file (the server answered) from a silent server.
+struct Download {
+  int notLoaded;
+};
+
 int downloadFailed(Stage& st, int code) {
-  st.log(0, "download failed: %s - returning %s\n", st.reply(), err2String(code));
+  st.log(0, "download failed: %s - returning %s\n", st.shown(st.reply()), err2String(code));
   return code;
 }
+int badImage(Stage& st) { return downloadFailed(st, IO_BAD_FILE); }
+int notLoaded(Stage& st, Download& d) { return downloadFailed(st, d.notLoaded); }
+int failed(Stage& st) { return downloadFailed(st, IO_UPDATE_ERR); }
 
-// Follows the transfer: 0 when the image is loaded, IO_SUCCESS_STOP when
-// microcontroller code is, or the failure.
-int followDownload(Stage& st, const UrlPieces& u, bool serverAnswered) {
-  const int notLoaded = serverAnswered ? IO_FILE_NOT_FOUND : IO_SERVER_NOT_FOUND;
-  LoopLimit lim(st, "download", DOWNLOAD_LIMIT_SECS);
-  for (;;) {
-    if (const int rc = lim.check(); rc != 0) return rc;
-    const int rc = st.wait(exp_download, DOWNLOAD_SECS);
-    switch (rc) {
-      case 0: return downloadFailed(st, IO_BAD_FILE);
-      case 1:
-      case 2: return downloadFailed(st, notLoaded);
-      case 3: return downloadFailed(st, IO_UPDATE_ERR);
-      case 4:
-        st.log(0, "MCU Update succeeded %s\n", u.shown.data());
-        st.log(2, "return SUCCESS_STOP\n");
-        return IO_SUCCESS_STOP;
-      case 5: return 0;
-      case 6:
-      case 7:
-      case 8: st.log(2, "downloading: %s\n", st.reply()); break;
-      default: return rc;  // failure, time-out included
-    }
-  }
+int mcuLoaded(Stage& st) {
+  st.log(0, "MCU Update succeeded %s\n", st.run.url.shown.data());
+  st.log(2, "return SUCCESS_STOP\n");
+  return IO_SUCCESS_STOP;
 }
 
-int update(Stage& st) {
-  UrlPieces u;
-  u.read(st.run.req.fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();
+// Failures first, then the two endings, then progress: the switch prints its
+// progress messages without a line end, so "Verifying CRC of file...File
+// failed CRC check" is one line, and a progress pattern placed first would
+// swallow the result. The microcontroller ending stands before the general
+// one, which its own message ("... completed successfully") also matches.
+// The transfer-download prompt back before either ending is a refusal the
+// table does not know: the transfer is over, and nothing more will come.
+constexpr auto exp_download = table("exp_download",
+                                    call<badImage>("File failed CRC check"),
+                                    call<notLoaded>("8051 MCU code transfer failed"),
+                                    call<notLoaded>("File transfer failed"),
+                                    call<failed>("Error:.*"),
+                                    call<mcuLoaded>("TFTP MCU code download .*"),
+                                    finish(".*completed successfully", 0),
+                                    call<failed>("Incorrect input! .*"),
+                                    call<failed>(".*\\(.*\\) transfer download>"),
+                                    progress("TFTP code transfer starting").logs(2, "downloading: %s\n"),
+                                    progress("Verifying CRC of file").logs(2, "downloading: %s\n"),
+                                    progress("TFTP receive complete.*").logs(2, "downloading: %s\n"),
+                                    otherLine());
+constexpr auto exp_trans = table("exp_trans", finish("\\(.*\\) transfer>", 0));
+constexpr auto exp_main = table("exp_main", finish(kMainPrompt, 0));
 
+int update(Stage& st) {
+  const UrlPieces& u = st.run.url;
   const bool serverAnswered = serverValid(st.run, u.server.data());
   if (const int rc = setUpTransfer(st, u); rc != 0) return rc;
+  if (const int rc = st.follow(exp_start, {.type = "start\r", .silence = STEP_SECS}); rc != 0) return rc;
 
-  int rc = st.exchange(exp_start, "start\r", STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) return IO_CONN_ERR;  // another user holds the transfer
-  st.write("y");
-
-  rc = followDownload(st, u, serverAnswered);
+  Download d{serverAnswered ? IO_FILE_NOT_FOUND : IO_SERVER_NOT_FOUND};
+  const int rc = st.follow(exp_download, {.silence = DOWNLOAD_SECS, .limit = DOWNLOAD_LIMIT_SECS, .name = "download"}, d);
   if (rc != 0) return rc;  // a failure, or microcontroller code: the switch is down, no mode to leave
 
-  if (rc = st.exchange(exp_trans, "exit\r", STEP_SECS); rc < 0) return rc;
-  if (rc = st.exchange(exp_main, "exit\r", STEP_SECS); rc < 0) return rc;
+  if (const int e = st.follow(exp_trans, {.type = "exit\r", .silence = STEP_SECS}); e != 0) return e;
+  if (const int e = st.follow(exp_main, {.type = "exit\r", .silence = STEP_SECS}); e != 0) return e;
   st.log(1, "transfer download succeeded, got prompt\n");
   st.log(0, "Update succeeded %s\n", u.shown.data());
   st.log(2, "return SUCCESS\n");
   return 0;
 }
 
-int resetUnverified(Stage& st, int code) {
-  st.log(0, "%s\n", "Reset could not be verified");
-  return code;
-}
+// --- Reset ---------------------------------------------------------------------------
+
+// The restart first, then the question, then the two statements: when two
+// of them share a line, the one that needs an action must win.
+constexpr auto exp_changes = table("exp_changes",
+                                   finish("System will now restart", 0).logs(2, "%s\n"),
+                                   answer(".*save them now.*", "y")
+                                       .logs(2, "%s\n")
+                                       .times(SAVE_ANSWERS, IO_TIMEOUT, "save question"),
+                                   progress(".*unsaved changes").logs(2, "%s\n"),
+                                   progress("Configuration Saved").logs(2, "%s\n"));
 
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  st.write("reset system\r");
-  LoopLimit lim(st, "reset", RESET_LIMIT_SECS);
-  AnswerLimit save(st, "save question", SAVE_ANSWERS, IO_TIMEOUT);
-  for (;;) {
-    if (const int rc = lim.check(); rc != 0) return resetUnverified(st, rc);
-    const int rc = st.wait(exp_changes, STEP_SECS);
-    if (rc < 0) return resetUnverified(st, rc);
-    st.log(2, "%s\n", st.reply());
-    if (rc == 0) {
-      st.log(2, "return SUCCESS\n");
-      return 0;
-    }
-    if (rc == 1) {
-      if (const int q = save.next(); q != 0) return resetUnverified(st, q);
-      st.write("y");
-    }
+  const int rc = st.follow(exp_changes,
+                           {.type = "reset system\r", .silence = STEP_SECS, .limit = RESET_LIMIT_SECS, .name = "reset"});
+  if (rc != 0) {
+    st.log(0, "%s\n", "Reset could not be verified");
+    return rc;
   }
+  st.log(2, "return SUCCESS\n");
+  return 0;
 }
 
 // The switch powers itself down once microcontroller code is loaded.
@@ -278,6 +292,7 @@ constexpr Family kIntel = {
     .update = update,
     .reboot = reboot,
     .afterStop = announceStop,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -5,11 +5,9 @@
 // "fwdownload" or "fwstoragedownload" with the TFTP server and path,
 // confirms it and follows the download. When the switch ends a download
 // with "Please enter ANY key ..." and returns to its prompt, the attempt
-// fails with IO_UPDATE_ERR and the frame starts another one. There is no
+// asks for another one, which the frame starts after a pause. There is no
 // reset.
-#include <array>
 #include <cstring>
-#include <string_view>
 
 #include "core/iostatus.h"
 #include "switches/frame.h"
@@ -19,60 +17,13 @@
 namespace modburn {
 namespace {
 
-constexpr auto exp_user1 = expect("exp_user1", "Login:", ".*Firewall.*");
-constexpr auto exp_pw = expect("exp_pw", "Password:", "Login:");
-constexpr auto exp_prompt = expect("exp_prompt", "MAIN>", "Login:");
-constexpr auto exp_version = expect("exp_version", "MAIN>", "Firmware Version.*");
-constexpr auto exp_target = expect("exp_target",
-                                   "SM1>",                      // 0
-                                   "SM2>",                      // 1
-                                   "SM[12] is not installed.",  // 2
-                                   "Unknown Target Module.*",   // 3
-                                   "MAIN>");                    // 4
-constexpr auto exp_stat = expect("exp_stat", "SM1>", "SM2>", "Firmware Revision:.*");
-constexpr auto exp_start = expect("exp_start",
-                                  "Do you want to start firmware download?.*",     // 0..2 confirmation
-                                  "Do you want to start SM firmware download?.*",
-                                  "Are you sure you.*to install this firmware?.*",
-                                  "SM[12] is not installed.",                      // 3
-                                  "TFTP Client is busy.*");                        // 4
-// The switch prints its messages and its "ANY key" prompt without line
-// ends between them, so several arrive as one line. The order makes the
-// message that decides win: failures first (a failure line must not read as
-// success or as a reason to try again), then success, then the "ANY key"
-// ending (which must not be swallowed by the retry message in front of it,
-// or it would go unanswered), then the retry messages and the progress.
-constexpr auto exp_download = expect(
-    "exp_download",
-    "TFTP Client - No response from TFTP Server. TFTP Session terminated.",  // 0 server silent
-    ".*File not found.*",                                                    // 1
-    "Bad Firmware file!",                                                    // 2
-    ".*Permission denied.*",                                                 // 3
-    ".*Entire firmware image has been received successfully.",               // 4 success
-    "Please enter ANY key to return to CLI command prompt",                  // 5 the attempt ends
-    "SSP command aborted",                                                   // 6..9 retry messages
-    "SM FW Download failed.*",
-    "TFTP Client: Terminating.*",
-    "FW Download failure",
-    "Progress:.*",                                 // 10 erasing
-    "Erasing completed.",                          // 11
-    "Connection has established successfully.",    // 12
-    ".*bytes received.*");                         // 13
-constexpr int DL_FIRST_RETRY = 6;
-constexpr int DL_LAST_RETRY = 9;
-// "All data received" first: sharing a line with the prompt, it must not
-// read as a switch back at its prompt and ready for another attempt.
-constexpr auto exp_promptErr = expect("exp_promptErr", ".*All data received.*", "MAIN>");
-constexpr auto exp_main = expect("exp_main", "MAIN>");
-constexpr auto exp_final = expect("exp_final", ".*All data received.*");
-
 // Seconds each wait may stay silent.
 constexpr int LOGIN_SECS = 60;
 constexpr int INFO_SECS = 10;
 constexpr int START_SECS = 60;
 constexpr int DOWNLOAD_SECS = 60;
 constexpr int PROMPT_SECS = 30;
-// Overall limits of the loops that go on while the switch keeps printing,
+// Overall limits of the follows that go on while the switch keeps printing,
 // well above what a real switch needs: a version listing takes seconds, a
 // TFTP download with its flash erase some minutes.
 constexpr int INFO_LIMIT_SECS = 120;
@@ -91,12 +42,6 @@ const char* commandFormat(int modifier) {
   }
 }
 
-// What one run saw: whether the last attempt ended with the switch asking
-// for another one.
-struct SasState {
-  bool retryAsked;
-};
-
 // A TFTP URL the switch can be told to fetch: the command carries no port,
 // so only the TFTP port itself (69) may be named; every part is taken whole.
 int urlRule(const char* fileurl) {
@@ -114,153 +59,198 @@ int lastRule(const SwitchRequest& req) {
   return fits(COMMAND_SIZE, format, u.server.data(), u.directory.data(), u.filename.data()) ? 0 : IO_INV_URL_SYNTAX;
 }
 
-int login(Stage& st) { return login_user_password(st, exp_user1, exp_pw, exp_prompt, LOGIN_SECS); }
+// Logs format with the matched line shown, then gives result: the lines
+// that quote what the switch said.
+template <const char* Format, int Result = kReadOn, int Level = 0>
+int says(Stage& st) {
+  st.log(Level, Format, st.shown(st.reply()));
+  return Result;
+}
+constexpr char kSaid[] = "%s\n";
 
-void logSwitchVersion(Stage& st) {
-  st.write("version\r");
-  LoopLimit lim(st, "version listing", INFO_LIMIT_SECS);
-  while (lim.check() == 0 && st.wait(exp_version, INFO_SECS, -1, 100) == 1) {
-    st.log(0, "%s: %s\n", "Active FW Version", st.reply());
-  }
+// --- Login -----------------------------------------------------------------------
+
+// A firewall stands before the login prompt: its banner and its own
+// "Login:" may share a line, and the switch's credentials must not be typed
+// into it.
+constexpr auto exp_user1 = table("exp_user1", firewall(), finish("Login:", 0));
+constexpr auto exp_pw = table("exp_pw", finish("Password:", 0), finish("Login:", IO_CONN_ERR));
+constexpr auto exp_prompt = table("exp_prompt", finish("MAIN>", 0),
+                                  finish("Login:", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt: got Invalid: \"%s\"\n"));
+constexpr LoginStep kLogin[] = {
+    {.rows = exp_user1, .silence = LOGIN_SECS, .reached = "have User prompt\n"},
+    {.rows = exp_pw, .typed = Typed::User, .silence = LOGIN_SECS, .expected = 0, .reached = "have Password prompt\n"},
+    {.rows = exp_prompt, .typed = Typed::Password, .silence = LOGIN_SECS},
+};
+
+int login(Stage& st) { return login_steps(st, kLogin); }
+
+// --- Versions ----------------------------------------------------------------------
+
+// A listing: typed, followed for a bounded number of lines and seconds.
+Wait listing(const char* command, const char* name) {
+  return {.type = command, .silence = INFO_SECS, .limit = INFO_LIMIT_SECS, .name = name, .lines = kListingLines, .keep = 100};
 }
 
-// Enters the storage module's console: 1 once there, 0 when it could not be
-// entered (the time-out already logged), or the IoStatus of a switch that
-// answered with its main prompt.
-int enterModule(Stage& st, int own) {
-  st.write(own == 0 ? "target SM1\r" : "target SM2\r");
+constexpr auto exp_version = table("exp_version", finish("MAIN>", 0), version("Firmware Version.*", "Active FW Version"));
+
+// What entering a storage module's console showed.
+struct Target {
   bool notInstalled = false;
-  LoopLimit lim(st, "target command", INFO_LIMIT_SECS);
-  for (;;) {
-    if (lim.check() != 0) return 0;
-    const int rc = st.wait(exp_target, INFO_SECS, -1, 100);
-    if (rc < 0) return 0;
-    if (rc == own) return 1;
-    if (rc == 2 || rc == 3) {
-      st.log(0, "%s\n", st.reply());
-      notInstalled = notInstalled || rc == 2;
-    } else if (rc == 4) {
-      // A module that is not installed fails the same way at every debug
-      // level: the update would report it as missing hardware too.
-      return notInstalled ? IO_NO_HARDWARE : IO_CONN_ERR;
-    }
-  }
+  bool refused = false;  // the switch answered with its main prompt
+};
+
+int notInstalled(Stage&, Target& t) {
+  t.notInstalled = true;
+  return kReadOn;
 }
 
-void logModuleVersion(Stage& st, int own) {
-  st.write("stat\r");
-  const char* label = own == 0 ? "Active DSS1 FW Version" : "Active DSS2 FW Version";
-  LoopLimit lim(st, "stat listing", INFO_LIMIT_SECS);
-  for (;;) {
-    if (lim.check() != 0) return;
-    const int rc = st.wait(exp_stat, INFO_SECS, -1, 100);
-    if (rc < 0 || rc == own) return;
-    if (rc == 2) st.log(0, "%s: %s\n", label, st.reply());
-  }
+// A module that is not installed fails the same way at every debug level:
+// the update would report it as missing hardware too.
+int backAtMain(Stage&, Target& t) {
+  t.refused = true;
+  return t.notInstalled ? IO_NO_HARDWARE : IO_CONN_ERR;
 }
 
+constexpr auto kTargetAnswers = rows(call<notInstalled>("SM[12] is not installed.").logs(0, "%s\n"),
+                                     progress("Unknown Target Module.*").logs(0, "%s\n"),
+                                     call<backAtMain>("MAIN>"));
+
+// A storage module's console: the command that enters it, the answers to
+// it (its own prompt ends them, the other module's is passed over) and its
+// "stat" listing with the label of its version.
+struct StorageModule {
+  const char* target;
+  TableRef enter;
+  TableRef stat;
+};
+
+constexpr auto exp_target_sm1 = tableOf("exp_target", joined(rows(finish("SM1>", 0), progress("SM2>")), kTargetAnswers));
+constexpr auto exp_target_sm2 = tableOf("exp_target", joined(rows(progress("SM1>"), finish("SM2>", 0)), kTargetAnswers));
+constexpr auto exp_stat_sm1 = table("exp_stat", finish("SM1>", 0), progress("SM2>"),
+                                    version("Firmware Revision:.*", "Active DSS1 FW Version"));
+constexpr auto exp_stat_sm2 = table("exp_stat", progress("SM1>"), finish("SM2>", 0),
+                                    version("Firmware Revision:.*", "Active DSS2 FW Version"));
+constexpr StorageModule kModules[] = {
+    {"target SM1\r", exp_target_sm1, exp_stat_sm1},
+    {"target SM2\r", exp_target_sm2, exp_stat_sm2},
+};
+// Back to the main console: any of the answers ends the wait.
+constexpr auto exp_target = table("exp_target", finish("SM1>", 0), finish("SM2>", 0),
+                                  finish("SM[12] is not installed.", 0), finish("Unknown Target Module.*", 0),
+                                  finish("MAIN>", 0));
+
+// The target's version: the switch's own from "version", a storage
+// module's from "stat" in its own console, left with "target main". Only a
+// switch that answers a target command with its main prompt fails the connect.
 int logConfigInfo(Stage& st) {
   const int modifier = st.run.req.modifier;
   if (modifier == 1) {
-    logSwitchVersion(st);
+    st.follow(exp_version, listing("version\r", "version listing"));
     return 0;
   }
-  const int own = modifier == 2 ? 0 : 1;  // the index of the module's own prompt
-  const int entered = enterModule(st, own);
-  if (entered < 0) return entered;
-  if (entered == 1) logModuleVersion(st, own);
-  st.write("target main\r");
-  st.wait(exp_target, INFO_SECS, -1, 100);
+  const StorageModule& m = kModules[modifier == 2 ? 0 : 1];
+  Target t;
+  const int entered = st.follow(m.enter, listing(m.target, "target command"), t);
+  if (t.refused) return entered;
+  if (entered == 0) st.follow(m.stat, listing("stat\r", "stat listing"));
+  st.follow(exp_target, {.type = "target main\r", .silence = INFO_SECS, .keep = 100});
   return 0;
 }
 
-int downloadError(Stage& st, int code) {
-  st.log(0, "Error! %s\n", st.shown(st.reply()));
-  st.write("exit\r");
-  return code;
-}
+// --- Update ------------------------------------------------------------------------
 
-// The switch ended the attempt and waits for a key: answered, then the
-// attempt fails. Another one is wanted once the switch is back at its
-// prompt; one that received all data but does not come back is left alone.
+// The refusals stand before the confirmation questions: a line that says
+// the module is missing or the TFTP client busy must not be confirmed.
+constexpr auto exp_start = table("exp_start",
+                                 call<says<kSaid, IO_NO_HARDWARE>>("SM[12] is not installed."),
+                                 call<says<kSaid, IO_BUSY_HARDWARE>>("TFTP Client is busy.*"),
+                                 finish("Do you want to start firmware download?.*", 0),
+                                 finish("Do you want to start SM firmware download?.*", 0),
+                                 finish("Are you sure you.*to install this firmware?.*", 0));
+
+// The attempt ended and the switch waits for a key: answered, another
+// attempt is wanted once the switch is back at its prompt. One that
+// received all data but does not come back is left alone.
+constexpr auto exp_main = table("exp_main", finish("MAIN>", kAnotherAttempt));
+int allDataReceived(Stage& st) {
+  if (std::strstr(st.reply(), "MAIN>") != nullptr) return kAnotherAttempt;
+  st.log(1, "all data received, waiting for the prompt\n");
+  return st.follow(exp_main, {.silence = PROMPT_SECS, .expected = 0});
+}
+// "All data received" first: sharing a line with the prompt, it must not
+// read as a switch back at its prompt and ready for another attempt.
+constexpr auto exp_promptErr =
+    table("exp_promptErr", call<allDataReceived>(".*All data received.*"), finish("MAIN>", kAnotherAttempt));
 int attemptEnded(Stage& st) {
   st.log(0, "SPECIAL (RETRY) ERROR! %s\n", st.shown(st.reply()));
-  int rc = st.exchange(exp_promptErr, "y\r", PROMPT_SECS, 1);
-  if (rc < 0) return rc;
-  if (rc == 0 && std::strstr(st.reply(), "MAIN>") == nullptr) {
-    st.log(1, "all data received, waiting for the prompt\n");
-    rc = st.wait(exp_main, PROMPT_SECS, 0);
-    if (rc < 0) return rc;
-  }
-  st.run.state<SasState>().retryAsked = true;
-  return IO_UPDATE_ERR;
+  return st.follow(exp_promptErr, {.type = "y\r", .silence = PROMPT_SECS, .expected = 1});
 }
 
-// Follows the download: 0 once the whole image is received, or the failure.
-int followDownload(Stage& st) {
-  LoopLimit lim(st, "download", DOWNLOAD_LIMIT_SECS);
-  for (;;) {
-    if (const int rc = lim.check(); rc != 0) return rc;
-    const int rc = st.wait(exp_download, DOWNLOAD_SECS);
-    if (rc < 0) return rc;
-    if (rc >= DL_FIRST_RETRY && rc <= DL_LAST_RETRY) {
-      st.log(0, "SPECIAL (RETRY) ERROR: %s\n", st.shown(st.reply()));
-      continue;
-    }
-    switch (rc) {
-      case 0: return downloadError(st, IO_SERVER_NOT_FOUND);
-      case 1: return downloadError(st, IO_FILE_NOT_FOUND);
-      case 2: return downloadError(st, IO_BAD_FILE);
-      case 3: return downloadError(st, IO_FILE_NOT_FOUND);
-      case 4: return 0;
-      case 5: return attemptEnded(st);
-      case 10: st.log(2, "Erasing flash ROM - %s\n", st.shown(st.reply())); break;
-      case 11: st.log(2, "Flash ROM erased.\n"); break;
-      case 12: st.log(2, "TFTP Connection established.\n"); break;
-      default: st.log(2, "Downloading file - %s\n", st.shown(st.reply())); break;  // 13
-    }
-  }
+// A download that failed for good: the switch is left with "exit"; a failed
+// write is logged, and the download's own failure stays the result.
+template <int Code>
+int downloadError(Stage& st) {
+  st.log(0, "Error! %s\n", st.shown(st.reply()));
+  st.type("exit\r");
+  return Code;
 }
+
+constexpr char kPromptBack[] = "Error! %s\n";
+constexpr char kRetryLine[] = "SPECIAL (RETRY) ERROR: %s\n";
+constexpr char kErasing[] = "Erasing flash ROM - %s\n";
+constexpr char kDownloading[] = "Downloading file - %s\n";
+
+// The switch prints its messages and its "ANY key" prompt without line
+// ends between them, so several arrive as one line. The order makes the
+// message that decides win: failures first (a failure line must not read as
+// success or as a reason to try again), then success, then the "ANY key"
+// ending (which must not be swallowed by the retry message in front of it,
+// or it would go unanswered), then the main prompt back before any of them
+// (a refusal the table does not know: nothing more will come), then the
+// retry messages and the progress.
+constexpr auto exp_download = table(
+    "exp_download",
+    call<downloadError<IO_SERVER_NOT_FOUND>>("TFTP Client - No response from TFTP Server. TFTP Session terminated."),
+    call<downloadError<IO_FILE_NOT_FOUND>>(".*File not found.*"),
+    call<downloadError<IO_BAD_FILE>>("Bad Firmware file!"),
+    call<downloadError<IO_FILE_NOT_FOUND>>(".*Permission denied.*"),
+    finish(".*Entire firmware image has been received successfully.", 0),
+    call<attemptEnded>("Please enter ANY key to return to CLI command prompt"),
+    call<says<kPromptBack, IO_UPDATE_ERR>>(".*MAIN>"),
+    call<says<kRetryLine>>("SSP command aborted"),
+    call<says<kRetryLine>>("SM FW Download failed.*"),
+    call<says<kRetryLine>>("TFTP Client: Terminating.*"),
+    call<says<kRetryLine>>("FW Download failure"),
+    call<says<kErasing, kReadOn, 2>>("Progress:.*"),
+    progress("Erasing completed.").logs(2, "Flash ROM erased.\n"),
+    progress("Connection has established successfully.").logs(2, "TFTP Connection established.\n"),
+    call<says<kDownloading, kReadOn, 2>>(".*bytes received.*"),
+    otherLine());
+constexpr auto exp_final = table("exp_final", finish(".*All data received.*", 0));
 
 int update(Stage& st) {
-  UrlPieces u;
-  u.read(st.run.req.fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();
-  st.run.state<SasState>().retryAsked = false;
-
+  const UrlPieces& u = st.run.url;
   const char* format = commandFormat(st.run.req.modifier);
   if (format == nullptr) return IO_BAD_PARAMS;
   const char* cmd = st.cmdf(format, u.server.data(), u.directory.data(), u.filename.data());
   if (cmd != nullptr) st.log(1, "writing: \"%s\"\n", st.shown(cmd));
-
-  const int rc = st.exchange(exp_start, cmd, START_SECS);
-  if (rc < 0) return rc;
-  if (rc == 3 || rc == 4) {
-    st.log(0, "%s\n", st.shown(st.reply()));
-    return rc == 3 ? IO_NO_HARDWARE : IO_BUSY_HARDWARE;
-  }
+  if (const int rc = st.follow(exp_start, {.type = cmd, .silence = START_SECS}); rc != 0) return rc;
   st.log(0, "Confirm download message: %s\n", st.shown(st.reply()));
 
   st.log(1, "have confirmation download prompt\n");
   st.log(1, "writing: \"%s\"\n", "y\\r\\n");
-  if (const int w = st.write("y\r\n"); w < 0) {
-    st.log(0, "telnet_write(\"%s\") failed rc=%d (%s)\n", "y\\r\\n", w, telnet_strerror(w));
-    return IO_CONN_ERR;
-  }
+  if (const int rc = st.type("y\r\n"); rc != 0) return rc;
 
-  if (const int d = followDownload(st); d != 0) return d;
+  const Wait download = {.silence = DOWNLOAD_SECS, .limit = DOWNLOAD_LIMIT_SECS, .name = "download"};
+  if (const int rc = st.follow(exp_download, download); rc != 0) return rc;
   st.log(1, "Firmware image installed.\n");
-  if (const int f = st.wait(exp_final, DOWNLOAD_SECS); f < 0) return f;
+  if (const int rc = st.follow(exp_final, {.silence = DOWNLOAD_SECS}); rc != 0) return rc;
   st.log(1, "transfer download succeeded, got prompt\n");
   st.log(0, "Update succeeded %s\n", u.shown.data());
   st.log(2, "return SUCCESS\n");
   return 0;
 }
-
-// Only an attempt that the switch itself ended and asked to repeat is tried
-// again; any other IO_UPDATE_ERR (a failed wait) ends the update.
-bool retryWanted(Run& run) { return run.hasState() && run.state<SasState>().retryAsked; }
 
 constexpr Family kSas = {
     .module = "sasflash",
@@ -275,7 +265,7 @@ constexpr Family kSas = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .updateAttempts = 6,
-    .retryWanted = retryWanted,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

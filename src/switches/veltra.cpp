@@ -10,12 +10,14 @@
 // The screens are full of terminal escape sequences; every screen text is
 // cleaned of them (cleanScreenText) and escaped before it reaches a log line
 // or the error text.
+#include "switches/veltra_screen.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <string_view>
 
 #include "com/sregex.h"
-#include "core/exchange.h"
 #include "core/iostatus.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
@@ -77,33 +79,6 @@ namespace {
 using veltra::appendRepeat;
 using veltra::cleanScreenText;
 
-// The refusals stand before the prompt: the console paints its screens
-// without line ends, so a message and the login form arrive as one line,
-// and the credentials must not be typed into a refusal or a firewall.
-constexpr auto exp_user = expect("exp_user", "Too many users", ".*Firewall.*", "Username");
-constexpr auto exp_mainmenu = expect("exp_mainmenu", ".* - Main Menu", "Access denied");
-constexpr auto exp_sysinfo = expect("exp_sysinfo", "Boot PROM Version:.*");
-constexpr auto exp_mainmenu2 = expect("exp_mainmenu2", ".* - Main Menu");
-constexpr auto exp_upgrade = expect("exp_upgrade", "Upgrade.*Server");
-constexpr auto exp_servip = expect("exp_servip", "Server IP Address");
-constexpr auto exp_file = expect("exp_file", "Specify the complete path and file name");
-// A prompt that asks (y/n) is answered "y" even when it names NVRAM or Yes
-// in the same line: Enter would leave the question unanswered.
-constexpr auto exp_dlcommit = expect("exp_dlcommit", "/n", "NVRAM", "Yes");
-constexpr auto exp_download = expect("exp_download",
-                                     "Erasing FLASH",      // 0 downloaded: the erase begins
-                                     "Incorrect Image",    // 1 not an image of this switch
-                                     "ait",                // 2 the transfer gave up waiting
-                                     "Server Not Found",   // 3
-                                     "File not found",     // 4
-                                     "issing",             // 5 the image is incomplete
-                                     "irectory",           // 6 the path names a directory
-                                     "Permission denied",  // 7
-                                     "iolation",           // 8 TFTP access violation
-                                     "[\\d]+%");           // 9 progress: a percentage repainted
-constexpr auto exp_writing = expect("exp_writing", "Writing FLASH");
-constexpr auto exp_complete = expect("exp_complete", "Upgrading.*completed");
-
 // Two dotted version numbers side by side on the System Information screen:
 // the boot PROM's, then the firmware's.
 constexpr const char* kVersions = "[\\d]+\\.[\\d]+\\.[\\d]+ +[\\d]+\\.[\\d]+\\.[\\d]+";
@@ -120,6 +95,8 @@ constexpr std::size_t kPathSize = 300;
 constexpr std::size_t kLoginAnswerSize = 2 * kMaxLoginText + 4;
 constexpr std::size_t kServerAnswerSize = kServerSize + 1;
 constexpr std::size_t kPathAnswerSize = kPathSize + 2;
+// A screen text as a log line shows it: cleaned, then cut like every escaped line.
+constexpr std::size_t kShownScreenSize = 200;
 
 // The download may take long, but a console that keeps repainting its
 // percentage must not hold the call for ever: 1800 s in all.
@@ -152,39 +129,32 @@ int urlRule(const char* fileurl) {
   return 0;
 }
 
-// User name and password are typed into form fields: a control character
-// (TAB, carriage return, ESC, DEL) would move through the form or the menus.
-int loginRule(const SwitchRequest& req) {
-  for (const char* text : {req.user, req.password}) {
-    for (const char* p = text; *p != '\0'; ++p) {
-      const auto b = static_cast<unsigned char>(*p);
-      if (b < 0x20 || b == 0x7F) return IO_INV_LOGIN;
-    }
-  }
-  return 0;
-}
+// --- Login -----------------------------------------------------------------------
 
+// The refusals stand before the prompt: the console paints its screens
+// without line ends, so a message and the login form arrive as one line,
+// and the credentials must not be typed into a refusal or a firewall.
+constexpr auto exp_user = table("exp_user",
+                                tooManyUsers("Too many users", "Maximum telnet users already connected - try later\n"),
+                                firewall(), finish("Username", 0));
+constexpr LoginStep kLogin[] = {{.rows = exp_user, .silence = 60, .reached = "have Username prompt\n"}};
+constexpr auto exp_mainmenu =
+    table("exp_mainmenu", finish(".* - Main Menu", 0), finish("Access denied", IO_BAD_SWITCH_LOGIN));
+
+// The form takes user name and password in one answer: the name, TAB to
+// the password field, the password, Enter.
 int login(Stage& st) {
+  if (const int rc = login_steps(st, kLogin); rc != 0) return rc;
   const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user, 60);
-  if (rc < 0) return rc;
-  if (rc == 0) {
-    st.log(0, "Maximum telnet users already connected - try later\n");
-    return IO_CONN_ERR;
-  }
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have Username prompt\n");
-  rc = st.exchange(exp_mainmenu, st.cmdn(kLoginAnswerSize, "%s\t%s\r\n", req.user, req.password), 10, 0);
-  if (rc < 0) return rc;
-  return rc == 1 ? IO_BAD_SWITCH_LOGIN : 0;
+  return st.follow(exp_mainmenu,
+                   {.type = st.cmdn(kLoginAnswerSize, "%s\t%s\r\n", req.user, req.password), .expected = 0});
 }
 
-// Logs the boot PROM and firmware versions found in the System Information
+// --- Versions ----------------------------------------------------------------------
+
+// Keeps the boot PROM and firmware versions found on the System Information
 // screen, or the cleaned screen when they cannot be told apart.
-void logVersions(Stage& st) {
+int keepVersions(Stage& st) {
   std::array<char, Run::kMaxResponse> clean{};
   cleanScreenText(st.reply(), clean.data(), clean.size());
   std::array<char, 100> found{};
@@ -193,96 +163,126 @@ void logVersions(Stage& st) {
     firmware = std::strchr(found.data(), ' ');  // absent only when a number filled the buffer
   }
   if (firmware == nullptr) {
-    st.log(0, "%s: %s\n", "Active FW Version", st.shown(clean.data()));
-    return;
+    std::array<char, kShownScreenSize> screen{};
+    st.version("Active FW Version", cleanScreenText(st.reply(), screen.data(), screen.size()));
+    return 0;
   }
   *firmware++ = '\0';
   while (*firmware == ' ') ++firmware;
-  st.log(0, "%s: Boot PROM Version: %s\n", "Active Boot Version", found.data());
-  st.log(0, "%s: Firmware Version : %s\n", "Active FW Version", firmware);
+  std::array<char, 150> line{};
+  st.version("Active Boot Version", format_cut(line.data(), line.size(), "Boot PROM Version: %s", found.data()));
+  st.version("Active FW Version", format_cut(line.data(), line.size(), "Firmware Version : %s", firmware));
+  return 0;
 }
 
-// Opens System Information from the main menu, logs the versions and
+constexpr auto exp_sysinfo = table("exp_sysinfo", call<keepVersions>("Boot PROM Version:.*"));
+constexpr auto exp_mainmenu2 = table("exp_mainmenu2", finish(".* - Main Menu", 0));
+constexpr char kEsc[] = {veltra::ESC, '\0'};
+
+// Opens System Information from the main menu, keeps the versions and
 // returns to the main menu with ESC, whatever the screen showed: the update
 // moves by counted TABs and must start from the main menu. A main menu that
 // does not come back fails the connect.
 int logConfigInfo(Stage& st) {
-  if (st.write("\r") >= 0 && st.wait(exp_sysinfo, 10) == 0) logVersions(st);
-  const char esc[] = {veltra::ESC, '\0'};
-  const int rc = st.exchange(exp_mainmenu2, esc, 10, 0);
+  st.follow(exp_sysinfo, {.type = "\r"});
+  const int rc = st.follow(exp_mainmenu2, {.type = kEsc, .expected = 0});
   return rc < 0 ? rc : 0;
 }
+
+// --- Update ------------------------------------------------------------------------
+
+constexpr auto exp_upgrade = table("exp_upgrade", finish("Upgrade.*Server", 0));
+constexpr auto exp_servip = table("exp_servip", finish("Server IP Address", 0));
+constexpr auto exp_file = table("exp_file", finish("Specify the complete path and file name", 0));
 
 // Erases a form field: count DEL characters, typed without waiting.
 int erase(Stage& st, int count) {
   std::array<char, 200> dels{};
   appendRepeat(count, dels.data(), "\x7f", dels.size());
-  const int rc = telnet_send(st.handle(), dels.data());
-  if (rc < 0) {
-    st.log(0, "telnet_send error=%d (%s)\n", rc, telnet_strerror(rc));
-    return io_mapTelnetStatus(rc);
-  }
-  return 0;
+  return st.type(dels.data());
 }
 
-// Types an answer without waiting for anything after it.
-int answer(Stage& st, const char* text) {
-  const int rc = st.write(text);
-  if (rc < 0) {
-    st.log(0, "telnet_write error=%d (%s)\n", rc, telnet_strerror(rc));
-    return io_mapTelnetStatus(rc);
-  }
-  return 0;
+// The commit question, and the path whose echo comes back before it.
+struct Commit {
+  std::string_view path;
+};
+
+// True when the matched text (from a question's word to the end of its
+// line) is nothing but the end of the typed path's echo: a path may hold a
+// word of the questions ("fw/none.img" holds "/n", "NVRAM/fw.img" holds
+// "NVRAM"), and its echo must not be answered.
+bool echoOnly(const char* matched, std::string_view path) {
+  std::array<char, Run::kMaxResponse> clean{};
+  std::string_view text = cleanScreenText(matched, clean.data(), clean.size());
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return !text.empty() && path.ends_with(text);
 }
+
+int commitWith(Stage& st, const Commit& c, const char* what, const char* key) {
+  if (echoOnly(st.reply(), c.path)) return kReadOn;
+  st.log(2, "got %s response\n", what);
+  return st.type(key);
+}
+int commitYesNo(Stage& st, Commit& c) { return commitWith(st, c, "/n", "y"); }
+int commitNvram(Stage& st, Commit& c) { return commitWith(st, c, "NVRAM", "\r"); }
+int commitYes(Stage& st, Commit& c) { return commitWith(st, c, "Yes", "\r"); }
+
+// A question that asks (y/n) is answered "y" even when it names NVRAM or
+// Yes in the same line: Enter would leave it unanswered. The question
+// itself is matched ("(y/n)", not "/n"), and each word with the rest of its
+// line, so that the echo of the typed path cannot pass for a question.
+constexpr auto exp_dlcommit = table("exp_dlcommit",
+                                    call<commitYesNo>("\\(y/n\\).*"),
+                                    call<commitNvram>("NVRAM.*"),
+                                    call<commitYes>("Yes.*"));
+
+// A menu screen painted while the download should run: the switch left the
+// upgrade without a word the table knows, and nothing more will come.
+int backAtMenu(Stage& st) {
+  st.log(0, "Error: back at the menu: %s\n", shownScreen(st, st.reply()));
+  return IO_UPDATE_ERR;
+}
+
+// The erase that follows a complete download stands first; then the
+// failures, the menu screens, the repainted percentage, and any other line,
+// kept so that a failure quotes what the switch said before it.
+constexpr auto exp_download = table("exp_download",
+                                    finish("Erasing FLASH", 0),
+                                    finish("Incorrect Image", IO_BAD_FILE).logs(0, "Error! %s\n"),
+                                    finish("ait", IO_UPDATE_ERR).logs(0, "Error! %s\n"),  // gave up waiting
+                                    finish("Server Not Found", IO_SERVER_NOT_FOUND)
+                                        .logs(0, "Error: TFTP Server not found: %s\n"),
+                                    finish("File not found", IO_FILE_NOT_FOUND).logs(0, "Error: File not found: %s\n"),
+                                    finish("issing", IO_BAD_FILE).logs(0, "Error: Image file not valid: %s\n"),
+                                    finish("irectory", IO_FILE_NOT_FOUND).logs(0, "Error: Image file is directory: %s\n"),
+                                    finish("Permission denied", IO_FILE_NOT_FOUND)
+                                        .logs(0, "Error: TFTP permission denied: %s\n"),
+                                    finish("iolation", IO_FILE_NOT_FOUND).logs(0, "Error: TFTP access violation: %s\n"),
+                                    call<backAtMenu>(".* - Main Menu"),
+                                    call<backAtMenu>(".* - Switch Utilities"),
+                                    progress("[\\d]+%").logs(2, "Progress: %s\n"),
+                                    otherLine());
+constexpr auto exp_writing = table("exp_writing", finish("Writing FLASH", 0));
+constexpr auto exp_complete = table("exp_complete", finish("Upgrading.*completed", 0));
 
 // Fills the upgrade form: the server field, the file field, and the commit
-// prompt that follows.
+// question that follows.
 int fillForm(Stage& st, const UrlPieces& u, const char* path) {
   st.log(1, "writing TFTP IP Address: %s\n", u.server.data());
   st.log(1, "writing filename: %s\n", path);
 
-  if (const int rc = erase(st, 15); rc < 0) return rc;
-  int rc = st.exchange(exp_file, st.cmdn(kServerAnswerSize, "%s\t", u.server.data()), 10);
+  if (const int rc = erase(st, 15); rc != 0) return rc;
+  const int rc = st.follow(exp_file, {.type = st.cmdn(kServerAnswerSize, "%s\t", u.server.data())});
   if (rc < 0) {
     st.log(0, "%s\n", "Probable invalid TFTP Server IP Address");
     return rc == IO_TIMEOUT ? IO_SERVER_NOT_FOUND : rc;
   }
 
-  if (const int e = erase(st, 64); e < 0) return e;
-  rc = st.exchange(exp_dlcommit, st.cmdn(kPathAnswerSize, "%s\t\r", path), 10);
-  switch (rc) {
-    case 0: st.log(2, "got /n response\n"); return answer(st, "y");
-    case 1: st.log(2, "got NVRAM response\n"); return answer(st, "\r");
-    case 2: st.log(2, "got Yes response\n"); return answer(st, "\r");
-    default: return rc;
-  }
-}
-
-int downloadFailed(Stage& st, const char* what, int code) {
-  st.log(0, "%s%s\n", what, shownScreen(st, st.reply()));
-  return code;
-}
-
-// Follows the download until the switch starts erasing its flash.
-int download(Stage& st) {
-  LoopLimit limit(st, "exp_download", DOWNLOAD_LIMIT_SECS);
-  for (;;) {
-    if (const int rc = limit.check()) return rc;
-    const int rc = st.wait(exp_download, 60);
-    switch (rc) {
-      case 0: return 0;
-      case 1: return downloadFailed(st, "Error! ", IO_BAD_FILE);
-      case 2: return downloadFailed(st, "Error! ", IO_UPDATE_ERR);
-      case 3: return downloadFailed(st, "Error: TFTP Server not found: ", IO_SERVER_NOT_FOUND);
-      case 4: return downloadFailed(st, "Error: File not found: ", IO_FILE_NOT_FOUND);
-      case 5: return downloadFailed(st, "Error: Image file not valid: ", IO_BAD_FILE);
-      case 6: return downloadFailed(st, "Error: Image file is directory: ", IO_FILE_NOT_FOUND);
-      case 7: return downloadFailed(st, "Error: TFTP permission denied: ", IO_FILE_NOT_FOUND);
-      case 8: return downloadFailed(st, "Error: TFTP access violation: ", IO_FILE_NOT_FOUND);
-      case 9: st.log(2, "Progress: %s\n", shownScreen(st, st.reply())); break;
-      default: return rc;
-    }
-  }
+  if (const int e = erase(st, 64); e != 0) return e;
+  Commit commit{path};
+  return st.follow(exp_dlcommit, {.type = st.cmdn(kPathAnswerSize, "%s\t\r", path)}, commit);
 }
 
 // After the erase began the switch may drop the session to reboot itself:
@@ -298,33 +298,25 @@ int unverified(Stage& st, int rc) {
 }
 
 int update(Stage& st) {
-  UrlPieces u;
-  u.read(st.run.req.fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();
   std::array<char, kPathSize> path{};
-  serverPath(u, path);  // fits: the parameter check made sure
+  serverPath(st.run.url, path);  // fits: the parameter check made sure
 
   // Main menu to Switch Utilities: six TABs and Enter.
   std::array<char, 198> tabs{};
   appendRepeat(6, tabs.data(), "\t", tabs.size());
   const char* open = st.cmdf("%s\r", tabs.data());
   if (open != nullptr) st.log(2, "writing: \"%s\"\n", shownScreen(st, open));
-  int rc = st.exchange(exp_upgrade, open, 60);
-  if (rc < 0) return rc;
+  if (const int rc = st.follow(exp_upgrade, {.type = open, .silence = 60}); rc != 0) return rc;
   st.log(2, "At Switch Utilities screen\n");
-  rc = st.exchange(exp_servip, "\r", 60);
-  if (rc < 0) return rc;
+  if (const int rc = st.follow(exp_servip, {.type = "\r", .silence = 60}); rc != 0) return rc;
 
-  if (rc = fillForm(st, u, path.data()); rc < 0) return rc;
-  if (rc = download(st); rc < 0) return rc;
+  if (const int rc = fillForm(st, st.run.url, path.data()); rc != 0) return rc;
+  if (const int rc = st.follow(exp_download, {.silence = 60, .limit = DOWNLOAD_LIMIT_SECS}); rc != 0) return rc;
   st.log(1, "Erasing FLASH Memory\n");
 
-  rc = st.wait(exp_writing, 60, 0);
-  if (rc < 0) return unverified(st, rc);
+  if (const int rc = st.follow(exp_writing, {.silence = 60, .expected = 0}); rc != 0) return unverified(st, rc);
   st.log(1, "Writing flash\n");
-  rc = st.wait(exp_complete, 10, 0);
-  if (rc < 0) return unverified(st, rc);
+  if (const int rc = st.follow(exp_complete, {.expected = 0}); rc != 0) return unverified(st, rc);
   st.log(0, "Writing Complete: %s\n", path.data());
   st.log(1, "Switch automatically rebooting\n");
   st.log(2, "return SUCCESS\n");
@@ -337,11 +329,7 @@ constexpr Family kVeltra = {
     .module = "veltraflash",
     .display = "Veltra",
     .target = "Veltra switch",
-    .params = {.schemes = URL_SCHEME_TFTP,
-               .hostNameRefused = true,
-               .plainTypedParts = true,
-               .urlRule = urlRule,
-               .lastRule = loginRule},
+    .params = {.schemes = URL_SCHEME_TFTP, .hostNameRefused = true, .plainTypedParts = true, .urlRule = urlRule},
     .login = login,
     .logConfigInfo = logConfigInfo,
     .update = update,
@@ -349,6 +337,7 @@ constexpr Family kVeltra = {
     .loggedIn = "have Main Menu",
     .switchTextSize = 2000,
     .responseSize = Run::kMaxResponse,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

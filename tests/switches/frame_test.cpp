@@ -422,9 +422,9 @@ TEST_F(Sequence, RetriedUpdateStopsAtTheLimitOrAtAnotherResult) {
     int expected;
     int calls;
   } rows[] = {
-      {{IO_UPDATE_ERR}, IO_UPDATE_ERR, 6},
-      {{IO_UPDATE_ERR, IO_UPDATE_ERR, 0}, 0, 3},
-      {{IO_UPDATE_ERR, IO_TIMEOUT}, IO_TIMEOUT, 2},
+      {{modburn::kAnotherAttempt}, IO_UPDATE_ERR, 6},
+      {{modburn::kAnotherAttempt, modburn::kAnotherAttempt, 0}, 0, 3},
+      {{modburn::kAnotherAttempt, IO_TIMEOUT}, IO_TIMEOUT, 2},
   };
   for (const auto& r : rows) {
     gScript = Script{};

@@ -1,11 +1,13 @@
 // intelflash against simulated Intel consoles. Every run is at telnet debug
 // level 2 against a switch that echoes the password, which must never reach
 // the log or the error text.
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "core/iostatus.h"
 #include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
 
 namespace {
@@ -206,6 +208,70 @@ TEST_F(Intel, RefusedRequestsTouchNoSwitch) {
     char err[1000];
     EXPECT_EQ(intelflash(&req, err, sizeof err), row.expected) << err;
     EXPECT_EQ(std::string(err), "Error: Intel switch=" + row.address + ": " + err2String(row.expected));
+  }
+}
+
+class IntelTable : public switchtest::TableSim {
+ protected:
+  IntelTable() : TableSim(intelflash, "intelflash", "Intel", "intel") {}
+};
+
+// Consoles that turn on the dialogue: a firewall prompt sharing the
+// banner's line, a start refused and asked on one line, and the prompt back
+// in the middle of the transfer. Each ends at once with its code, quoting
+// the switch, with nothing typed into what it must not answer.
+TEST_F(IntelTable, RefusalsEndAtOnceWithTheirCode) {
+  modburn::set_time_scale(0.05);  // a missed refusal waits 100 s: 5 s here
+  Lines busy = join({kLogin, kInventory, kCode});
+  busy.pop_back();  // no "y" confirms a busy transfer
+  const std::vector<switchtest::TableRun> runs = playFailures(
+      {
+          {"firewall-user.scn", IO_CONN_ERR, "connect", {}, "Firewall authentication required. User:"},
+          {"start-busy-asks.scn", IO_CONN_ERR, "update", busy, "Transfer is in progress by another user"},
+          {"download-prompt-back.scn", IO_UPDATE_ERR, "update", join({kLogin, kInventory, kCode}),
+           "TFTP session refused by 10.0.0.9\n(Intel) transfer download>"},
+      },
+      kUrl);
+  EXPECT_EQ(testsupport::capture_count("intelflash:update:" + runs[2].address +
+                                       ": download failed: (Intel) transfer download> - returning "),
+            1);
+}
+
+// Listings that go on and on: the inventory and the ping each stop after
+// 300 lines, and the update goes on to its end.
+TEST_F(IntelTable, EndlessListingsStopAfterTheirLines) {
+  modburn::set_time_scale(0.05);
+  std::string inventory, ping;
+  for (int i = 0; i < 1000; ++i) {
+    inventory += "Software Version............... 9.9." + std::to_string(i) + "\\r\\n";
+    ping += "Send count=3, Receive count=3 from 10.0.0.9\\r\\n";
+  }
+  const std::string flood = "reply show inventory => \"\\r\\n" + inventory + "\\r\\n(Intel) >\"\n";
+  const struct {
+    std::string scenario;
+    const char* stage;
+    const char* line;  // the end of the listing
+    const char* item;  // a line of it, logged per line listed
+  } rows[] = {
+      {"include login.inc\n" + flood + "include ping-ok.inc\ninclude setup.inc\ninclude download-ok.inc\n",
+       "logConfigInfo", "inventory listing: no end after 300 lines\n", "Active FW Version: Software Version"},
+      {"include login.inc\nexpect ping 10.0.0.9\nsend \"\\r\\nPinging 10.0.0.9 ...\\r\\n" + ping +
+           "\\r\\n(Intel) >\"\ninclude setup.inc\ninclude download-ok.inc\n",
+       "serverValid", "ping: no end after 300 lines\n", nullptr},
+  };
+  std::vector<switchtest::TableRow> plays;
+  for (const auto& row : rows) plays.push_back({row.scenario, {.url = kUrl, .debugLevel = 2}});
+  const auto start = std::chrono::steady_clock::now();
+  const std::vector<switchtest::TableRun> runs = playAll(plays);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(rows[i].stage);
+    expectSucceeded(runs[i], join({kLogin, kInventory, kCode, kExits}));
+    const std::string head = std::string("intelflash:") + rows[i].stage + ":" + runs[i].address + ": ";
+    EXPECT_EQ(testsupport::capture_count(head + rows[i].line), 1) << runs[i].o.log.substr(0, 3000);
+    if (rows[i].item != nullptr) {
+      EXPECT_EQ(testsupport::capture_count(head + rows[i].item), 300);
+    }
   }
 }
 

@@ -9,6 +9,7 @@
 
 #include "core/iostatus.h"
 #include "simrun.h"
+#include "simtable.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
 #include "url/url.h"
@@ -213,21 +214,104 @@ TEST_F(Sas, RefusedRequestsTouchNoSwitch) {
   }
 }
 
-// --- The frame's retry: a family whose attempts are scripted, each saying
-// its result and whether the switch asked for another attempt.
+class SasTable : public switchtest::TableSim {
+ protected:
+  SasTable() : TableSim(sasWithModifier, "sasflash", "SASSwitch", "sas") {}
 
-struct Attempt {
-  int rc;
-  bool asked;
+  // Plays every row with the one modifier of the table.
+  std::vector<switchtest::TableRun> playWith(int modifier, const std::vector<switchtest::TableRow>& plays) {
+    gModifier = modifier;
+    return playAll(plays);
+  }
+  int retries(const switchtest::TableRun& p) const {
+    return testsupport::capture_count("sasflash:" + p.address + ": retrying update");
+  }
 };
-std::vector<Attempt> gAttempts;
+
+// Consoles that turn on the dialogue: a firewall prompt sharing the
+// banner's line, a busy TFTP client that asks all the same, and the prompt
+// back in the middle of the download. Each ends at once with its code,
+// after one attempt, quoting the switch, with nothing typed into what it
+// must not answer.
+TEST_F(SasTable, RefusalsEndAtOnceWithTheirCode) {
+  modburn::set_time_scale(kScale);  // a missed refusal waits 60 s: 3 s here
+  gModifier = 1;
+  const std::vector<switchtest::TableRun> runs = playFailures(
+      {
+          {"firewall-login.scn", IO_CONN_ERR, "connect", {}, "Firewall authentication required. Login: "},
+          {"busy-asks.scn", IO_BUSY_HARDWARE, "update", join({kLogin, kVersion, {kFw}}), "TFTP Client is busy. Do you"},
+          {"download-prompt-back.scn", IO_UPDATE_ERR, "update", join({kLogin, kVersion, {kFw, "y"}}),
+           "TFTP session refused by 10.0.0.9\nMAIN>"},
+      },
+      kUrl);
+  for (const auto& p : runs) EXPECT_EQ(retries(p), 0) << p.address;
+  EXPECT_EQ(testsupport::capture_count("sasflash:update:" + runs[2].address + ": Error! MAIN>\n"), 1);
+}
+
+// Listings that go on and on: the switch's version, the storage module's
+// target answers and its "stat" each stop after 300 lines, and the update
+// goes on to its end.
+TEST_F(SasTable, EndlessListingsStopAfterTheirLines) {
+  modburn::set_time_scale(kScale);
+  std::string versions, prompts, revisions;
+  for (int i = 0; i < 1000; ++i) {
+    versions += "Firmware Version: 3.2." + std::to_string(i) + "\\r\\n";
+    prompts += "SM2>\\r\\n";
+    revisions += "Firmware Revision: 5.0." + std::to_string(i) + "\\r\\n";
+  }
+  const std::string sm1 = "expect fwstoragedownload 10.0.0.9 fw/image.bin 1\n"
+                          "send \"\\r\\nDo you want to start SM firmware download? (y/n) \"\ninclude receive-ok.inc\n";
+  const std::string fwSm1 = "fwstoragedownload 10.0.0.9 fw/image.bin 1";
+  const struct {
+    int modifier;
+    std::string scenario;
+    const char* line;  // the end of the listing
+    const char* item;  // a line of it, logged per line listed
+    Lines typed;
+  } rows[] = {
+      {1,
+       "include login.inc\nreply version => \"\\r\\n" + versions +
+           "MAIN>\"\nexpect fwdownload *\nsend \"\\r\\nDo you want to start firmware download? (y/n) \"\n"
+           "include receive-ok.inc\n",
+       "version listing: no end after 300 lines\n", "Active FW Version: Firmware Version", join({kLogin, kVersion, {kFw, "y"}})},
+      {2, "include login.inc\nreply target SM1 => \"\\r\\n" + prompts + "SM1>\"\n" + sm1,
+       "target command: no end after 300 lines\n", nullptr, join({kLogin, {"target SM1", "target main", fwSm1, "y"}})},
+      {2,
+       "include login.inc\nreply stat => \"\\r\\nStorage module status\\r\\n" + revisions + "SM1>\"\n" + sm1,
+       "stat listing: no end after 300 lines\n", "Active DSS1 FW Version: Firmware Revision",
+       join({kLogin, {"target SM1", "stat", "target main", fwSm1, "y"}})},
+  };
+  const auto start = std::chrono::steady_clock::now();
+  for (const int modifier : {1, 2}) {
+    std::vector<switchtest::TableRow> plays;
+    std::vector<std::size_t> played;
+    for (std::size_t i = 0; i < std::size(rows); ++i) {
+      if (rows[i].modifier != modifier) continue;
+      plays.push_back({rows[i].scenario, {.url = kUrl, .debugLevel = 2}});
+      played.push_back(i);
+    }
+    const std::vector<switchtest::TableRun> runs = playWith(modifier, plays);
+    for (std::size_t k = 0; k < runs.size(); ++k) {
+      const auto& row = rows[played[k]];
+      SCOPED_TRACE(row.line);
+      expectSucceeded(runs[k], row.typed);
+      const std::string head = "sasflash:logConfigInfo:" + runs[k].address + ": ";
+      EXPECT_EQ(testsupport::capture_count(head + row.line), 1);
+      if (row.item != nullptr) {
+        EXPECT_EQ(testsupport::capture_count(head + row.item), 300);
+      }
+    }
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+}
+
+// --- The frame's retry: a family whose attempts are scripted, each giving
+// its result (kAnotherAttempt when the switch asked for another attempt).
+
+std::vector<int> gAttempts;
 std::size_t gCalls = 0;
 
-int scriptedUpdate(modburn::Stage& st) {
-  const Attempt a = gAttempts[std::min(gCalls++, gAttempts.size() - 1)];
-  st.run.state<Attempt>() = a;
-  return a.rc;
-}
+int scriptedUpdate(modburn::Stage&) { return gAttempts[std::min(gCalls++, gAttempts.size() - 1)]; }
 
 class FrameRetry : public switchtest::LogCapture {};
 
@@ -239,17 +323,17 @@ TEST_F(FrameRetry, OnlyAttemptsTheSwitchAskedToRepeatAreRetried) {
   f.login = [](modburn::Stage&) { return 0; };
   f.update = scriptedUpdate;
   f.updateAttempts = 6;
-  f.retryWanted = [](modburn::Run& run) { return run.state<Attempt>().asked; };
+  constexpr int again = modburn::kAnotherAttempt;
   const struct {
-    std::vector<Attempt> attempts;
+    std::vector<int> attempts;
     int expected;
     std::size_t calls;
   } rows[] = {
-      {{{IO_UPDATE_ERR, true}}, IO_UPDATE_ERR, 6},
-      {{{IO_UPDATE_ERR, true}, {0, false}}, 0, 2},
-      {{{IO_UPDATE_ERR, false}}, IO_UPDATE_ERR, 1},  // a failed wait, not the switch's request
-      {{{IO_UPDATE_ERR, true}, {IO_UPDATE_ERR, false}}, IO_UPDATE_ERR, 2},
-      {{{IO_UPDATE_ERR, true}, {IO_TIMEOUT, true}}, IO_TIMEOUT, 2},
+      {{again}, IO_UPDATE_ERR, 6},
+      {{again, 0}, 0, 2},
+      {{IO_UPDATE_ERR}, IO_UPDATE_ERR, 1},  // a failed wait, not the switch's request
+      {{again, IO_UPDATE_ERR}, IO_UPDATE_ERR, 2},
+      {{again, IO_TIMEOUT}, IO_TIMEOUT, 2},
   };
   for (const auto& row : rows) {
     testsupport::capture_clear();

@@ -110,6 +110,33 @@ class TableSim : public ModuleSim {
     EXPECT_TRUE(o.session.client_closed) << "the library closes in order";
   }
 
+  // A failure scenario: its code, the stage that fails, every line typed,
+  // and a text the error text must quote (empty: none).
+  struct Failure {
+    std::string scenario;
+    int expected;
+    const char* stage;
+    std::vector<std::string> typed;
+    std::string quoted;
+  };
+
+  // Plays every failure at once at debug level 2 against url and checks
+  // each as expectFailed does, with its typed lines and its quote.
+  std::vector<TableRun> playFailures(const std::vector<Failure>& rows, const std::string& url) {
+    std::vector<TableRow> plays;
+    for (const Failure& f : rows) plays.push_back({f.scenario, {.url = url, .debugLevel = 2}});
+    std::vector<TableRun> runs = playAll(plays);
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+      SCOPED_TRACE(rows[i].scenario);
+      expectFailed(runs[i], rows[i].expected, rows[i].stage);
+      EXPECT_EQ(runs[i].o.typed, rows[i].typed);
+      if (!rows[i].quoted.empty()) {
+        EXPECT_NE(runs[i].o.err.find(rows[i].quoted), std::string::npos) << runs[i].o.err;
+      }
+    }
+    return runs;
+  }
+
  private:
   void playOne(const TableRow& play, TableRun& out) const {
     switchsim::Scenario sc;

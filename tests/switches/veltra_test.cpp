@@ -7,12 +7,9 @@
 #include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
-
-namespace modburn::veltra {
-const char* cleanScreenText(const char* src, char* dst, std::size_t size);
-void appendRepeat(int count, char* dst, const char* unit, std::size_t size);
-}  // namespace modburn::veltra
+#include "switches/veltra_screen.h"
 
 namespace {
 
@@ -144,7 +141,7 @@ TEST_F(Veltra, ScenarioRows) {
         up + "At Switch Utilities screen\n", up + "got /n response\n", up + "Progress: 57%\n", up + "return SUCCESS\n"}},
       {"success-nvram-yn.scn", 2, 0, nullptr, kAllY, {up + "got /n response\n"}, "got NVRAM"},
       {"versions-unreadable.scn", 1, 0, nullptr, kAll,
-       {prefix("logConfigInfo") + "Active FW Version: Boot PROM Version:  release B   Press ESC to return to the Main Menu\\r\n"},
+       {prefix("logConfigInfo") + "Active FW Version: Boot PROM Version:  release B   Press ESC to return to the Main Menu\n"},
        "Boot PROM Version: Boot"},
       {"sysinfo-silence.scn", 1, 0, nullptr, kAll, {complete}, "Active", "Please select", 0.05},
       {"erase-dropped.scn", 1, 0, nullptr, kAll, {up + "Connection terminated by switch doing auto-reboot.\n", unverified},
@@ -172,6 +169,9 @@ TEST_F(Veltra, ScenarioRows) {
       {"download-directory.scn", 2, IO_FILE_NOT_FOUND, "update", kAll, {"Error: Image file is directory: irectory\n"}},
       {"download-permission.scn", 2, IO_FILE_NOT_FOUND, "update", kAll, {"TFTP permission denied: Permission denied\n"}},
       {"download-violation.scn", 2, IO_FILE_NOT_FOUND, "update", kAll, {"Error: TFTP access violation: iolation\n"}},
+      // A menu painted instead of the download ends the wait at once.
+      {"download-menu-back.scn", 2, IO_UPDATE_ERR, "update", kAll,
+       {up + "Error: back at the menu: ", "Veltra 4-Port Switch - Main Menu\n"}},
       {"erase-silence.scn", 2, IO_TIMEOUT, "update", kAll, {"exp_writing error=-13", warning}, nullptr, "Erasing FLASH"},
       {"write-silence.scn", 2, IO_TIMEOUT, "update", kAll, {"exp_complete error=-13", warning}, nullptr, "Writing FLASH"},
   };
@@ -255,8 +255,7 @@ TEST_F(Veltra, LongestAnswersAreTypedWhole) {
   r.user = std::string(197, 'u');
   r.password = "P" + std::string(196, 'w');
   r.debugLevel = 0;
-  const Outcome o = run("include form.inc\ninclude mainmenu.inc\ninclude tabs.inc\ninclude server.inc\nexpect \\t\n"
-                        "send \"Specify the complete path and file name\\r\\n\"\ninclude del64.inc\nexpect " + path +
+  const Outcome o = run("include form.inc\ninclude mainmenu.inc\ninclude file-prompt.inc\nexpect " + path +
                         "\nexpect \\t\nexpect \"\"\ninclude commit-nvram.inc\ninclude download-ok.inc\n", r);
   EXPECT_EQ(o.rc, 0) << o.err << "\n" << o.log;
   EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
@@ -297,6 +296,44 @@ TEST_F(Veltra, NoPasswordOrEscapeLeaksAtTheHighestDebugLevels) {
     EXPECT_NE(o.log.find("SND: TEXT"), std::string::npos) << "the telnet layer logged at its level 2";
     EXPECT_EQ(o.err.size(), row.errStart.empty() ? o.err.size() : 999u);
     EXPECT_EQ(o.err.rfind(row.errStart, 0), 0u) << o.err;
+  }
+}
+
+class VeltraTable : public switchtest::TableSim {
+ protected:
+  VeltraTable() : TableSim(veltraflash, "veltraflash", "Veltra", "veltra") {}
+};
+
+// Typed paths that hold a word of the commit questions ("/n" of "(y/n)",
+// NVRAM, Yes): their echo is not the question, the question is answered as
+// it asks, and the update ends with the download's own failure (not a time-out
+// after a wrong answer).
+TEST_F(VeltraTable, PathsHoldingTheQuestionsWordsGetTheirRealOutcome) {
+  const std::string enter = "include commit-nvram.inc\n";
+  const std::string yesNo = "send \"\\e[20;5H\\e[KStart the firmware upgrade now? (y/n) \"\nexpect y\n";
+  const std::string notFound = "send \"\\e[21;5H\\e[K\\e[1mTFTP error: File not found\\e[0m\\r\\n\"\n";
+  const struct {
+    std::string path;
+    const std::string& question;
+    std::string answer;  // what commits
+  } rows[] = {
+      {"fw/none.img", enter, ""},
+      {"/nfs/fw.img", enter, ""},
+      {"images/new/fw.img", enter, ""},
+      {"NVRAM/fw.img", yesNo, "y"},
+      {"images/Yes/fw.img", yesNo, "y"},
+  };
+  std::vector<switchtest::TableRow> plays;
+  for (const auto& row : rows) {
+    plays.push_back({"include login.inc\ninclude file-prompt.inc\nexpect " + row.path + "\nexpect \\t\nexpect \"\"\n" +
+                         row.question + notFound,
+                     {.url = "tftp://10.0.0.9/" + row.path, .debugLevel = 2}});
+  }
+  const std::vector<switchtest::TableRun> runs = playAll(plays);
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    SCOPED_TRACE(rows[i].path);
+    expectFailed(runs[i], IO_FILE_NOT_FOUND, "update");
+    EXPECT_EQ(runs[i].o.typed, (kLogin + kVersions + kToServer + keys(64, kDel) + Lines{rows[i].path, kTab, "", rows[i].answer}));
   }
 }
 
