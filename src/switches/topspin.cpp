@@ -15,9 +15,10 @@
 // the switch needs):
 //   copy                    2 hours in all, 30 s per wait
 //   install                 1 hour in all
-//   deletes, listings       10 minutes each
-//   logConfigInfo listings  5 minutes each, at most 100 pages
-//   ping                    2 minutes
+//   deletes                 10 minutes each
+//   image listings          300 entries or 10 minutes, then taken as read
+//   logConfigInfo listings  300 lines or 5 minutes each, at most 100 pages
+//   ping                    300 lines or 2 minutes
 //   reload                  5 minutes
 //   "yes" answers           5 per question and loop
 #include <array>
@@ -146,7 +147,7 @@ constexpr auto exp_showcard = table("exp_showcard",
 
 // A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  const Wait listing = {.limit = INFO_LIMIT_SECS, .keep = INFO_RESPONSE};
+  const Wait listing = {.limit = INFO_LIMIT_SECS, .lines = kListingLines, .keep = INFO_RESPONSE};
   Wait w = listing;
   w.type = "show boot-config\r";
   st.follow(exp_showboot2, w);
@@ -165,8 +166,29 @@ constexpr auto exp_prompt = table("exp_prompt", finish(".*# $", 0));
 // that line, otherwise the prompt is read next.
 int toPrompt(Stage& st) { return endsAtPrompt(st.reply()) ? 0 : st.follow(exp_prompt, {.expected = 0}); }
 
-// The image listings: as long as the switch lists, up to LISTING_LIMIT_SECS.
-constexpr Wait kListing = {.type = "dir image\r", .limit = LISTING_LIMIT_SECS};
+// A listing that the update reads to its prompt. One that does not end (a
+// switch that keeps listing) is taken as read after kListingLines entries or
+// LISTING_LIMIT_SECS seconds, whichever comes first, and the update goes on
+// with what it listed.
+struct Listing {
+  const char* name;
+  int entries = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+  // Counts one more entry: true, with a line, once the listing has run long enough.
+  bool enough(Stage& st) {
+    if (++entries >= kListingLines) {
+      st.log(0, "%s: no end after %d lines\n", name, kListingLines);
+      return true;
+    }
+    const auto limit = std::chrono::microseconds(scaled_micros(LISTING_LIMIT_SECS * 1000000LL));
+    if (std::chrono::steady_clock::now() - start < limit) return false;
+    st.log(0, "%s: no end after %d seconds\n", name, LISTING_LIMIT_SECS);
+    return true;
+  }
+};
+// A listing's follow: its own limit stands behind the listing's.
+constexpr Wait kListing = {.type = "dir image\r", .limit = 2 * LISTING_LIMIT_SECS};
 
 // Deletes: the question and the prompt before progress, so that progress
 // stars printed in front of either do not hide it.
@@ -184,6 +206,7 @@ int deleteFile(Stage& st, const TableRef& exp, const char* filename) {
 
 // The first package file of the first listing.
 struct OldPackage {
+  Listing listing{"exp_dirimg1"};
   Name name{};
 };
 
@@ -193,7 +216,7 @@ int packageListed(Stage& st, OldPackage& old) {
       !copyWhole(name.data(), old.name)) {
     st.log(0, "package name too long to delete: %s\n", st.shown(name.data()));
   }
-  return endsAtPrompt(st.reply()) ? 0 : kReadOn;
+  return endsAtPrompt(st.reply()) || old.listing.enough(st) ? 0 : kReadOn;
 }
 
 // Listings: the entry runs to the end of its line, so that a prompt printed
@@ -237,6 +260,7 @@ int serverValid(Run& run, const char* server) {
                            {.type = st.cmdn(kPingSize, kPing, server),
                             .silence = PING_WAIT_SECS,
                             .limit = PING_LIMIT_SECS,
+                            .lines = kListingLines,
                             .keep = PING_RESPONSE,
                             .quiet = true},
                            ping);
@@ -266,10 +290,14 @@ int operationFailed(Stage& st, Copy& c) {
 
 constexpr const char* kCopyFailed = "copy command: %s\n";
 
-// Failures first, then success (to the end of its line, where the prompt may
-// follow), then progress, so that a line of stars or a percentage in front of
-// an error message cannot pass for progress.
+// The echo of the command first: the URL it holds may contain "successfully",
+// '*' or '%', which would pass for success or progress. Then the failures,
+// then success (to the end of its line, where the prompt may follow), then the
+// prompt (back before any success: the switch refused the command), then
+// progress, so that a line of stars or a percentage in front of an error
+// message cannot pass for progress. Any other line is kept for the error text.
 constexpr auto exp_copy = table("exp_copy",
+                                progress("^copy [\\S]+ image:[\\S]+[\\s]*$"),
                                 finish("Error: FTP server not reachable", IO_SERVER_NOT_FOUND).logs(0, kCopyFailed),
                                 finish("Error: Invalid image file name", IO_FILE_NOT_FOUND).logs(0, kCopyFailed),
                                 finish("Error: Incorrect Username.*", IO_BAD_SERV_LOGIN).logs(0, kCopyFailed),
@@ -277,8 +305,10 @@ constexpr auto exp_copy = table("exp_copy",
                                 call<operationFailed>("Error: Operation failed").logs(0, kCopyFailed),
                                 finish("Error: .*", IO_UPDATE_ERR).logs(0, kCopyFailed),
                                 call<toPrompt>(".*successfully.*"),
+                                finish(".*# $", IO_UPDATE_ERR).logs(0, "copy command: back at the prompt: %s\n"),
                                 call<copyProgress>("\\*"),
-                                call<copyProgress>(".*%"));
+                                call<copyProgress>(".*%.*"),
+                                progress(".+"));
 
 // A console that wraps the echoed copy command inside the password prints
 // each part of the password on its own line, where the password itself is
@@ -326,14 +356,18 @@ int primaryRead(Stage& st, Name& primary) {
   return toPrompt(st);
 }
 
+// An error first: "Error: primary-image-source ..." is not the image.
 constexpr auto exp_showboot = table("exp_showboot",
-                                    call<primaryRead>("primary-image-source.*"),
-                                    finish("Error: .*", IO_UPDATE_ERR).logs(0, "show boot-config: %s\n"));
+                                    finish("Error: .*", IO_UPDATE_ERR).logs(0, "show boot-config: %s\n"),
+                                    call<primaryRead>("primary-image-source.*"));
 
 constexpr const char* kInstallFailed = "install command: %s\n";
 
-// The errors and the question before the prompt, the prompt before progress.
+// The echo of the command first (a file name may hold "Proceed" or
+// "Error:"); then the errors and the question before the prompt, the prompt
+// before progress.
 constexpr auto exp_install = table("exp_install",
+                                   progress("^install image:[\\S]+[\\s]*$"),
                                    finish("Error: Problem unpacking.*", IO_BAD_FILE).logs(0, kInstallFailed),
                                    finish("Error:.*", IO_UPDATE_ERR).logs(0, kInstallFailed),
                                    answer("Proceed.*", "yes\r").times(MAX_YES, IO_UPDATE_ERR, "exp_install"),
@@ -362,6 +396,7 @@ Name expectImage(Stage& st, const char* filename) {
 struct Choice {
   std::string_view expected;
   std::string_view primary;
+  Listing listing{"exp_dirimg2"};
   bool expectedListed = false;
   Name other{};
 };
@@ -373,7 +408,7 @@ int imageListed(Stage& st, Choice& c) {
   } else if (c.other[0] == '\0' && name != c.primary && !copyWhole(name, c.other)) {
     st.log(0, "image name too long to choose: %s\n", st.shown(st.reply()));
   }
-  return endsAtPrompt(st.reply()) ? 0 : kReadOn;
+  return endsAtPrompt(st.reply()) || c.listing.enough(st) ? 0 : kReadOn;
 }
 
 constexpr auto exp_dirimg2 = table("exp_dirimg2", call<imageListed>("[\\S]*/[\\S]*.*"), finish(".*# $", 0));

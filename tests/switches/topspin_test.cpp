@@ -1,12 +1,16 @@
 // topspinflash against simulated Topspin consoles.
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "com/sregex.h"
 #include "com/timescale.h"
 #include "core/iostatus.h"
-#include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
+#include "switches/topspin_text.h"
 
 namespace {
 
@@ -16,6 +20,8 @@ using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
 using switchtest::shortenAfter;
+using switchtest::TableRow;
+using switchtest::TableRun;
 using Lines = std::vector<std::string>;
 
 const std::string kFile = "TopspinOS-2.4.0-build123.img";
@@ -298,10 +304,10 @@ TEST_F(Topspin, ParameterChecksRefuseBeforeConnecting) {
 }
 
 // Every piece of the copy command in text whose first or last characters are
-// the command's own (each echoed line, log lines quoting them): the
-// characters that stand for the password are all stars.
+// the command's own (each echoed line, log lines quoting them after '"' or
+// '='): the characters that stand for the password are all stars.
 void expectEchoMasked(const std::string& text, const std::string& cmd, std::size_t at, std::size_t len) {
-  auto boundary = [](char c) { return c == '\r' || c == '\n' || c == '"' || c == '\\'; };
+  auto boundary = [](char c) { return c == '\r' || c == '\n' || c == '"' || c == '\\' || c == '='; };
   const std::string head = cmd.substr(0, 11);  // "copy ftp://"
   for (std::size_t pos = text.find(head); pos != std::string::npos; pos = text.find(head, pos + 1)) {
     for (std::size_t i = at; i < at + len && pos + i < text.size() && !boundary(text[pos + i]); ++i) {
@@ -407,6 +413,187 @@ TEST_F(Topspin, CopyAndInstallLoopsAreBounded) {
     EXPECT_TRUE(logged(o, prefix("update") + row.line)) << o.log.substr(0, 2000);
     EXPECT_LT(seconds, 5.0);
   }
+}
+
+// The same console as a table: every row against a switch of its own.
+class TopspinTable : public switchtest::TableSim {
+ protected:
+  TopspinTable() : TableSim(topspinflash, "topspinflash", "Topspin", "topspin") {}
+
+  void SetUp() override {
+    TableSim::SetUp();
+    modburn::set_time_scale(0.05);  // 10 s waits take 0.5 s
+  }
+};
+
+// n lines of a scenario's send text, each made by line(i).
+template <typename F>
+std::string repeated(int n, F line) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += line(i);
+  return text;
+}
+
+std::string numbered(const char* head, int i, const char* tail) {
+  char n[12];
+  std::snprintf(n, sizeof n, "%03d", i);
+  return head + std::string(n) + tail;
+}
+
+// Consoles that list without end, refuse a command with only the prompt, or
+// whose text the library's own typed text could be mistaken for. Each row:
+// its code, the lines typed last, what the error text quotes and a line of
+// the stage (its stage named first).
+TEST_F(TopspinTable, ListingsEndRefusalsFailAtOnceAndEchoesAreNotAnswers) {
+  const std::string login = "include login.inc\n";
+  const std::string toInstalled =
+      login + "include dir-none.inc\ninclude copy-ok.inc\ninclude showboot.inc\ninclude install-ok.inc\n";
+  const std::string copyStart = login + "include dir-none.inc\nexpect copy *\n";
+  const std::string pw = kUrlPassword;
+  const std::string percentUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw%41/" + kFile;
+  const std::string successUrl = "ftp://fwuser:" + pw + "@10.0.0.9/successfully/" + kFile;
+  const std::string proceedUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw/Proceed.img";
+  const struct {
+    const char* what;
+    std::string scenario;
+    std::string url;
+    int debugLevel;
+    int expected;
+    const char* stage;  // of the line
+    Lines last;         // the lines typed last
+    const char* said;   // quoted by the error text (null: not checked)
+    const char* line;   // a line of the stage (null: none checked)
+  } rows[] = {
+      // A listing that does not end is taken as read after 300 lines; the update goes on.
+      {"card inventory without end",
+       "reply \"show boot-config\" => \"\\r\\nsim# \\x00\"\nreply \"show card-inventory\" => \"" +
+           repeated(400, [](int) { return std::string("image : TopspinOS-2.3.0/build100\\r\\n"); }) +
+           "\"\nsend \"\\r\\nsim login: \\x00\"\nexpect\nnoecho on\nsend \"Password: \\x00\"\nexpect\nnoecho off\n"
+           "send \"\\r\\nsim> \\x00\"\nexpect enable\nsend \"\\r\\nsim# \\x00\"\nexpect dir image\nsilence\n",
+       kUrl, 1, IO_TIMEOUT, "logConfigInfo", {"show card-inventory", "dir image"}, nullptr,
+       "exp_showcard: no end after 300 lines\n"},
+      {"package listing without end",
+       login + "expect dir image\nsend \"\\r\\n" +
+           repeated(400, [](int i) { return numbered("45123456    Dec 07 10:00    pkg", i, ".img\\r\\n"); }) +
+           "\"\nexpect delete image:pkg000.img\nsilence\n",
+       kUrl, 0, IO_TIMEOUT, "update", {"dir image", "delete image:pkg000.img"}, nullptr,
+       "exp_dirimg1: no end after 300 lines\n"},
+      {"image listing without end",
+       toInstalled + "expect dir image\nsend \"\\r\\nTopspinOS-2.4.0/build123\\r\\n" +
+           repeated(399, [](int i) { return numbered("TopspinOS-1.0.0/build", i, "\\r\\n"); }) +
+           "\"\nexpect config\nsilence\n",
+       kUrl, 0, IO_TIMEOUT, "update", {"dir image", "config"}, nullptr, "exp_dirimg2: no end after 300 lines\n"},
+      {"ping without end",
+       copyStart + "send \"\\r\\nError: Operation failed\\r\\nsim# \\x00\"\nexpect ping 10.0.0.9\nsend \"\\r\\n" +
+           repeated(400, [](int) { return std::string("Success rate is 100 percent (5/5)\\r\\n"); }) +
+           "\"\nsilence\n",
+       kUrl, 0, IO_SERVER_NOT_FOUND, "serverValid", {kCopy, "ping 10.0.0.9"}, "Error: Operation failed",
+       "exp_ping: no end after 300 lines\n"},
+      // The copy refused: the prompt before any result fails at once, quoting the switch.
+      {"copy refused, the refusal holding a '%'",
+       copyStart + "send \"\\r\\n% Unknown command: copy\\r\\nsim# \\x00\"\nsilence\n", kUrl, 0, IO_UPDATE_ERR,
+       "update", {"dir image", kCopy}, "% Unknown command: copy", "copy command: back at the prompt: "},
+      {"copy refused",
+       copyStart + "send \"\\r\\nInvalid input detected at marker\\r\\nsim# \\x00\"\nsilence\n", kUrl, 0,
+       IO_UPDATE_ERR, "update", {"dir image", kCopy}, "Invalid input detected at marker",
+       "copy command: back at the prompt: "},
+      // The echo of the typed command is no answer: a URL holding "successfully" or
+      // a '%', a file name holding "Proceed".
+      {"URL holding \"successfully\"", "copy-no-such-file.scn", successUrl, 0, IO_FILE_NOT_FOUND, "update",
+       {"copy " + successUrl + " image:" + kFile}, "Error: No Such file", "copy command: Error: No Such file"},
+      {"URL holding a '%'", "copy-failed-ping-ok.scn", percentUrl, 0, IO_FILE_NOT_FOUND, "update",
+       {"copy " + percentUrl + " image:" + kFile, "ping 10.0.0.9"}, "Error: Operation failed", nullptr},
+      {"file name holding \"Proceed\"", "any-file.scn", proceedUrl, 0, 0, nullptr,
+       {"install image:Proceed.img", "yes", "delete image:Proceed.img", "yes", "dir image", "config",
+        "boot-config primary-image-source TopspinOS-2.4.0/build123", "exit"},
+       nullptr, nullptr},
+      // An error naming the primary image source is an error.
+      {"boot configuration error naming the primary image source",
+       login + "include dir-none.inc\ninclude copy-ok.inc\nexpect show boot-config\n"
+               "send \"\\r\\nError: primary-image-source not configured\\r\\nsim# \\x00\"\nsilence\n",
+       kUrl, 0, IO_UPDATE_ERR, "update", {"show boot-config"}, "Error: primary-image-source not configured",
+       "show boot-config: Error: primary-image-source not configured"},
+  };
+  std::vector<TableRow> plays;
+  for (const auto& row : rows) {
+    Request r;
+    r.url = row.url;
+    r.debugLevel = row.debugLevel;
+    plays.push_back({row.scenario, r});
+  }
+  const std::vector<TableRun> played = playAll(plays);
+  for (std::size_t i = 0; i < played.size(); ++i) {
+    const auto& row = rows[i];
+    SCOPED_TRACE(row.what);
+    const Outcome& o = played[i].o;
+    EXPECT_EQ(o.rc, row.expected) << o.err;
+    if (row.expected == 0) {
+      EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
+    } else {  // a listing without end fills the error text: its closing quote may be cut off
+      const std::string head = "Error: Topspin switch=" + played[i].address + ": " + err2String(row.expected);
+      EXPECT_EQ(o.err.rfind(head, 0), 0u) << o.err;
+    }
+    const std::size_t n = std::min(row.last.size(), o.typed.size());
+    EXPECT_EQ(Lines(o.typed.end() - static_cast<long>(n), o.typed.end()), row.last);
+    if (row.said != nullptr) {
+      EXPECT_NE(o.err.find(row.said), std::string::npos) << o.err;
+    }
+    if (row.line != nullptr) {
+      const std::string line = "topspinflash:" + std::string(row.stage) + ":" + played[i].address + ": " + row.line;
+      EXPECT_NE(o.log.find(line), std::string::npos) << line;
+    }
+  }
+}
+
+// The names the update reads out of the switch's text, each within its text:
+// no ':' or nothing after it is no name; a prompt or blanks end a name.
+TEST(TopspinText, NamesEndWhereTheirTextEnds) {
+  using namespace modburn::topspin;
+  const struct {
+    const char* line;
+    const char* primary;  // primaryImage(line)
+    const char* word;     // firstWord(line)
+    bool atPrompt;        // endsAtPrompt(line)
+  } rows[] = {
+      {"primary-image-source : TopspinOS-2.3.0/build100\r\n", "TopspinOS-2.3.0/build100", "primary-image-source", false},
+      {"primary-image-source : TopspinOS-2.3.0/build100 sim# ", "TopspinOS-2.3.0/build100", "primary-image-source", true},
+      {"primary-image-source :", "", "primary-image-source", false},
+      {"primary-image-source :\t\r\n", "", "primary-image-source", false},
+      {"primary-image-source is not set", "", "primary-image-source", false},
+      {"TopspinOS-2.4.0/build123 sim# \r\n", "", "TopspinOS-2.4.0/build123", true},
+      {"sim#", "", "sim#", false},
+      {"", "", "", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(primaryImage(row.line), row.primary);
+    EXPECT_EQ(firstWord(row.line), row.word);
+    EXPECT_EQ(endsAtPrompt(row.line), row.atPrompt);
+  }
+  EXPECT_TRUE(endsAtPrompt("Password was not changed. sim> ", "> "));
+
+  const struct {
+    const char* file;
+    int rc;
+    const char* image;
+  } packages[] = {
+      {"TopspinOS-2.3.0-build123.img", SREGEX_MATCH, "TopspinOS-2.3.0/build123"},
+      {"new-TopspinOS-2.4.1-rc2-build7.img", SREGEX_MATCH, "TopspinOS-2.4.1-rc2/build7"},
+      {"TopspinOS-2.3.0-build.img", SREGEX_NOMATCH, ""},
+      {"fw-new.img", SREGEX_NOMATCH, ""},
+  };
+  for (const auto& p : packages) {
+    SCOPED_TRACE(p.file);
+    char out[100] = "left over";
+    EXPECT_EQ(expectedImage(p.file, out, sizeof out), p.rc);
+    EXPECT_STREQ(out, p.image);
+  }
+
+  Name name{};
+  EXPECT_TRUE(copyWhole(std::string(name.size() - 1, 'n'), name));
+  EXPECT_EQ(std::string(name.data()).size(), name.size() - 1);
+  EXPECT_FALSE(copyWhole(std::string(name.size(), 'n'), name));
+  EXPECT_STREQ(name.data(), "");
 }
 
 }  // namespace
