@@ -10,6 +10,7 @@
 // are recognised first, the failure messages next, and the prompt alone
 // counts as a finished update only after the bridge reported progress.
 #include <array>
+#include <string_view>
 
 #include "com/timescale.h"
 #include "core/iostatus.h"
@@ -114,8 +115,14 @@ constexpr auto exp_fwversion = table("exp_version",
 
 // A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  st.follow(exp_fruinfo, {.type = "fruInfo\r", .limit = VERSION_LISTING_SECS, .name = "fruInfo", .keep = 100});
-  st.follow(exp_fwversion, {.type = "fwVersion\r", .limit = VERSION_LISTING_SECS, .name = "fwVersion", .keep = 100});
+  const Wait listing = {.limit = VERSION_LISTING_SECS, .lines = kListingLines, .keep = 100};
+  Wait w = listing;
+  w.type = "fruInfo\r";
+  w.name = "fruInfo";
+  st.follow(exp_fruinfo, w);
+  w.type = "fwVersion\r";
+  w.name = "fwVersion";
+  st.follow(exp_fwversion, w);
   return 0;
 }
 
@@ -153,32 +160,43 @@ struct Progress {
   bool reported = false;
 };
 
-int reported(Stage&, Progress& p) {
-  p.reported = true;
-  return kReadOn;
-}
-
 int promptBack(Stage& st, Progress& p) {
   if (p.reported) return 0;
   st.log(0, "fwUpdate: prompt without any progress reported: %s\n", st.shown(st.reply()));
   return IO_UPDATE_ERR;
 }
 
+// A message of the update, progress when Counts; its pattern runs to the end
+// of the line, where the prompt may follow it.
+template <bool Counts>
+int message(Stage& st, Progress& p) {
+  if (Counts) p.reported = true;
+  std::string_view line = st.reply();
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+  return line.ends_with("->") ? promptBack(st, p) : kReadOn;
+}
+
 constexpr const char* kBackAtLogin = "fwUpdate: back at the login: %s\n";
 
+// The echo of the command first: a typed part may hold "->". The login
+// prompts, which end with the prompt, then the failures, then the messages
+// (each to the end of its line), then the prompt; any other line is kept for
+// the error text.
 constexpr auto exp_fwupdate = table("exp_fwupdate",
+                                    progress("^fwUpdate [\\S]+ [\\S]+ [\\S]+ [\\S]+ [\\S]+[\\s]*$"),
                                     finish("username->", IO_UPDATE_ERR).logs(0, kBackAtLogin),
                                     finish("password->", IO_UPDATE_ERR).logs(0, kBackAtLogin),
                                     finish(".*cannot find the file.*", IO_FILE_NOT_FOUND).logs(0, "%s\n"),
                                     finish(".*not a package image file", IO_BAD_FILE).logs(0, "%s\n"),
                                     finish("User .* cannot log in", IO_BAD_SERV_LOGIN).logs(0, "%s\n"),
                                     finish("FTP File transfer failed", IO_SERVER_NOT_FOUND).logs(2, "%s\n"),
-                                    progress("Initiating firmware update").logs(2, "%s\n"),
-                                    call<reported>("md5 values").logs(2, "%s\n"),
-                                    call<reported>("Firmware update .* successfully").logs(2, "%s\n"),
-                                    call<reported>("Flash write completed.*").logs(2, "%s\n"),
-                                    call<reported>("Percent complete: [\\d]+"),
-                                    call<promptBack>("->"));
+                                    call<message<false>>("Initiating firmware update.*").logs(2, "%s\n"),
+                                    call<message<true>>("md5 values.*").logs(2, "%s\n"),
+                                    call<message<true>>("Firmware update .* successfully.*").logs(2, "%s\n"),
+                                    call<message<true>>("Flash write completed.*").logs(2, "%s\n"),
+                                    call<message<true>>("Percent complete: [\\d]+.*"),
+                                    call<promptBack>("->"),
+                                    progress(".+"));
 
 int update(Stage& st) {
   const UrlPieces& u = st.run.url;

@@ -119,7 +119,8 @@ constexpr auto exp_version = table("exp_version",
 
 // A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  st.follow(exp_version, {.type = "show version\r", .limit = VERSION_LISTING_SECS, .name = "show version", .keep = 100});
+  st.follow(exp_version,
+            {.type = "show version\r", .limit = VERSION_LISTING_SECS, .name = "show version", .lines = kListingLines, .keep = 100});
   return 0;
 }
 
@@ -203,16 +204,17 @@ int passwordAtFtpPrompt(Stage& st) {
 constexpr const char* kBadFile = "Bad FTP file access: %s\n";
 constexpr const char* kBadTftpFile = "Bad TFTP file access: %s\n";
 
-// The answer to the FTP server's password question.
+// The answer to the FTP server's password question. The failures stand
+// before the admin prompt, which may follow them on their line.
 constexpr auto exp_adprompt2 = table("exp_adprompt2",
-                                     finish(kAdminPrompt, 0),
                                      call<fetchFailed<true, IO_BAD_SERV_LOGIN>>("Login failed")
                                          .logs(0, "Bad FTP login/password\n"),
                                      call<fetchFailed<true, IO_FILE_NOT_FOUND>>("Failed.*").logs(0, kBadFile),
                                      call<passwordAtFtpPrompt>("ftp>").logs(0, "Bad FTP login/password - hung in FTP\n"),
                                      call<fetchFailed<true, IO_FILE_NOT_FOUND>>(".*cannot find the .*").logs(0, kBadFile),
                                      call<fetchFailed<false, IO_FILE_NOT_FOUND>>("TFTP transfer failed.*")
-                                         .logs(0, kBadTftpFile));
+                                         .logs(0, kBadTftpFile),
+                                     finish(kAdminPrompt, 0));
 
 // Answers the FTP server's password question: 0 once fetched, or the failure.
 int ftpPassword(Stage& st) {
@@ -221,17 +223,20 @@ int ftpPassword(Stage& st) {
     st.log(0, "Password for user=anonymous? - shouldn't happen\n");
   }
   return st.follow(exp_adprompt2,
-                   {.type = st.cmdf("%s\r", u.password.data()), .silence = FTP_PASSWORD_SECS, .expected = 0});
+                   {.type = st.cmdf("%s\r", u.password.data()), .silence = FTP_PASSWORD_SECS, .expected = 5});
 }
 
+// The FTP client's own messages and prompt begin their line: the echo of the
+// fetch command, whose path may hold "ftp:", is none of them. The failures
+// stand before the admin prompt, which may follow them on their line.
 constexpr auto exp_fetch = table("exp_fetch",
-                                 finish(kAdminPrompt, 0),
                                  call<ftpPassword>("Password:"),
-                                 call<noServer>("ftp:.*").logs(0, "image fetch command failed: %s\n"),
-                                 call<fetchAtFtpPrompt>("ftp>"),
+                                 call<noServer>("^ftp:.*").logs(0, "image fetch command failed: %s\n"),
+                                 call<fetchAtFtpPrompt>("^ftp>"),
                                  call<fetchFailed<true, IO_FILE_NOT_FOUND>>(".*cannot find the .*").logs(0, kBadFile),
                                  call<fetchFailed<false, IO_FILE_NOT_FOUND>>("TFTP transfer failed.*")
-                                     .logs(0, kBadTftpFile));
+                                     .logs(0, kBadTftpFile),
+                                 finish(kAdminPrompt, 0));
 
 // Has the switch fetch the image: 0 once it is back at the admin prompt.
 int fetch(Stage& st, const FetchCommand& cmd, bool tftp) {
@@ -244,7 +249,12 @@ int fetch(Stage& st, const FetchCommand& cmd, bool tftp) {
 
 constexpr const char* kUnpackFailed = "Error unpacking image: %s\n";
 
+// The echo of the command first: a file name may hold "BadSize" or
+// "CorruptImage". Success, then the failures, then the prompt: back before
+// any of them, the switch refused the command. Any other line is kept for
+// the error text.
 constexpr auto exp_unpack = table("exp_unpack",
+                                  progress("^image unpack [\\S]+[\\s]*$"),
                                   finish("switch reset", 0),  // unpacked: the new image runs after a reset
                                   finish("file does not exist", IO_FILE_NOT_FOUND).logs(0, kUnpackFailed),
                                   finish("Error executing command", IO_SERVER_NOT_FOUND).logs(0, kUnpackFailed),
@@ -252,7 +262,9 @@ constexpr auto exp_unpack = table("exp_unpack",
                                   finish(".*BadSize", IO_BAD_FILE).logs(0, kUnpackFailed),
                                   finish(".*CorruptImage.*", IO_BAD_FILE).logs(0, kUnpackFailed),
                                   finish("[Ww]rong .* image", IO_BAD_FILE).logs(0, kUnpackFailed),
-                                  finish(".*I/OError", IO_BAD_FILE).logs(0, kUnpackFailed));
+                                  finish(".*I/OError", IO_BAD_FILE).logs(0, kUnpackFailed),
+                                  finish(".*:.*> ", IO_UPDATE_ERR).logs(0, "image unpack: back at the prompt: %s\n"),
+                                  progress(".+"));
 
 int update(Stage& st) {
   const UrlPieces& u = st.run.url;
@@ -275,7 +287,7 @@ int update(Stage& st) {
 
   st.log(1, "Image file fetched from FTP server\n");
   st.log(1, "Now updating Fibre Channel SM firmware\n");
-  const Wait unpack = {.type = st.cmdf("image unpack %s\r", u.filename.data()), .silence = UNPACK_SECS, .expected = 0};
+  const Wait unpack = {.type = st.cmdf("image unpack %s\r", u.filename.data()), .silence = UNPACK_SECS};
   if (const int rc = st.follow(exp_unpack, unpack); rc != 0) return rc;
   if (const int rc = st.follow(exp_adprompt, {.type = "\r", .expected = 0}); rc != 0) return rc;
   st.log(2, "Image unpacked OK\n");

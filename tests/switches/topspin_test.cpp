@@ -20,8 +20,6 @@ using switchtest::ModuleSim;
 using switchtest::Outcome;
 using switchtest::Request;
 using switchtest::shortenAfter;
-using switchtest::TableRow;
-using switchtest::TableRun;
 using Lines = std::vector<std::string>;
 
 const std::string kFile = "TopspinOS-2.4.0-build123.img";
@@ -441,9 +439,7 @@ std::string numbered(const char* head, int i, const char* tail) {
 }
 
 // Consoles that list without end, refuse a command with only the prompt, or
-// whose text the library's own typed text could be mistaken for. Each row:
-// its code, the lines typed last, what the error text quotes and a line of
-// the stage (its stage named first).
+// whose text the library's own typed text could be mistaken for.
 TEST_F(TopspinTable, ListingsEndRefusalsFailAtOnceAndEchoesAreNotAnswers) {
   const std::string login = "include login.inc\n";
   const std::string toInstalled =
@@ -453,96 +449,54 @@ TEST_F(TopspinTable, ListingsEndRefusalsFailAtOnceAndEchoesAreNotAnswers) {
   const std::string percentUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw%41/" + kFile;
   const std::string successUrl = "ftp://fwuser:" + pw + "@10.0.0.9/successfully/" + kFile;
   const std::string proceedUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw/Proceed.img";
-  const struct {
-    const char* what;
-    std::string scenario;
-    std::string url;
-    int debugLevel;
-    int expected;
-    const char* stage;  // of the line
-    Lines last;         // the lines typed last
-    const char* said;   // quoted by the error text (null: not checked)
-    const char* line;   // a line of the stage (null: none checked)
-  } rows[] = {
+  playRows({
       // A listing that does not end is taken as read after 300 lines; the update goes on.
       {"card inventory without end",
        "reply \"show boot-config\" => \"\\r\\nsim# \\x00\"\nreply \"show card-inventory\" => \"" +
            repeated(400, [](int) { return std::string("image : TopspinOS-2.3.0/build100\\r\\n"); }) +
            "\"\nsend \"\\r\\nsim login: \\x00\"\nexpect\nnoecho on\nsend \"Password: \\x00\"\nexpect\nnoecho off\n"
            "send \"\\r\\nsim> \\x00\"\nexpect enable\nsend \"\\r\\nsim# \\x00\"\nexpect dir image\nsilence\n",
-       kUrl, 1, IO_TIMEOUT, "logConfigInfo", {"show card-inventory", "dir image"}, nullptr,
+       kUrl, IO_TIMEOUT, {"show card-inventory", "dir image"}, nullptr, "logConfigInfo",
        "exp_showcard: no end after 300 lines\n"},
       {"package listing without end",
        login + "expect dir image\nsend \"\\r\\n" +
            repeated(400, [](int i) { return numbered("45123456    Dec 07 10:00    pkg", i, ".img\\r\\n"); }) +
            "\"\nexpect delete image:pkg000.img\nsilence\n",
-       kUrl, 0, IO_TIMEOUT, "update", {"dir image", "delete image:pkg000.img"}, nullptr,
+       kUrl, IO_TIMEOUT, {"dir image", "delete image:pkg000.img"}, nullptr, "update",
        "exp_dirimg1: no end after 300 lines\n"},
       {"image listing without end",
        toInstalled + "expect dir image\nsend \"\\r\\nTopspinOS-2.4.0/build123\\r\\n" +
            repeated(399, [](int i) { return numbered("TopspinOS-1.0.0/build", i, "\\r\\n"); }) +
            "\"\nexpect config\nsilence\n",
-       kUrl, 0, IO_TIMEOUT, "update", {"dir image", "config"}, nullptr, "exp_dirimg2: no end after 300 lines\n"},
+       kUrl, IO_TIMEOUT, {"dir image", "config"}, nullptr, "update", "exp_dirimg2: no end after 300 lines\n"},
       {"ping without end",
        copyStart + "send \"\\r\\nError: Operation failed\\r\\nsim# \\x00\"\nexpect ping 10.0.0.9\nsend \"\\r\\n" +
            repeated(400, [](int) { return std::string("Success rate is 100 percent (5/5)\\r\\n"); }) +
            "\"\nsilence\n",
-       kUrl, 0, IO_SERVER_NOT_FOUND, "serverValid", {kCopy, "ping 10.0.0.9"}, "Error: Operation failed",
+       kUrl, IO_SERVER_NOT_FOUND, {kCopy, "ping 10.0.0.9"}, "Error: Operation failed", "serverValid",
        "exp_ping: no end after 300 lines\n"},
       // The copy refused: the prompt before any result fails at once, quoting the switch.
-      {"copy refused, the refusal holding a '%'",
-       copyStart + "send \"\\r\\n% Unknown command: copy\\r\\nsim# \\x00\"\nsilence\n", kUrl, 0, IO_UPDATE_ERR,
-       "update", {"dir image", kCopy}, "% Unknown command: copy", "copy command: back at the prompt: "},
-      {"copy refused",
-       copyStart + "send \"\\r\\nInvalid input detected at marker\\r\\nsim# \\x00\"\nsilence\n", kUrl, 0,
-       IO_UPDATE_ERR, "update", {"dir image", kCopy}, "Invalid input detected at marker",
+      {"copy refused, the refusal holding a '%'", "copy-refused.scn", kUrl, IO_UPDATE_ERR, {"dir image", kCopy},
+       "% Unknown command: copy", "update", "copy command: back at the prompt: "},
+      {"copy refused", copyStart + "send \"\\r\\nInvalid input detected at marker\\r\\nsim# \\x00\"\nsilence\n", kUrl,
+       IO_UPDATE_ERR, {"dir image", kCopy}, "Invalid input detected at marker", "update",
        "copy command: back at the prompt: "},
       // The echo of the typed command is no answer: a URL holding "successfully" or
       // a '%', a file name holding "Proceed".
-      {"URL holding \"successfully\"", "copy-no-such-file.scn", successUrl, 0, IO_FILE_NOT_FOUND, "update",
-       {"copy " + successUrl + " image:" + kFile}, "Error: No Such file", "copy command: Error: No Such file"},
-      {"URL holding a '%'", "copy-failed-ping-ok.scn", percentUrl, 0, IO_FILE_NOT_FOUND, "update",
-       {"copy " + percentUrl + " image:" + kFile, "ping 10.0.0.9"}, "Error: Operation failed", nullptr},
-      {"file name holding \"Proceed\"", "any-file.scn", proceedUrl, 0, 0, nullptr,
+      {"URL holding \"successfully\"", "copy-no-such-file.scn", successUrl, IO_FILE_NOT_FOUND,
+       {"copy " + successUrl + " image:" + kFile}, "Error: No Such file", "update", "copy command: Error: No Such file"},
+      {"URL holding a '%'", "copy-failed-ping-ok.scn", percentUrl, IO_FILE_NOT_FOUND,
+       {"copy " + percentUrl + " image:" + kFile, "ping 10.0.0.9"}, "Error: Operation failed"},
+      {"file name holding \"Proceed\"", "any-file.scn", proceedUrl, 0,
        {"install image:Proceed.img", "yes", "delete image:Proceed.img", "yes", "dir image", "config",
-        "boot-config primary-image-source TopspinOS-2.4.0/build123", "exit"},
-       nullptr, nullptr},
+        "boot-config primary-image-source TopspinOS-2.4.0/build123", "exit"}},
       // An error naming the primary image source is an error.
       {"boot configuration error naming the primary image source",
        login + "include dir-none.inc\ninclude copy-ok.inc\nexpect show boot-config\n"
                "send \"\\r\\nError: primary-image-source not configured\\r\\nsim# \\x00\"\nsilence\n",
-       kUrl, 0, IO_UPDATE_ERR, "update", {"show boot-config"}, "Error: primary-image-source not configured",
+       kUrl, IO_UPDATE_ERR, {"show boot-config"}, "Error: primary-image-source not configured", "update",
        "show boot-config: Error: primary-image-source not configured"},
-  };
-  std::vector<TableRow> plays;
-  for (const auto& row : rows) {
-    Request r;
-    r.url = row.url;
-    r.debugLevel = row.debugLevel;
-    plays.push_back({row.scenario, r});
-  }
-  const std::vector<TableRun> played = playAll(plays);
-  for (std::size_t i = 0; i < played.size(); ++i) {
-    const auto& row = rows[i];
-    SCOPED_TRACE(row.what);
-    const Outcome& o = played[i].o;
-    EXPECT_EQ(o.rc, row.expected) << o.err;
-    if (row.expected == 0) {
-      EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
-    } else {  // a listing without end fills the error text: its closing quote may be cut off
-      const std::string head = "Error: Topspin switch=" + played[i].address + ": " + err2String(row.expected);
-      EXPECT_EQ(o.err.rfind(head, 0), 0u) << o.err;
-    }
-    const std::size_t n = std::min(row.last.size(), o.typed.size());
-    EXPECT_EQ(Lines(o.typed.end() - static_cast<long>(n), o.typed.end()), row.last);
-    if (row.said != nullptr) {
-      EXPECT_NE(o.err.find(row.said), std::string::npos) << o.err;
-    }
-    if (row.line != nullptr) {
-      const std::string line = "topspinflash:" + std::string(row.stage) + ":" + played[i].address + ": " + row.line;
-      EXPECT_NE(o.log.find(line), std::string::npos) << line;
-    }
-  }
+  });
 }
 
 // The names the update reads out of the switch's text, each within its text:
