@@ -13,6 +13,7 @@
 // ("quit" first while the switch's FTP client may still be running).
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "com/sregex.h"
 #include "core/iostatus.h"
@@ -138,14 +139,14 @@ struct Held {
 Held& held(Run& run) { return run.state<Held>(); }
 
 // Leaves the FTP client (when it may still run) and admin mode, without
-// waiting for answers.
+// waiting for answers. A write that fails (logged) has lost the session:
+// nothing more is typed.
 void leaveAdmin(Run& run) {
   if (!run.hasState()) return;
+  const Held h = std::exchange(held(run), Held{});
   Stage st(run, "leaveAdmin");
-  Held& h = held(run);
-  if (h.ftpClient) st.type("quit\r");
-  if (h.admin) st.type("admin stop\r");
-  h = {};
+  if (h.ftpClient && st.type("quit\r") != 0) return;
+  if (h.admin && st.type("admin stop\r") != 0) return;
 }
 
 constexpr const char* kAdminPrompt = ".*\\(admin\\):.*> ";
@@ -222,8 +223,9 @@ int ftpPassword(Stage& st) {
   if (std::strcmp(u.login.data(), "anonymous") == 0) {
     st.log(0, "Password for user=anonymous? - shouldn't happen\n");
   }
+  constexpr int kFetched = exp_adprompt2.rows.size() - 1;  // the admin prompt
   return st.follow(exp_adprompt2,
-                   {.type = st.cmdf("%s\r", u.password.data()), .silence = FTP_PASSWORD_SECS, .expected = 5});
+                   {.type = st.cmdf("%s\r", u.password.data()), .silence = FTP_PASSWORD_SECS, .expected = kFetched});
 }
 
 // The FTP client's own messages and prompt begin their line: the echo of the
