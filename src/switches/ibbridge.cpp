@@ -21,7 +21,6 @@
 namespace modburn {
 namespace {
 
-constexpr int STEP_SECS = 10;
 constexpr int PROGRESS_SECS = 60;
 // Overall limits. The version listings are a few lines each; the update
 // starts a new 60 s wait with every progress line and has no end of its own,

@@ -24,7 +24,6 @@
 namespace modburn {
 namespace {
 
-constexpr int STEP_SECS = 10;
 constexpr int FETCH_SECS = 240;
 constexpr int FTP_PASSWORD_SECS = 300;
 constexpr int UNPACK_SECS = 150;
