@@ -10,6 +10,7 @@
 // are recognised first, the failure messages next, and the prompt alone
 // counts as a finished update only after the bridge reported progress.
 #include <array>
+#include <string_view>
 
 #include "com/timescale.h"
 #include "core/iostatus.h"
@@ -20,39 +21,6 @@
 namespace modburn {
 namespace {
 
-constexpr auto exp_user = expect("exp_user", "username->", ".*system is engaged", ".*Firewall.*");
-constexpr auto exp_pw = expect("exp_pw", "password->", "Invalid.*");
-
-// The answers after the password, and those of the new-password screens.
-enum LoginAnswer { ASK_USER, ASK_PASSWORD, INVALID, CONTROL_C_SCREEN, NEW_PASSWORD, CONFIRM, PROMPT, OTHER };
-constexpr auto exp_prompt = expect("exp_prompt", "username->", "password->", "Invalid.*", "Use Control-C to exit",
-                                   "\\(new\\) password:", "->");
-constexpr std::array<LoginAnswer, 6> kPromptAnswers = {ASK_USER,         ASK_PASSWORD, INVALID,
-                                                       CONTROL_C_SCREEN, NEW_PASSWORD, PROMPT};
-constexpr auto exp_prompt2 = expect("exp_prompt2", "username->", "password->", "\\(new\\) password:",
-                                    "confirm the new password:", "->");
-constexpr std::array<LoginAnswer, 5> kPrompt2Answers = {ASK_USER, ASK_PASSWORD, NEW_PASSWORD, CONFIRM, PROMPT};
-constexpr auto exp_prompt3 = expect("exp_prompt3", "username->", "password->", "confirm the new password:", "->");
-constexpr std::array<LoginAnswer, 4> kPrompt3Answers = {ASK_USER, ASK_PASSWORD, CONFIRM, PROMPT};
-
-constexpr auto exp_fruinfo = expect("exp_version", "->", "Product Name.*", "Firmware Version.*");
-constexpr auto exp_fwversion = expect("exp_version", "->", "Bootrom Version:.*", "Firmware Version:.*");
-
-constexpr auto exp_fwupdate = expect("exp_fwupdate",
-                                     "username->",                        // 0 fell back to the login
-                                     "password->",                        // 1 fell back to the login
-                                     ".*cannot find the file.*",          // 2 no such file
-                                     ".*not a package image file",        // 3 not an image
-                                     "User .* cannot log in",             // 4 FTP login refused
-                                     "FTP File transfer failed",          // 5 server not reached
-                                     "Initiating firmware update",        // 6 started
-                                     "md5 values",                        // 7 progress
-                                     "Firmware update .* successfully",   // 8 progress
-                                     "Flash write completed.*",           // 9 progress
-                                     "Percent complete: [\\d]+",          // 10 progress, not logged
-                                     "->");                               // 11 the prompt is back
-
-constexpr int STEP_SECS = 10;
 constexpr int PROGRESS_SECS = 60;
 // Overall limits. The version listings are a few lines each; the update
 // starts a new 60 s wait with every progress line and has no end of its own,
@@ -64,79 +32,100 @@ constexpr int UPDATE_SECS = 7200;
 // asking is refused.
 constexpr int SCREEN_ANSWERS = 4;
 
-// Steps through the new-password screens from the answer seen (an index of
-// exp with its meanings): "\r" at each question, done at the prompt.
-template <std::size_t N>
-int passScreens(Stage& st, ExpectRef exp, const std::array<LoginAnswer, N>& answers, int rc) {
-  AnswerLimit again(st, "new password screen", SCREEN_ANSWERS, IO_BAD_SWITCH_LOGIN);
-  for (;;) {
-    if (rc < 0) return rc;
-    switch (answers[static_cast<std::size_t>(rc)]) {
-      case PROMPT: return 0;
-      case NEW_PASSWORD:
-      case CONFIRM:
-        if (const int e = again.next()) return e;
-        rc = st.exchange(exp, "\r", STEP_SECS);
-        break;
-      default:
-        st.log(0, "%s: back at the login: \"%s\"\n", exp.name, st.reply());
-        return IO_BAD_SWITCH_LOGIN;
-    }
+// --- Login ------------------------------------------------------------------------
+
+constexpr auto exp_user = table("exp_user",
+                                finish("username->", 0),
+                                finish(".*system is engaged", IO_CONN_ERR).logs(0, "Switch Busy: %s\n"),
+                                firewall());
+constexpr auto exp_pw = table("exp_pw", finish("password->", 0), finish("Invalid.*", IO_CONN_ERR));
+
+// The answers of the new-password screens so far: a bridge that keeps asking
+// is refused after SCREEN_ANSWERS of them.
+struct Screens {
+  int answers = 0;
+};
+
+// A question of the screens: answered with an empty line, which sets no password.
+int emptyAnswer(Stage& st, Screens& s) {
+  if (++s.answers > SCREEN_ANSWERS) {
+    st.log(0, "new password screen: asked again after %d answers\n", SCREEN_ANSWERS);
+    return IO_BAD_SWITCH_LOGIN;
   }
+  const int rc = st.type("\r");
+  return rc != 0 ? rc : kReadOn;
 }
 
-int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user, STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "Switch Busy: %s\n", st.reply());
-    return IO_CONN_ERR;
-  }
-  if (rc == 2) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have Username prompt\n");
+// The screens after a Control-C, and after the new password was skipped.
+constexpr auto exp_prompt2 = table("exp_prompt2",
+                                   finish("username->", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt2: back at the login: \"%s\"\n"),
+                                   finish("password->", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt2: back at the login: \"%s\"\n"),
+                                   call<emptyAnswer>("\\(new\\) password:"),
+                                   call<emptyAnswer>("confirm the new password:"),
+                                   finish("->", 0));
+constexpr auto exp_prompt3 = table("exp_prompt3",
+                                   finish("username->", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt3: back at the login: \"%s\"\n"),
+                                   finish("password->", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt3: back at the login: \"%s\"\n"),
+                                   call<emptyAnswer>("confirm the new password:"),
+                                   finish("->", 0));
 
-  rc = st.exchange(exp_pw, st.cmdf("%s\r", req.user), STEP_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) return IO_CONN_ERR;
-  st.log(1, "have Password prompt\n");
-
-  rc = st.exchange(exp_prompt, st.cmdf("%s\r", req.password), STEP_SECS);
-  if (rc < 0) return rc;
-  switch (kPromptAnswers[static_cast<std::size_t>(rc)]) {
-    case PROMPT: return 0;
-    case INVALID:
-      st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
-      return IO_BAD_SWITCH_LOGIN;
-    case CONTROL_C_SCREEN:  // leave the password screen
-      return passScreens(st, exp_prompt2, kPrompt2Answers, st.exchange(exp_prompt2, "\x03\r", STEP_SECS));
-    case NEW_PASSWORD:  // skip the new password: an empty one and its empty confirmation
-      return passScreens(st, exp_prompt3, kPrompt3Answers, st.exchange(exp_prompt3, "\r", STEP_SECS, 2));
-    default:
-      st.log(0, "exp_prompt: asked to log in again: \"%s\"\n", st.reply());
-      return IO_BAD_SWITCH_LOGIN;
-  }
+// Leaves the password screen with Control-C.
+int leaveScreen(Stage& st) {
+  Screens s;
+  return st.follow(exp_prompt2, {.type = "\x03\r"}, s);
 }
 
-void logListing(Stage& st, const char* cmd, ExpectRef exp, const char* label1, const char* label2) {
-  st.write(cmd);
-  LoopLimit lim(st, cmd, VERSION_LISTING_SECS);
-  for (;;) {
-    if (lim.check() != 0) return;
-    const int rc = st.wait(exp, STEP_SECS, -1, 100);
-    if (rc != 1 && rc != 2) return;  // the prompt, or a failure already logged
-    st.log(0, "%s: %s\n", rc == 1 ? label1 : label2, st.reply());
-  }
+// Skips the new password: an empty one and its empty confirmation.
+int skipNewPassword(Stage& st) {
+  Screens s;
+  return st.follow(exp_prompt3, {.type = "\r"}, s);
 }
 
+constexpr const char* kLoginAgain = "exp_prompt: asked to log in again: \"%s\"\n";
+
+// The answers after the password: the prompt "->" ends the login prompts
+// too, which are recognised first.
+constexpr auto exp_prompt = table("exp_prompt",
+                                  finish("username->", IO_BAD_SWITCH_LOGIN).logs(0, kLoginAgain),
+                                  finish("password->", IO_BAD_SWITCH_LOGIN).logs(0, kLoginAgain),
+                                  finish("Invalid.*", IO_BAD_SWITCH_LOGIN).logs(0, "exp_prompt: got Invalid: \"%s\"\n"),
+                                  call<leaveScreen>("Use Control-C to exit"),
+                                  call<skipNewPassword>("\\(new\\) password:"),
+                                  finish("->", 0));
+
+constexpr LoginStep kLogin[] = {
+    {.rows = exp_user, .reached = "have Username prompt\n"},
+    {.rows = exp_pw, .typed = Typed::User, .lineEnd = "\r", .expected = 0, .reached = "have Password prompt\n"},
+    {.rows = exp_prompt, .typed = Typed::Password, .lineEnd = "\r"},
+};
+
+int login(Stage& st) { return login_steps(st, kLogin); }
+
+// --- Versions ---------------------------------------------------------------------
+
+constexpr auto exp_fruinfo = table("exp_version",
+                                   finish("->", 0),
+                                   version("Product Name.*", "Switch Description"),
+                                   version("Firmware Version.*", "Active FW Version"));
+constexpr auto exp_fwversion = table("exp_version",
+                                     finish("->", 0),
+                                     version("Bootrom Version:.*", "Active Boot Version"),
+                                     version("Firmware Version:.*", "Active FW Version"));
+
+// A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  logListing(st, "fruInfo\r", exp_fruinfo, "Switch Description", "Active FW Version");
-  logListing(st, "fwVersion\r", exp_fwversion, "Active Boot Version", "Active FW Version");
+  const Wait listing = {.limit = VERSION_LISTING_SECS, .lines = kListingLines, .keep = 100};
+  Wait w = listing;
+  w.type = "fruInfo\r";
+  w.name = "fruInfo";
+  st.follow(exp_fruinfo, w);
+  w.type = "fwVersion\r";
+  w.name = "fwVersion";
+  st.follow(exp_fwversion, w);
   return 0;
 }
+
+// --- Update -----------------------------------------------------------------------
 
 constexpr std::size_t kCommandSize = 200;
 constexpr const char* kFwUpdate = "fwUpdate %s %s %s %s %s\r";
@@ -164,49 +153,52 @@ int urlRule(const char* fileurl) {
   return buildFwUpdate(bare, "", cmd) ? IO_INV_URL_LOGIN : IO_INV_URL_SYNTAX;
 }
 
-int failed(Stage& st, int minLevel, int code) {
-  st.log(minLevel, "%s", st.reply());
-  return code;
+// Whether the bridge has reported transfer progress or success: the prompt
+// counts as a finished update only after it did.
+struct Progress {
+  bool reported = false;
+};
+
+int promptBack(Stage& st, Progress& p) {
+  if (p.reported) return 0;
+  st.log(0, "fwUpdate: prompt without any progress reported: %s\n", st.shown(st.reply()));
+  return IO_UPDATE_ERR;
 }
 
-// Follows the bridge's messages until the prompt returns after progress.
-int progress(Stage& st) {
-  LoopLimit lim(st, "fwUpdate", UPDATE_SECS);
-  bool reported = false;  // the bridge reported transfer progress or success
-  for (;;) {
-    if (const int e = lim.check()) return e;
-    const int rc = st.wait(exp_fwupdate, PROGRESS_SECS);
-    switch (rc) {
-      case 0:
-      case 1:
-        st.log(0, "fwUpdate: back at the login: %s\n", st.reply());
-        return IO_UPDATE_ERR;
-      case 2: return failed(st, 0, IO_FILE_NOT_FOUND);
-      case 3: return failed(st, 0, IO_BAD_FILE);
-      case 4: return failed(st, 0, IO_BAD_SERV_LOGIN);
-      case 5: return failed(st, 2, IO_SERVER_NOT_FOUND);
-      case 6: st.log(2, "%s", st.reply()); break;
-      case 7:
-      case 8:
-      case 9:
-        reported = true;
-        st.log(2, "%s", st.reply());
-        break;
-      case 10: reported = true; break;
-      case 11:
-        if (reported) return 0;
-        st.log(0, "fwUpdate: prompt without any progress reported: %s\n", st.reply());
-        return IO_UPDATE_ERR;
-      default: return rc;  // failure, time-out included
-    }
-  }
+// A message of the update, progress when Counts; its pattern runs to the end
+// of the line, where the prompt may follow it.
+template <bool Counts>
+int message(Stage& st, Progress& p) {
+  if (Counts) p.reported = true;
+  std::string_view line = st.reply();
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.remove_suffix(1);
+  return line.ends_with("->") ? promptBack(st, p) : kReadOn;
 }
+
+constexpr const char* kBackAtLogin = "fwUpdate: back at the login: %s\n";
+
+// The echo of the command first: a typed part may hold "->". The login
+// prompts, which end with the prompt, then the failures, then the messages
+// (each to the end of its line), then the prompt; any other line is kept for
+// the error text.
+constexpr auto exp_fwupdate = table("exp_fwupdate",
+                                    progress("^fwUpdate [\\S]+ [\\S]+ [\\S]+ [\\S]+ [\\S]+[\\s]*$"),
+                                    finish("username->", IO_UPDATE_ERR).logs(0, kBackAtLogin),
+                                    finish("password->", IO_UPDATE_ERR).logs(0, kBackAtLogin),
+                                    finish(".*cannot find the file.*", IO_FILE_NOT_FOUND).logs(0, "%s\n"),
+                                    finish(".*not a package image file", IO_BAD_FILE).logs(0, "%s\n"),
+                                    finish("User .* cannot log in", IO_BAD_SERV_LOGIN).logs(0, "%s\n"),
+                                    finish("FTP File transfer failed", IO_SERVER_NOT_FOUND).logs(2, "%s\n"),
+                                    call<message<false>>("Initiating firmware update.*").logs(2, "%s\n"),
+                                    call<message<true>>("md5 values.*").logs(2, "%s\n"),
+                                    call<message<true>>("Firmware update .* successfully.*").logs(2, "%s\n"),
+                                    call<message<true>>("Flash write completed.*").logs(2, "%s\n"),
+                                    call<message<true>>("Percent complete: [\\d]+.*"),
+                                    call<promptBack>("->"),
+                                    progress(".+"));
 
 int update(Stage& st) {
-  UrlPieces u;
-  u.read(st.run.req.fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();
+  const UrlPieces& u = st.run.url;
 
   // The logged form names the password by the word "password" alone.
   std::array<char, kCommandSize> cmd{}, logged{};
@@ -217,12 +209,14 @@ int update(Stage& st) {
     return IO_UPDATE_ERR;
   }
   st.log(1, "writing: \"%s\"\n", st.shown(logged.data()));
-  if (const int w = st.write(cmd.data()); w < 0) {
-    st.log(0, "telnet_write(\"%s\") failed rc=%d (%s)\n", st.shown(logged.data()), w, telnet_strerror(w));
+  if (const int rc = st.type(cmd.data()); rc != 0) {
+    st.log(0, "telnet_write(\"%s\") failed rc=%d (%s)\n", st.shown(logged.data()), rc, err2String(rc));
     return IO_CONN_ERR;
   }
 
-  if (const int rc = progress(st); rc != 0) return rc;
+  Progress p;
+  const Wait progress = {.silence = PROGRESS_SECS, .limit = UPDATE_SECS, .name = "fwUpdate"};
+  if (const int rc = st.follow(exp_fwupdate, progress, p); rc != 0) return rc;
   st.log(1, "Firmware image installed.\n");
   st.log(1, "fwUpdate succeeded, got prompt\n");
   st.log(0, "Update succeeded %s\n", u.shown.data());
@@ -234,8 +228,8 @@ int update(Stage& st) {
 // session refused sent nothing; one it took succeeds, whatever follows.
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  if (const int w = st.write("reboot now\r"); w < 0) {
-    st.log(0, "telnet_write(\"reboot now\\r\") failed rc=%d (%s)\n", w, telnet_strerror(w));
+  if (const int rc = st.type("reboot now\r"); rc != 0) {
+    st.log(0, "telnet_write(\"reboot now\\r\") failed rc=%d (%s)\n", rc, err2String(rc));
     return IO_CONN_LOST;
   }
   sleep_ms(1000);
@@ -252,6 +246,7 @@ constexpr Family kIBBridge = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -13,6 +13,7 @@
 // ("quit" first while the switch's FTP client may still be running).
 #include <array>
 #include <cstring>
+#include <utility>
 
 #include "com/sregex.h"
 #include "core/iostatus.h"
@@ -23,40 +24,6 @@
 namespace modburn {
 namespace {
 
-constexpr auto exp_user1 = expect("exp_user1", "[Ll]ogin", ".*Firewall.*");
-constexpr auto exp_pw = expect("exp_pw", "Password", "incorrect");
-constexpr auto exp_version = expect("exp_version", "> $", "SystemDescription.*", "ActiveSWVersion.*");
-constexpr auto exp_admin = expect("exp_admin", ".*\\(admin\\):.*> ", "already in Admin Mode");
-constexpr auto exp_confcancel = expect("exp_confcancel", "Please confirm \\(y/n\\):");
-constexpr auto exp_prompt = expect("exp_prompt", ".*:.*> ");
-constexpr auto exp_adprompt = expect("exp_adprompt", ".*\\(admin\\):.*> ");
-constexpr auto exp_fetch = expect("exp_fetch",
-                                  ".*\\(admin\\):.*> ",       // 0 fetched
-                                  "Password:",                // 1 the FTP server asks for the password
-                                  "ftp:.*",                   // 2 the FTP client could not reach the server
-                                  "ftp>",                     // 3 the FTP client is left at its prompt
-                                  ".*cannot find the .*",     // 4 no such file
-                                  "TFTP transfer failed.*");  // 5 no such file (TFTP)
-constexpr auto exp_adprompt2 = expect("exp_adprompt2",
-                                      ".*\\(admin\\):.*> ",       // 0 fetched
-                                      "Login failed",             // 1 FTP login refused
-                                      "Failed.*",                 // 2 transfer failed
-                                      "ftp>",                     // 3 the FTP client is left at its prompt
-                                      ".*cannot find the .*",     // 4 no such file
-                                      "TFTP transfer failed.*");  // 5 no such file (TFTP)
-constexpr auto exp_unpack = expect("exp_unpack",
-                                   "switch reset",  // 0 unpacked: the new image runs after a reset
-                                   "file does not exist", "Error executing command", ".*name resolution",
-                                   ".*BadSize", ".*CorruptImage.*", "[Ww]rong .* image", ".*I/OError");
-constexpr auto exp_reset = expect("exp_reset", "Please confirm", ".*requires admin mode.*");
-constexpr auto exp_resetconf = expect("exp_resetconf", "Reset switch in progress");
-
-// The result of each failure row of exp_unpack (index 1 to 7).
-constexpr std::array<int, 8> kUnpackCodes = {0,           IO_FILE_NOT_FOUND, IO_SERVER_NOT_FOUND,
-                                             IO_SERVER_NOT_FOUND, IO_BAD_FILE, IO_BAD_FILE,
-                                             IO_BAD_FILE, IO_BAD_FILE};
-
-constexpr int STEP_SECS = 10;
 constexpr int FETCH_SECS = 240;
 constexpr int FTP_PASSWORD_SECS = 300;
 constexpr int UNPACK_SECS = 150;
@@ -119,164 +86,193 @@ int lastRule(const SwitchRequest& req) {
   return promptPattern(req.user, pattern) ? 0 : IO_INV_LOGIN;
 }
 
+// --- Login ------------------------------------------------------------------------
+
+constexpr auto exp_user1 = table("exp_user1", finish("[Ll]ogin", 0), firewall());
+
+int userRefused(Stage& st) {
+  st.log(0, "exp_pw: got Incorrect Username error: %s\n", st.run.req.user);
+  return IO_CONN_ERR;
+}
+constexpr auto exp_pw = table("exp_pw", finish("Password", 0), call<userRefused>("incorrect"));
+
 int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user1, STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have Login prompt\n");
-
-  rc = st.exchange(exp_pw, st.cmdf("%s\r", req.user), STEP_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "exp_pw: got Incorrect Username error: %s\n", req.user);
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have Password prompt\n");
-
   std::array<char, kPromptSize> pattern{};
-  promptPattern(req.user, pattern);  // the parameter check made sure it fits
-  const std::array<const char*, 4> prompt = {pattern.data(), "Login incorrect", "Timed out.*", nullptr};
-  rc = st.exchange({"(const char **)exp_prompt", prompt.data()}, st.cmdf("%s\r", req.password), STEP_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "exp_prompt: got Incorrect password error\n");
-    return IO_BAD_SWITCH_LOGIN;
-  }
-  if (rc == 2) {
-    st.log(0, "exp_prompt: %s\n", st.reply());
-    return IO_CONN_ERR;
-  }
+  promptPattern(st.run.req.user, pattern);  // the parameter check made sure it fits
+  const auto exp_prompt = table("(const char **)exp_prompt",
+                                finish(pattern.data(), 0),
+                                finish("Login incorrect", IO_BAD_SWITCH_LOGIN)
+                                    .logs(0, "exp_prompt: got Incorrect password error\n"),
+                                finish("Timed out.*", IO_CONN_ERR).logs(0, "exp_prompt: %s\n"));
+  const LoginStep steps[] = {
+      {.rows = exp_user1, .reached = "have Login prompt\n"},
+      {.rows = exp_pw, .typed = Typed::User, .lineEnd = "\r", .expected = 0, .reached = "have Password prompt\n"},
+      {.rows = exp_prompt, .typed = Typed::Password, .lineEnd = "\r"},
+  };
+  return login_steps(st, steps);
+}
+
+constexpr auto exp_version = table("exp_version",
+                                   finish("> $", 0),
+                                   version("SystemDescription.*", "Switch Description"),
+                                   version("ActiveSWVersion.*", "Active FW Version"));
+
+// A listing that fails or runs out is logged and leaves the login as it is.
+int logConfigInfo(Stage& st) {
+  st.follow(exp_version,
+            {.type = "show version\r", .limit = VERSION_LISTING_SECS, .name = "show version", .lines = kListingLines, .keep = 100});
   return 0;
 }
 
-int logConfigInfo(Stage& st) {
-  st.write("show version\r");
-  LoopLimit lim(st, "show version", VERSION_LISTING_SECS);
-  for (;;) {
-    if (lim.check() != 0) return 0;
-    const int rc = st.wait(exp_version, STEP_SECS, -1, 100);
-    if (rc != 1 && rc != 2) return 0;  // the prompt, or a failure already logged
-    st.log(0, "%s: %s\n", rc == 1 ? "Switch Description" : "Active FW Version", st.reply());
-  }
-}
+// --- Update -----------------------------------------------------------------------
 
 // What the run holds on the switch: the admin session, and the switch's FTP
-// client that a fetch may leave running.
-struct AdminState {
-  bool adminHeld;
+// client that a fetch may leave running. The departures leave both (a
+// failed update or reset, an update that stops without a reset); they get
+// the run alone, so the run keeps it.
+struct Held {
+  bool admin;
   bool ftpClient;
 };
 
-AdminState& admin(Stage& st) { return st.run.state<AdminState>(); }
+Held& held(Run& run) { return run.state<Held>(); }
 
 // Leaves the FTP client (when it may still run) and admin mode, without
-// waiting for answers.
+// waiting for answers. A write that fails (logged) has lost the session:
+// nothing more is typed.
 void leaveAdmin(Run& run) {
   if (!run.hasState()) return;
-  AdminState& a = run.state<AdminState>();
-  if (a.ftpClient) telnet_write(run.handle, "quit\r");
-  if (a.adminHeld) telnet_write(run.handle, "admin stop\r");
-  a = {};
+  const Held h = std::exchange(held(run), Held{});
+  Stage st(run, "leaveAdmin");
+  if (h.ftpClient && st.type("quit\r") != 0) return;
+  if (h.admin && st.type("admin stop\r") != 0) return;
 }
 
-// A failure row that ends the FTP client and admin mode itself.
-int endFetch(Stage& st, bool quitFtp, int code) {
-  if (quitFtp) st.write("quit\r");
-  st.write("admin stop\r");
-  admin(st) = {};
-  return code;
+constexpr const char* kAdminPrompt = ".*\\(admin\\):.*> ";
+constexpr auto exp_adprompt = table("exp_adprompt", finish(kAdminPrompt, 0));
+constexpr auto exp_confcancel = table("exp_confcancel", finish("Please confirm \\(y/n\\):", 0));
+constexpr auto exp_prompt = table("exp_prompt", finish(".*:.*> ", 0));
+
+// Another session holds admin mode: ends it, then opens admin mode again.
+int cancelOther(Stage& st) {
+  held(st.run).admin = false;
+  if (const int rc = st.follow(exp_confcancel, {.type = "admin cancel\r", .expected = 0}); rc != 0) return rc;
+  if (const int rc = st.follow(exp_prompt, {.type = "y\r", .expected = 0}); rc != 0) return rc;
+  held(st.run).admin = true;
+  return st.follow(exp_adprompt, {.type = "admin start\r", .expected = 0});
 }
+
+constexpr auto exp_admin = table("exp_admin", finish(kAdminPrompt, 0), call<cancelOther>("already in Admin Mode"));
 
 // Opens the admin session; when another session holds it, cancels that one first.
 int startAdmin(Stage& st) {
   st.log(1, "writing: \"%s\"\n", st.shown("admin start\r"));
-  admin(st).adminHeld = true;
-  int rc = st.exchange(exp_admin, "admin start\r", STEP_SECS, 0);
-  if (rc <= 0) return rc;
-  admin(st).adminHeld = false;  // "already in Admin Mode": held by another session
-  if ((rc = st.exchange(exp_confcancel, "admin cancel\r", STEP_SECS, 0)) < 0) return rc;
-  if ((rc = st.exchange(exp_prompt, "y\r", STEP_SECS, 0)) < 0) return rc;
-  admin(st).adminHeld = true;
-  rc = st.exchange(exp_adprompt, "admin start\r", STEP_SECS, 0);
-  return rc < 0 ? rc : 0;
+  held(st.run).admin = true;
+  return st.follow(exp_admin, {.type = "admin start\r", .expected = 0});
 }
 
+// A failed fetch, its FTP client left running or not: the departure quits
+// it when it runs, and leaves admin mode.
+template <bool FtpClient, int Code>
+int fetchFailed(Stage& st) {
+  held(st.run).ftpClient = FtpClient;
+  return Code;
+}
+
+int noServer(Stage& st) {
+  st.log(0, "Probable invalid FTP server IP address\n");
+  return fetchFailed<true, IO_SERVER_NOT_FOUND>(st);
+}
+
+// The FTP client is left at its own prompt: quit, back to the switch's prompt.
+int quitFtp(Stage& st, const TableRef& prompt) {
+  held(st.run).ftpClient = false;
+  return st.follow(prompt, {.type = "quit\r", .expected = 0});
+}
+
+int fetchAtFtpPrompt(Stage& st) {
+  if (const int rc = quitFtp(st, exp_prompt); rc != 0) return rc;
+  st.log(0, "image file fetch command failed\n");
+  return IO_UPDATE_ERR;
+}
+
+int passwordAtFtpPrompt(Stage& st) {
+  const int rc = quitFtp(st, exp_adprompt);
+  return rc != 0 ? rc : IO_BAD_SERV_LOGIN;
+}
+
+constexpr const char* kBadFile = "Bad FTP file access: %s\n";
+constexpr const char* kBadTftpFile = "Bad TFTP file access: %s\n";
+
+// The answer to the FTP server's password question. The failures stand
+// before the admin prompt, which may follow them on their line.
+constexpr auto exp_adprompt2 = table("exp_adprompt2",
+                                     call<fetchFailed<true, IO_BAD_SERV_LOGIN>>("Login failed")
+                                         .logs(0, "Bad FTP login/password\n"),
+                                     call<fetchFailed<true, IO_FILE_NOT_FOUND>>("Failed.*").logs(0, kBadFile),
+                                     call<passwordAtFtpPrompt>("ftp>").logs(0, "Bad FTP login/password - hung in FTP\n"),
+                                     call<fetchFailed<true, IO_FILE_NOT_FOUND>>(".*cannot find the .*").logs(0, kBadFile),
+                                     call<fetchFailed<false, IO_FILE_NOT_FOUND>>("TFTP transfer failed.*")
+                                         .logs(0, kBadTftpFile),
+                                     finish(kAdminPrompt, 0));
+
 // Answers the FTP server's password question: 0 once fetched, or the failure.
-int ftpPassword(Stage& st, const UrlPieces& u) {
+int ftpPassword(Stage& st) {
+  const UrlPieces& u = st.run.url;
   if (std::strcmp(u.login.data(), "anonymous") == 0) {
     st.log(0, "Password for user=anonymous? - shouldn't happen\n");
   }
-  const int rc = st.exchange(exp_adprompt2, st.cmdf("%s\r", u.password.data()), FTP_PASSWORD_SECS, 0);
-  switch (rc) {
-    case 0: return 0;
-    case 1:
-      st.log(0, "Bad FTP login/password\n");
-      return endFetch(st, true, IO_BAD_SERV_LOGIN);
-    case 2:
-    case 4:
-      st.log(0, "Bad FTP file access: %s\n", st.reply());
-      return endFetch(st, true, IO_FILE_NOT_FOUND);
-    case 3: {
-      st.log(0, "Bad FTP login/password - hung in FTP\n");
-      admin(st).ftpClient = false;
-      const int q = st.exchange(exp_adprompt, "quit\r", STEP_SECS, 0);
-      if (q < 0) return q;
-      return endFetch(st, false, IO_BAD_SERV_LOGIN);
-    }
-    case 5:
-      st.log(0, "Bad TFTP file access: %s\n", st.reply());
-      return endFetch(st, false, IO_FILE_NOT_FOUND);
-    default: return rc;
-  }
+  constexpr int kFetched = exp_adprompt2.rows.size() - 1;  // the admin prompt
+  return st.follow(exp_adprompt2,
+                   {.type = st.cmdf("%s\r", u.password.data()), .silence = FTP_PASSWORD_SECS, .expected = kFetched});
 }
 
+// The FTP client's own messages and prompt begin their line: the echo of the
+// fetch command, whose path may hold "ftp:", is none of them. The failures
+// stand before the admin prompt, which may follow them on their line.
+constexpr auto exp_fetch = table("exp_fetch",
+                                 call<ftpPassword>("Password:"),
+                                 call<noServer>("^ftp:.*").logs(0, "image fetch command failed: %s\n"),
+                                 call<fetchAtFtpPrompt>("^ftp>"),
+                                 call<fetchFailed<true, IO_FILE_NOT_FOUND>>(".*cannot find the .*").logs(0, kBadFile),
+                                 call<fetchFailed<false, IO_FILE_NOT_FOUND>>("TFTP transfer failed.*")
+                                     .logs(0, kBadTftpFile),
+                                 finish(kAdminPrompt, 0));
+
 // Has the switch fetch the image: 0 once it is back at the admin prompt.
-int fetch(Stage& st, const UrlPieces& u, const FetchCommand& cmd, bool tftp) {
+int fetch(Stage& st, const FetchCommand& cmd, bool tftp) {
   st.log(1, "writing: \"%s\"\n", cmd.text.data());  // as typed: it holds no password
-  admin(st).ftpClient = !tftp;
-  const int rc = st.exchange(exp_fetch, cmd.text.data(), FETCH_SECS);
-  switch (rc) {
-    case 0: break;
-    case 1:
-      if (const int p = ftpPassword(st, u); p != 0) return p;
-      break;
-    case 2:
-      st.log(0, "image fetch command failed: %s\n", st.reply());
-      st.log(0, "Probable invalid FTP server IP address\n");
-      return endFetch(st, true, IO_SERVER_NOT_FOUND);
-    case 3: {
-      admin(st).ftpClient = false;
-      const int q = st.exchange(exp_prompt, "quit\r", STEP_SECS, 0);
-      if (q < 0) return q;
-      st.log(0, "image file fetch command failed\n");
-      return endFetch(st, false, IO_UPDATE_ERR);
-    }
-    case 4:
-      st.log(0, "Bad FTP file access: %s\n", st.reply());
-      return endFetch(st, true, IO_FILE_NOT_FOUND);
-    case 5:
-      st.log(0, "Bad TFTP file access: %s\n", st.reply());
-      return endFetch(st, false, IO_FILE_NOT_FOUND);
-    default: return rc;
-  }
-  admin(st).ftpClient = false;
+  held(st.run).ftpClient = !tftp;
+  if (const int rc = st.follow(exp_fetch, {.type = cmd.text.data(), .silence = FETCH_SECS}); rc != 0) return rc;
+  held(st.run).ftpClient = false;
   return 0;
 }
 
+constexpr const char* kUnpackFailed = "Error unpacking image: %s\n";
+
+// The echo of the command first: a file name may hold "BadSize" or
+// "CorruptImage". Success, then the failures, then the prompt: back before
+// any of them, the switch refused the command. Any other line is kept for
+// the error text.
+constexpr auto exp_unpack = table("exp_unpack",
+                                  progress("^image unpack [\\S]+[\\s]*$"),
+                                  finish("switch reset", 0),  // unpacked: the new image runs after a reset
+                                  finish("file does not exist", IO_FILE_NOT_FOUND).logs(0, kUnpackFailed),
+                                  finish("Error executing command", IO_SERVER_NOT_FOUND).logs(0, kUnpackFailed),
+                                  finish(".*name resolution", IO_SERVER_NOT_FOUND).logs(0, kUnpackFailed),
+                                  finish(".*BadSize", IO_BAD_FILE).logs(0, kUnpackFailed),
+                                  finish(".*CorruptImage.*", IO_BAD_FILE).logs(0, kUnpackFailed),
+                                  finish("[Ww]rong .* image", IO_BAD_FILE).logs(0, kUnpackFailed),
+                                  finish(".*I/OError", IO_BAD_FILE).logs(0, kUnpackFailed),
+                                  finish(".*:.*> ", IO_UPDATE_ERR).logs(0, "image unpack: back at the prompt: %s\n"),
+                                  progress(".+"));
+
 int update(Stage& st) {
-  const char* fileurl = st.run.req.fileurl;
-  UrlPieces u;
-  u.read(fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();
+  const UrlPieces& u = st.run.url;
 
   // Built before the admin session opens: a command that cannot be typed
   // whole must not leave the switch in admin mode.
-  const bool tftp = isTftp(fileurl);
+  const bool tftp = isTftp(st.run.req.fileurl);
   FetchCommand cmd;
   if (!buildFetch(u, tftp, cmd)) {
     st.log(0, "fetch command does not fit in %zu characters\n", kCommandSize - 1);
@@ -285,20 +281,16 @@ int update(Stage& st) {
 
   if (const int rc = startAdmin(st); rc != 0) return rc;
   st.log(1, "Switch in admin mode\n");
-  if (const int rc = st.exchange(exp_adprompt, "image cleanup\r", STEP_SECS, 0); rc < 0) return rc;
+  if (const int rc = st.follow(exp_adprompt, {.type = "image cleanup\r", .expected = 0}); rc != 0) return rc;
   st.log(1, "image cleanup succeeded\n");
 
-  if (const int rc = fetch(st, u, cmd, tftp); rc != 0) return rc;
+  if (const int rc = fetch(st, cmd, tftp); rc != 0) return rc;
 
   st.log(1, "Image file fetched from FTP server\n");
   st.log(1, "Now updating Fibre Channel SM firmware\n");
-  int rc = st.exchange(exp_unpack, st.cmdf("image unpack %s\r", u.filename.data()), UNPACK_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc > 0) {
-    st.log(0, "Error unpacking image: %s\n", st.reply());
-    return endFetch(st, false, kUnpackCodes[static_cast<std::size_t>(rc)]);
-  }
-  if ((rc = st.exchange(exp_adprompt, "\r", STEP_SECS, 0)) < 0) return rc;
+  const Wait unpack = {.type = st.cmdf("image unpack %s\r", u.filename.data()), .silence = UNPACK_SECS};
+  if (const int rc = st.follow(exp_unpack, unpack); rc != 0) return rc;
+  if (const int rc = st.follow(exp_adprompt, {.type = "\r", .expected = 0}); rc != 0) return rc;
   st.log(2, "Image unpacked OK\n");
   st.log(0, "Download complete %s\n", cmd.serverPath.data());
   st.log(2, "return SUCCESS\n");
@@ -307,25 +299,31 @@ int update(Stage& st) {
   return st.run.req.reboot ? 0 : IO_SUCCESS_STOP;
 }
 
+// --- Reset ------------------------------------------------------------------------
+
+constexpr auto exp_reset_again = table("exp_reset",
+                                       finish("Please confirm", 0),
+                                       finish(".*requires admin mode.*", IO_UPDATE_ERR)
+                                           .logs(0, "reset still requires admin mode: %s\n"));
+
+// Outside admin mode: opens it and asks again.
+int resetInAdmin(Stage& st) {
+  held(st.run).admin = true;
+  if (const int rc = st.follow(exp_adprompt, {.type = "admin start\r", .expected = 0}); rc != 0) return rc;
+  return st.follow(exp_reset_again, {.type = "reset\r", .expected = 0});
+}
+
+constexpr auto exp_reset = table("exp_reset", finish("Please confirm", 0), call<resetInAdmin>(".*requires admin mode.*"));
+constexpr auto exp_resetconf = table("exp_resetconf", finish("Reset switch in progress", 0));
+
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  int rc = st.exchange(exp_reset, "reset\r", STEP_SECS, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) {  // outside admin mode: open it and ask again
-    admin(st).adminHeld = true;
-    if ((rc = st.exchange(exp_adprompt, "admin start\r", STEP_SECS, 0)) < 0) return rc;
-    if ((rc = st.exchange(exp_reset, "reset\r", STEP_SECS, 0)) < 0) return rc;
-    if (rc == 1) {
-      st.log(0, "reset still requires admin mode: %s\n", st.reply());
-      return IO_UPDATE_ERR;
-    }
-  }
-  rc = st.exchange(exp_resetconf, "y\r", STEP_SECS, 0);
-  if (rc < 0) {
+  if (const int rc = st.follow(exp_reset, {.type = "reset\r", .expected = 0}); rc != 0) return rc;
+  if (const int rc = st.follow(exp_resetconf, {.type = "y\r", .expected = 0}); rc != 0) {
     st.log(0, "%s\n", "Can't confirm reset in progress");
     return rc;
   }
-  admin(st) = {};  // the reset ends the admin session
+  held(st.run) = {};  // the reset ends the admin session
   st.log(2, "return SUCCESS\n");
   return 0;
 }
@@ -342,6 +340,7 @@ constexpr Family family(const char* module, const char* display, const char* tar
       .reboot = reboot,
       .beforeFailedClose = leaveAdmin,
       .onStop = leaveAdmin,
+      .frameOpensUpdate = true,
   };
 }
 

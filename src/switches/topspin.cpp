@@ -15,79 +15,32 @@
 // the switch needs):
 //   copy                    2 hours in all, 30 s per wait
 //   install                 1 hour in all
-//   deletes, listings       10 minutes each
-//   logConfigInfo listings  5 minutes each, at most 100 pages
-//   ping                    2 minutes
+//   deletes                 10 minutes each
+//   image listings          300 entries or 10 minutes, then taken as read
+//   logConfigInfo listings  300 lines or 5 minutes each, at most 100 pages
+//   ping                    300 lines or 2 minutes
 //   reload                  5 minutes
 //   "yes" answers           5 per question and loop
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string_view>
 
 #include "com/sregex.h"
+#include "com/timescale.h"
 #include "core/iostatus.h"
 #include "switches/frame.h"
 #include "switches/modules.h"
+#include "switches/topspin_text.h"
 #include "url/url.h"
 
 namespace modburn {
 namespace {
 
-// --- Expect arrays ---------------------------------------------------------
-
-constexpr auto exp_user1 = expect("exp_user1", "login", ".*Firewall.*");
-constexpr auto exp_pw = expect("exp_pw", "Password");
-constexpr auto exp_prompt_login = expect("exp_prompt",
-                                         ".*# $",                  // 0 privileged prompt
-                                         ".*> $",                  // 1 user prompt
-                                         ".*login",                // 2 asked to log in again: refused
-                                         "Change your password");  // 3 asks for a new password
-constexpr auto exp_pwnoch = expect("exp_pwnoch", "Password was not changed.*");
-// The prompt that follows the declined password change.
-constexpr auto exp_anyprompt = expect("exp_prompt", ".*# $", ".*> $");
-
-constexpr auto exp_showboot2 = expect("exp_showboot2", ".*> $", ".*# $", "sw-version :.*", "primary-image-source :.*");
-constexpr auto exp_showcard = expect("exp_showcard", ".*> $", ".*# $", "image :.*", "Press any key.*");
-
-// The update stage waits for the privileged prompt alone: a login array would
-// take a "Last login" line for an answer.
-constexpr auto exp_prompt = expect("exp_prompt", ".*# $");
-// Listings: the entry runs to the end of its line, so that a prompt printed
-// on the same line ends the listing.
-constexpr auto exp_dirimg1 = expect("exp_dirimg1", "[\\S]+\\.img.*", ".*# $");
-constexpr auto exp_dirimg2 = expect("exp_dirimg2", "[\\S]*/[\\S]*.*", ".*# $");
-constexpr const char* kPackageName = "[\\S]+\\.img";
-// Deletes: the question and the prompt before progress, so that progress
-// stars printed in front of either do not hide it.
-constexpr auto exp_delimg = expect("exp_delimg", "Delete file", ".*# $", "\\*");
-constexpr auto exp_delete = expect("exp_delete", "Delete file", ".*# $", "\\*");
-// The copy: failures first, then success (to the end of its line, where the
-// prompt may follow), then progress, so that a line of stars or a percentage
-// in front of an error message cannot pass for progress.
-constexpr auto exp_copy = expect("exp_copy",
-                                 "Error: FTP server not reachable",  // 0 IO_SERVER_NOT_FOUND
-                                 "Error: Invalid image file name",   // 1 IO_FILE_NOT_FOUND
-                                 "Error: Incorrect Username.*",      // 2 IO_BAD_SERV_LOGIN
-                                 "Error: No Such file.*",            // 3 IO_FILE_NOT_FOUND
-                                 "Error: Operation failed",          // 4 classified by progress and ping
-                                 "Error: .*",                        // 5 IO_UPDATE_ERR
-                                 ".*successfully.*",                 // 6 copied
-                                 "\\*",                              // 7 progress
-                                 ".*%");                             // 8 progress
-constexpr auto exp_showboot = expect("exp_showboot", "primary-image-source.*", "Error: .*");
-// The install: errors and the question before the prompt, the prompt before progress.
-constexpr auto exp_install = expect("exp_install",
-                                    "Error: Problem unpacking.*",  // 0 IO_BAD_FILE
-                                    "Error:.*",                    // 1 IO_UPDATE_ERR
-                                    "Proceed.*",                   // 2 answered "yes"
-                                    ".*# $",                       // 3 installed
-                                    "\\*");                        // 4 progress
-// An error printed in front of the prompt on one line is an error.
-constexpr auto exp_bconfig = expect("exp_bconfig", "Error:.*", ".*# $");
-constexpr auto exp_ping = expect("exp_ping", "Success rate is 100 percent", "Success rate is .* percent",
-                                 "unknown host", ".*> $", ".*# $");
-// An error is tried first: "Error: ... Proceed ..." is not a confirmation.
-constexpr auto exp_reload = expect("exp_reload", "Error.*", "Save.*", "Proceed.*");
+using topspin::copyWhole;
+using topspin::endsAtPrompt;
+using topspin::firstWord;
+using topspin::Name;
 
 // --- Commands and limits ------------------------------------------------------
 
@@ -99,84 +52,19 @@ constexpr const char* kPing = "ping %s\r";
 constexpr std::size_t kCommandSize = 200;  // commands of at most 199 characters
 constexpr std::size_t kPingSize = 100;     // the ping command: at most 99 characters
 
-constexpr int WAIT_SECS = 10;
 constexpr int COPY_WAIT_SECS = 30;
 constexpr int PING_WAIT_SECS = 5;
 constexpr int COPY_LIMIT_SECS = 2 * 3600;
 constexpr int INSTALL_LIMIT_SECS = 3600;
 constexpr int DELETE_LIMIT_SECS = 600;
 constexpr int LISTING_LIMIT_SECS = 600;
-constexpr int INFO_LIMIT_SECS = 300;
+constexpr int INFO_LIMIT_SECS = kListingSecs;
 constexpr int INFO_MAX_PAGES = 100;
 constexpr int PING_LIMIT_SECS = 120;
 constexpr int RELOAD_LIMIT_SECS = 300;
 constexpr int MAX_YES = 5;
 constexpr int INFO_RESPONSE = 100;
 constexpr int PING_RESPONSE = 200;
-
-using Name = std::array<char, 256>;
-
-// What the update stage learns on its way: the image the switch boots now,
-// the image the package should install as, and the progress of the copy.
-struct TopspinState {
-  Name primary;   // current primary image source
-  Name expected;  // name the package installs under; empty outside the naming
-  Name chosen;    // image made the primary image source
-  int progress;   // progress lines of the copy
-};
-
-// --- Small text helpers ---------------------------------------------------------
-
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
-
-// True when a match that runs to the end of its line ends with prompt ("# ").
-bool endsAtPrompt(std::string_view text, std::string_view prompt = "# ") {
-  while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.remove_suffix(1);
-  return text.size() >= prompt.size() && text.substr(text.size() - prompt.size()) == prompt;
-}
-
-// The text up to its first blank or line end.
-std::string_view firstWord(std::string_view text) {
-  std::size_t n = 0;
-  while (n < text.size() && !isBlank(text[n])) ++n;
-  return text.substr(0, n);
-}
-
-// Copies text whole into out; false (out empty) when it does not fit.
-bool copyWhole(std::string_view text, Name& out) {
-  out[0] = '\0';
-  if (text.size() >= out.size()) return false;
-  std::memcpy(out.data(), text.data(), text.size());
-  out[text.size()] = '\0';
-  return true;
-}
-
-// The image named by a "primary-image-source : <name>" line: the word after
-// the first ':' (blanks skipped), empty when there is no ':' or nothing
-// follows it. Never reads past the text.
-std::string_view primaryImage(std::string_view line) {
-  const std::size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return {};
-  std::size_t start = colon + 1;
-  while (start < line.size() && (line[start] == ' ' || line[start] == '\t')) ++start;
-  return firstWord(line.substr(start));
-}
-
-// The name a package installs under: for a package named after the
-// "TopspinOS-<version>-build<n>.img" naming, its name without the extension
-// and with the last '-' made a '/' ("TopspinOS-2.3.0/build123"). Returns the
-// engine's result (SREGEX_MATCH or not); out is empty without a match.
-int expectedImage(const char* filename, char* out, std::size_t size) {
-  out[0] = '\0';
-  const int rc = sregex_match("TopspinOS-.*-build[\\d]+\\.img", filename, 0, out, size);
-  if (rc != SREGEX_MATCH) {
-    out[0] = '\0';
-    return rc;
-  }
-  if (char* dot = std::strrchr(out, '.')) *dot = '\0';
-  if (char* dash = std::strrchr(out, '-')) *dash = '/';
-  return rc;
-}
 
 // --- Parameter check -------------------------------------------------------------
 
@@ -207,158 +95,220 @@ int urlRule(const char* fileurl) {
 
 // --- Login ------------------------------------------------------------------------
 
+constexpr auto exp_user1 = table("exp_user1", finish("login", 0), firewall());
+constexpr auto exp_pw = table("exp_pw", finish("Password", 0));
+
+// The prompt that follows the declined password change.
+constexpr auto exp_anyprompt = table("exp_prompt", finish(".*# $", 0), finish(".*> $", 0));
+int declined(Stage& st) {
+  if (endsAtPrompt(st.reply()) || endsAtPrompt(st.reply(), "> ")) return 0;
+  return st.follow(exp_anyprompt, {});
+}
+constexpr auto exp_pwnoch = table("exp_pwnoch", call<declined>("Password was not changed.*"));
+int declineChange(Stage& st) { return st.follow(exp_pwnoch, {.type = "no\r", .expected = 0}); }
+
+constexpr auto exp_prompt_login = table("exp_prompt",
+                                        finish(".*# $", 0),
+                                        finish(".*> $", 0),
+                                        finish(".*login", IO_BAD_SWITCH_LOGIN)
+                                            .logs(0, "exp_prompt: got Invalid login/password\n"),
+                                        call<declineChange>("Change your password"));
+// Privileged mode: only its prompt will do.
+constexpr auto exp_enable = table("exp_prompt",
+                                  finish(".*# $", 0),
+                                  finish(".*> $", IO_CONN_ERR),
+                                  finish(".*login", IO_CONN_ERR),
+                                  finish("Change your password", IO_CONN_ERR));
+
+constexpr LoginStep kLogin[] = {
+    {.rows = exp_user1, .reached = "have Username prompt\n"},
+    {.rows = exp_pw, .typed = Typed::User, .expected = 0, .reached = "have Password prompt\n"},
+    {.rows = exp_prompt_login, .typed = Typed::Password},
+};
+
 int login(Stage& st) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(exp_user1, WAIT_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have Username prompt\n");
-
-  rc = st.exchange(exp_pw, st.cmdf("%s\r\n", req.user), WAIT_SECS, 0);
-  if (rc < 0) return rc;
-  st.log(1, "have Password prompt\n");
-
-  rc = st.exchange(exp_prompt_login, st.cmdf("%s\r\n", req.password), WAIT_SECS);
-  if (rc < 0) return rc;
-  if (rc == 2) {
-    st.log(0, "exp_prompt: got Invalid login/password\n");
-    return IO_BAD_SWITCH_LOGIN;
-  }
-  if (rc == 3) {  // decline the password change, then read on to the prompt that follows
-    rc = st.exchange(exp_pwnoch, "no\r", WAIT_SECS, 0);
-    if (rc < 0) return rc;
-    if (!endsAtPrompt(st.reply()) && !endsAtPrompt(st.reply(), "> ")) {
-      rc = st.wait(exp_anyprompt, WAIT_SECS);
-      if (rc < 0) return rc;
-    }
-  }
-
-  rc = st.exchange(exp_prompt_login, "enable\r", WAIT_SECS, 0);
-  if (rc < 0) return rc;
-  return rc == 0 ? 0 : IO_CONN_ERR;
+  if (const int rc = login_steps(st, kLogin); rc != 0) return rc;
+  return st.follow(exp_enable, {.type = "enable\r", .expected = 0});
 }
 
 // --- Versions ------------------------------------------------------------------------
 
-// Logs the labelled lines of one listing up to its prompt; a pager is paged on.
-void logListing(Stage& st, const char* cmd, ExpectRef exp, const char* label2, const char* label3, bool pager) {
-  st.write(cmd);
-  LoopLimit lim(st, exp.name, INFO_LIMIT_SECS);
-  AnswerLimit pages(st, exp.name, INFO_MAX_PAGES, IO_TIMEOUT);
-  for (;;) {
-    if (lim.check() != 0) return;
-    const int rc = st.wait(exp, WAIT_SECS, -1, INFO_RESPONSE);
-    if (rc == 2 && label2 != nullptr) {
-      st.log(0, "%s: %s\n", label2, st.shown(st.reply()));
-    } else if (rc == 3 && pager) {
-      if (pages.next() != 0) return;
-      st.write("\r");
-    } else if (rc == 3) {
-      st.log(0, "%s: %s\n", label3, st.shown(st.reply()));
-    } else {
-      return;  // the prompt, or a failure already logged
-    }
-  }
-}
+constexpr auto exp_showboot2 = table("exp_showboot2",
+                                     finish(".*> $", 0),
+                                     finish(".*# $", 0),
+                                     version("sw-version :.*", "Active FW Version"),
+                                     version("primary-image-source :.*", "Flash Partition Version"));
+// The card inventory pages: each page is turned with a line end.
+constexpr auto exp_showcard = table("exp_showcard",
+                                    finish(".*> $", 0),
+                                    finish(".*# $", 0),
+                                    version("image :.*", "Flash Partition Version"),
+                                    answer("Press any key.*", "\r").times(INFO_MAX_PAGES, IO_TIMEOUT, "exp_showcard"));
 
+// A listing that fails or runs out is logged and leaves the login as it is.
 int logConfigInfo(Stage& st) {
-  logListing(st, "show boot-config\r", exp_showboot2, "Active FW Version", "Flash Partition Version", false);
-  logListing(st, "show card-inventory\r", exp_showcard, "Flash Partition Version", nullptr, true);
+  const Wait listing = {.limit = INFO_LIMIT_SECS, .lines = kListingLines, .keep = INFO_RESPONSE};
+  Wait w = listing;
+  w.type = "show boot-config\r";
+  st.follow(exp_showboot2, w);
+  w.type = "show card-inventory\r";
+  st.follow(exp_showcard, w);
   return 0;
 }
 
 // --- Update -------------------------------------------------------------------------------
 
-// Types a command without waiting: 0, IO_UPDATE_ERR for a command that did
-// not fit (not typed), IO_CONN_ERR when the session fails.
-int type(Stage& st, const char* cmd) {
-  if (cmd == nullptr) return st.write(cmd);
-  return st.write(cmd) < 0 ? IO_CONN_ERR : 0;
-}
+// The update stage waits for the privileged prompt alone: a login table would
+// take a "Last login" line for an answer.
+constexpr auto exp_prompt = table("exp_prompt", finish(".*# $", 0));
 
-// Waits for the privileged prompt: 0 or the failure.
-int awaitPrompt(Stage& st) {
-  const int rc = st.wait(exp_prompt, WAIT_SECS, 0);
-  return rc < 0 ? rc : 0;
-}
+// After a match that runs to the end of its line: done when the prompt ends
+// that line, otherwise the prompt is read next.
+int toPrompt(Stage& st) { return endsAtPrompt(st.reply()) ? 0 : st.follow(exp_prompt, {.expected = 0}); }
 
-// Types cmd and waits for the privileged prompt: 0 or the failure.
-int promptAfter(Stage& st, const char* cmd) {
-  const int rc = st.exchange(exp_prompt, cmd, WAIT_SECS, 0);
-  return rc < 0 ? rc : 0;
+// A listing that the update reads to its prompt. One that does not end (a
+// switch that keeps listing) is taken as read after kListingLines entries or
+// LISTING_LIMIT_SECS seconds, whichever comes first, and the update goes on
+// with what it listed.
+struct Listing {
+  const char* name;
+  int entries = 0;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+  // Counts one more entry: true, with a line, once the listing has run long enough.
+  bool enough(Stage& st) {
+    if (++entries >= kListingLines) {
+      st.log(0, "%s: no end after %d lines\n", name, kListingLines);
+      return true;
+    }
+    const auto limit = std::chrono::microseconds(scaled_micros(LISTING_LIMIT_SECS * 1000000LL));
+    if (std::chrono::steady_clock::now() - start < limit) return false;
+    st.log(0, "%s: no end after %d seconds\n", name, LISTING_LIMIT_SECS);
+    return true;
+  }
+};
+// A listing's follow: its own limit stands behind the listing's.
+constexpr Wait kListing = {.type = "dir image\r", .limit = 2 * LISTING_LIMIT_SECS};
+
+// Deletes: the question and the prompt before progress, so that progress
+// stars printed in front of either do not hide it.
+constexpr Table<3> deleteTable(const char* name) {
+  return table(name, answer("Delete file", "yes\r").times(MAX_YES, IO_UPDATE_ERR, name), finish(".*# $", 0),
+               progress("\\*"));
 }
+constexpr auto exp_delimg = deleteTable("exp_delimg");
+constexpr auto exp_delete = deleteTable("exp_delete");
 
 // Deletes one file of the image file system, answering its question, up to the prompt.
-int deleteFile(Stage& st, ExpectRef exp, const char* filename) {
-  if (const int w = type(st, st.cmdf(kDelete, filename)); w != 0) return w;
-  LoopLimit lim(st, exp.name, DELETE_LIMIT_SECS);
-  AnswerLimit yes(st, exp.name, MAX_YES, IO_UPDATE_ERR);
-  for (;;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp, WAIT_SECS);
-    if (rc < 0) return rc;
-    if (rc == 1) return 0;
-    if (rc == 0) {
-      if (const int q = yes.next()) return q;
-      st.write("yes\r");
-    }
-  }
+int deleteFile(Stage& st, const TableRef& exp, const char* filename) {
+  return st.follow(exp, {.type = st.cmdf(kDelete, filename), .limit = DELETE_LIMIT_SECS});
 }
+
+// The first package file of the first listing.
+struct OldPackage {
+  Listing listing{"exp_dirimg1"};
+  Name name{};
+};
+
+int packageListed(Stage& st, OldPackage& old) {
+  std::array<char, 1000> name{};
+  if (old.name[0] == '\0' && sregex_match("[\\S]+\\.img", st.reply(), 0, name.data(), name.size()) == SREGEX_MATCH &&
+      !copyWhole(name.data(), old.name)) {
+    st.log(0, "package name too long to delete: %s\n", st.shown(name.data()));
+  }
+  return endsAtPrompt(st.reply()) || old.listing.enough(st) ? 0 : kReadOn;
+}
+
+// Listings: the entry runs to the end of its line, so that a prompt printed
+// on the same line ends the listing.
+constexpr auto exp_dirimg1 = table("exp_dirimg1", call<packageListed>("[\\S]+\\.img.*"), finish(".*# $", 0));
 
 // Lists the package files and deletes the first one listed, if any.
 int deleteOldPackage(Stage& st) {
-  st.write("dir image\r");
-  Name old{};
-  LoopLimit lim(st, exp_dirimg1.name, LISTING_LIMIT_SECS);
-  for (bool listing = true; listing;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp_dirimg1, WAIT_SECS);
-    if (rc < 0) return rc;
-    if (rc == 0) {
-      std::array<char, 1000> name{};
-      if (old[0] == '\0' && sregex_match(kPackageName, st.reply(), 0, name.data(), name.size()) == SREGEX_MATCH &&
-          !copyWhole(name.data(), old)) {
-        st.log(0, "package name too long to delete: %s\n", st.shown(name.data()));
-      }
-      listing = !endsAtPrompt(st.reply());
-    } else {
-      listing = false;
-    }
-  }
-  if (old[0] == '\0') return 0;  // no package file listed
-  st.log(1, "deleting old image: %s\n", st.shown(old.data()));
-  if (const int rc = deleteFile(st, exp_delimg, old.data()); rc != 0) return rc;
+  OldPackage old;
+  if (const int rc = st.follow(exp_dirimg1, kListing, old); rc != 0) return rc;
+  if (old.name[0] == '\0') return 0;  // no package file listed
+  st.log(1, "deleting old image: %s\n", st.shown(old.name.data()));
+  if (const int rc = deleteFile(st, exp_delimg, old.name.data()); rc != 0) return rc;
   st.log(1, "deletion complete\n");
   return 0;
 }
 
+// What the ping has said: -1 no result line yet, 1 reachable, 0 not.
+struct Ping {
+  int reachable = -1;
+};
+template <int Reachable>
+int pingResult(Stage&, Ping& p) {
+  p.reachable = Reachable;
+  return kReadOn;
+}
+int pingPrompt(Stage&, Ping& p) { return p.reachable >= 0 ? p.reachable : kReadOn; }
+
+constexpr auto exp_ping = table("exp_ping",
+                                call<pingResult<1>>("Success rate is 100 percent"),
+                                call<pingResult<0>>("Success rate is .* percent"),
+                                call<pingResult<0>>("unknown host"),
+                                call<pingPrompt>(".*> $"),
+                                call<pingPrompt>(".*# $"));
+
 // Whether the switch can ping server: 1 or 0. Leaves the switch text alone.
 int serverValid(Run& run, const char* server) {
   Stage st(run, "serverValid", run.req.targetip, run.req.targetip, 0);
-  if (st.write(st.cmdn(kPingSize, kPing, server)) < 0) return 0;
-  LoopLimit lim(st, exp_ping.name, PING_LIMIT_SECS);
-  int note = -1;  // no result line yet
-  for (;;) {
-    if (lim.check() != 0) return 0;
-    const int rc = st.quietWait(exp_ping, PING_WAIT_SECS, -1, PING_RESPONSE);
-    if (rc < 0) return 0;
-    if (rc == 0) note = 1;
-    if (rc == 1 || rc == 2) note = 0;
-    if ((rc == 3 || rc == 4) && note >= 0) return note;
-  }
+  Ping ping;
+  const int rc = st.follow(exp_ping,
+                           {.type = st.cmdn(kPingSize, kPing, server),
+                            .silence = PING_WAIT_SECS,
+                            .limit = PING_LIMIT_SECS,
+                            .lines = kListingLines,
+                            .keep = PING_RESPONSE,
+                            .quiet = true},
+                           ping);
+  return rc == 1 ? 1 : 0;
+}
+
+// What the copy has seen: its progress lines, and the URL whose server a
+// failure without progress pings.
+struct Copy {
+  const UrlPieces& url;
+  int progress = 0;
+};
+
+int copyProgress(Stage&, Copy& c) {
+  ++c.progress;
+  return kReadOn;
 }
 
 // The copy command's one failure message that says nothing of its cause.
-int operationFailed(Stage& st, const UrlPieces& u) {
-  if (st.run.state<TopspinState>().progress <= 1) {
-    return serverValid(st.run, u.server.data()) == 1 ? IO_FILE_NOT_FOUND : IO_SERVER_NOT_FOUND;
+int operationFailed(Stage& st, Copy& c) {
+  if (c.progress <= 1) {
+    return serverValid(st.run, c.url.server.data()) == 1 ? IO_FILE_NOT_FOUND : IO_SERVER_NOT_FOUND;
   }
   st.log(0, "copy command failed after partial download - Reason unknown\n");
   return IO_UPDATE_ERR;
 }
+
+constexpr const char* kCopyFailed = "copy command: %s\n";
+
+// The echo of the command first: the URL it holds may contain "successfully",
+// '*' or '%', which would pass for success or progress. Then the failures,
+// then success (to the end of its line, where the prompt may follow), then the
+// prompt (back before any success: the switch refused the command), then
+// progress, so that a line of stars or a percentage in front of an error
+// message cannot pass for progress. Any other line is kept for the error text.
+constexpr auto exp_copy = table("exp_copy",
+                                progress("^copy [\\S]+ image:[\\S]+[\\s]*$"),
+                                finish("Error: FTP server not reachable", IO_SERVER_NOT_FOUND).logs(0, kCopyFailed),
+                                finish("Error: Invalid image file name", IO_FILE_NOT_FOUND).logs(0, kCopyFailed),
+                                finish("Error: Incorrect Username.*", IO_BAD_SERV_LOGIN).logs(0, kCopyFailed),
+                                finish("Error: No Such file.*", IO_FILE_NOT_FOUND).logs(0, kCopyFailed),
+                                call<operationFailed>("Error: Operation failed").logs(0, kCopyFailed),
+                                finish("Error: .*", IO_UPDATE_ERR).logs(0, kCopyFailed),
+                                call<toPrompt>(".*successfully.*"),
+                                finish(".*# $", IO_UPDATE_ERR).logs(0, "copy command: back at the prompt: %s\n"),
+                                call<copyProgress>("\\*"),
+                                call<copyProgress>(".*%.*"),
+                                progress(".+"));
 
 // A console that wraps the echoed copy command inside the password prints
 // each part of the password on its own line, where the password itself is
@@ -390,153 +340,123 @@ void registerWrappedPassword(Run& run, std::string_view cmd, const UrlPieces& u)
 
 // Has the switch fetch the package and follows the copy to its end.
 int copyPackage(Stage& st, const UrlPieces& u) {
-  const char* fileurl = st.run.req.fileurl;
   std::array<char, kCommandSize> shownCommand{};
   format_cut(shownCommand.data(), shownCommand.size(), kCopy, u.shown.data(), u.filename.data());
   st.log(1, "writing: \"%s\"\n", st.shown(shownCommand.data()));
-  const char* cmd = st.cmdf(kCopy, fileurl, u.filename.data());
+  const char* cmd = st.cmdf(kCopy, st.run.req.fileurl, u.filename.data());
   if (cmd != nullptr) registerWrappedPassword(st.run, cmd, u);
-  if (const int w = type(st, cmd); w != 0) return w;
-
-  TopspinState& s = st.run.state<TopspinState>();
-  LoopLimit lim(st, exp_copy.name, COPY_LIMIT_SECS);
-  for (;;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp_copy, COPY_WAIT_SECS);
-    if (rc < 0) return rc;
-    if (rc <= 5) st.log(0, "copy command: %s\n", st.shown(st.reply()));
-    switch (rc) {
-      case 0: return IO_SERVER_NOT_FOUND;
-      case 1: return IO_FILE_NOT_FOUND;
-      case 2: return IO_BAD_SERV_LOGIN;
-      case 3: return IO_FILE_NOT_FOUND;
-      case 4: return operationFailed(st, u);
-      case 5: return IO_UPDATE_ERR;
-      case 6: return endsAtPrompt(st.reply()) ? 0 : awaitPrompt(st);
-      default: ++s.progress; break;  // 7, 8
-    }
-  }
+  Copy copy{u};
+  return st.follow(exp_copy, {.type = cmd, .silence = COPY_WAIT_SECS, .limit = COPY_LIMIT_SECS}, copy);
 }
 
-// Reads the primary image source of the boot configuration, up to the prompt.
-int readPrimary(Stage& st) {
-  const int rc = st.exchange(exp_showboot, "show boot-config\r", WAIT_SECS);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "show boot-config: %s\n", st.shown(st.reply()));
-    return IO_UPDATE_ERR;
-  }
-  TopspinState& s = st.run.state<TopspinState>();
-  const std::string_view primary = primaryImage(st.reply());
-  if (!copyWhole(primary, s.primary)) copyWhole(primary.substr(0, s.primary.size() - 1), s.primary);
-  return endsAtPrompt(st.reply()) ? 0 : awaitPrompt(st);
+// The primary image source of the boot configuration, up to the prompt.
+int primaryRead(Stage& st, Name& primary) {
+  const std::string_view name = topspin::primaryImage(st.reply());
+  if (!copyWhole(name, primary)) copyWhole(name.substr(0, primary.size() - 1), primary);
+  return toPrompt(st);
 }
+
+// An error first: "Error: primary-image-source ..." is not the image.
+constexpr auto exp_showboot = table("exp_showboot",
+                                    finish("Error: .*", IO_UPDATE_ERR).logs(0, "show boot-config: %s\n"),
+                                    call<primaryRead>("primary-image-source.*"));
+
+constexpr const char* kInstallFailed = "install command: %s\n";
+
+// The echo of the command first (a file name may hold "Proceed" or
+// "Error:"); then the errors and the question before the prompt, the prompt
+// before progress.
+constexpr auto exp_install = table("exp_install",
+                                   progress("^install image:[\\S]+[\\s]*$"),
+                                   finish("Error: Problem unpacking.*", IO_BAD_FILE).logs(0, kInstallFailed),
+                                   finish("Error:.*", IO_UPDATE_ERR).logs(0, kInstallFailed),
+                                   answer("Proceed.*", "yes\r").times(MAX_YES, IO_UPDATE_ERR, "exp_install"),
+                                   finish(".*# $", 0).logs(1, "install command succeeded\n"),
+                                   progress("\\*"));
 
 int install(Stage& st, const char* filename) {
-  if (const int w = type(st, st.cmdf(kInstall, filename)); w != 0) return w;
-  LoopLimit lim(st, exp_install.name, INSTALL_LIMIT_SECS);
-  AnswerLimit yes(st, exp_install.name, MAX_YES, IO_UPDATE_ERR);
-  for (;;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp_install, WAIT_SECS);
-    if (rc < 0) return rc;
-    switch (rc) {
-      case 0:
-      case 1:
-        st.log(0, "install command: %s\n", st.shown(st.reply()));
-        return rc == 0 ? IO_BAD_FILE : IO_UPDATE_ERR;
-      case 2:
-        if (const int q = yes.next()) return q;
-        st.write("yes\r");
-        break;
-      case 3: st.log(1, "install command succeeded\n"); return 0;
-      default: break;  // progress
-    }
-  }
+  return st.follow(exp_install, {.type = st.cmdf(kInstall, filename), .limit = INSTALL_LIMIT_SECS});
 }
 
-// Works out the name the package installed under, or leaves it empty.
-void expectImage(Stage& st, const char* filename) {
-  TopspinState& s = st.run.state<TopspinState>();
-  const int rc = expectedImage(filename, s.expected.data(), s.expected.size());
+// The name the package installed under, or empty.
+Name expectImage(Stage& st, const char* filename) {
+  Name expected{};
+  const int rc = topspin::expectedImage(filename, expected.data(), expected.size());
   if (rc == SREGEX_MATCH) {
-    st.log(2, "new image (Primary)=%s\n", st.shown(s.expected.data()));
+    st.log(2, "new image (Primary)=%s\n", st.shown(expected.data()));
   } else {
     st.log(0, "error=%d (%s) matching filename=%s - using alternate image name\n", rc, sregex_error_text(rc),
            st.shown(filename));
   }
+  return expected;
 }
 
-// Reads the whole image listing and chooses the image to boot: the expected
-// one if it is listed, otherwise the first listed that is not the current
-// primary image. IO_UPDATE_ERR when there is none.
-int chooseImage(Stage& st) {
-  TopspinState& s = st.run.state<TopspinState>();
-  const std::string_view expected = s.expected.data();
-  const std::string_view primary = s.primary.data();
+// The image to boot: the expected one if it is listed, otherwise the first
+// listed that is not the current primary image.
+struct Choice {
+  std::string_view expected;
+  std::string_view primary;
+  Listing listing{"exp_dirimg2"};
   bool expectedListed = false;
   Name other{};
-  st.write("dir image\r");
-  LoopLimit lim(st, exp_dirimg2.name, LISTING_LIMIT_SECS);
-  for (bool listing = true; listing;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp_dirimg2, WAIT_SECS);
-    if (rc < 0) return rc;
-    if (rc == 1) break;
-    const std::string_view name = firstWord(st.reply());
-    if (!expected.empty() && name == expected) {
-      expectedListed = true;
-    } else if (other[0] == '\0' && name != primary && !copyWhole(name, other)) {
-      st.log(0, "image name too long to choose: %s\n", st.shown(st.reply()));
-    }
-    listing = !endsAtPrompt(st.reply());
+};
+
+int imageListed(Stage& st, Choice& c) {
+  const std::string_view name = firstWord(st.reply());
+  if (!c.expected.empty() && name == c.expected) {
+    c.expectedListed = true;
+  } else if (c.other[0] == '\0' && name != c.primary && !copyWhole(name, c.other)) {
+    st.log(0, "image name too long to choose: %s\n", st.shown(st.reply()));
   }
-  if (expectedListed) {
-    copyWhole(expected, s.chosen);
-  } else {
-    copyWhole(other.data(), s.chosen);
-  }
-  if (s.chosen[0] == '\0') {
+  return endsAtPrompt(st.reply()) || c.listing.enough(st) ? 0 : kReadOn;
+}
+
+constexpr auto exp_dirimg2 = table("exp_dirimg2", call<imageListed>("[\\S]*/[\\S]*.*"), finish(".*# $", 0));
+
+// Reads the whole image listing and chooses the image to boot into chosen.
+// IO_UPDATE_ERR when there is none.
+int chooseImage(Stage& st, const Name& expected, const Name& primary, Name& chosen) {
+  Choice c{expected.data(), primary.data()};
+  if (const int rc = st.follow(exp_dirimg2, kListing, c); rc != 0) return rc;
+  copyWhole(c.expectedListed ? c.expected : std::string_view(c.other.data()), chosen);
+  if (chosen[0] == '\0') {
     st.log(0, "no image to boot: the listing names no new image\n");
     return IO_UPDATE_ERR;
   }
-  st.log(1, "new image is %s\n", st.shown(s.chosen.data()));
+  st.log(1, "new image is %s\n", st.shown(chosen.data()));
   return 0;
 }
 
+// An error printed in front of the prompt on one line is an error.
+constexpr auto exp_bconfig = table("exp_bconfig", finish("Error:.*", IO_UPDATE_ERR).logs(0, "boot-config: %s\n"),
+                                   finish(".*# $", 0));
+
 // Makes the chosen image the primary image source and leaves configuration mode.
-int setBootImage(Stage& st) {
-  if (const int rc = promptAfter(st, "config\r"); rc != 0) {
+int setBootImage(Stage& st, const Name& chosen) {
+  if (const int rc = st.follow(exp_prompt, {.type = "config\r", .expected = 0}); rc != 0) {
     st.log(0, "%s\n", "config command failed");
     return rc;
   }
-  const int rc = st.exchange(exp_bconfig, st.cmdf(kBootConfig, st.run.state<TopspinState>().chosen.data()), WAIT_SECS);
-  if (rc < 0) return rc;
-  if (rc == 0) {
-    st.log(0, "boot-config: %s\n", st.shown(st.reply()));
-    return IO_UPDATE_ERR;
-  }
-  return promptAfter(st, "exit\r");
+  if (const int rc = st.follow(exp_bconfig, {.type = st.cmdf(kBootConfig, chosen.data())}); rc != 0) return rc;
+  return st.follow(exp_prompt, {.type = "exit\r", .expected = 0});
 }
 
 int update(Stage& st) {
-  UrlPieces u;
-  u.read(st.run.req.fileurl);  // the parameter check has judged the URL
-  st.log(2, "fileurl=%s\n", u.shown.data());
-  st.run.text.clear();  // a failed update quotes only this dialogue
-  st.run.state<TopspinState>() = TopspinState{};
+  const UrlPieces& u = st.run.url;
   const char* filename = u.filename.data();
 
   if (const int rc = deleteOldPackage(st); rc != 0) return rc;
   if (const int rc = copyPackage(st, u); rc != 0) return rc;
   st.log(1, "copy command succeeded\n");
-  if (const int rc = readPrimary(st); rc != 0) return rc;
+  Name primary{};
+  if (const int rc = st.follow(exp_showboot, {.type = "show boot-config\r"}, primary); rc != 0) return rc;
   if (const int rc = install(st, filename); rc != 0) return rc;
   if (const int rc = deleteFile(st, exp_delete, filename); rc != 0) return rc;
   st.log(1, "delete image command succeeded\n");
-  expectImage(st, filename);
-  if (const int rc = chooseImage(st); rc != 0) return rc;
-  if (const int rc = setBootImage(st); rc != 0) return rc;
+  const Name expected = expectImage(st, filename);
+  Name chosen{};
+  if (const int rc = chooseImage(st, expected, primary, chosen); rc != 0) return rc;
+  if (const int rc = setBootImage(st, chosen); rc != 0) return rc;
   st.log(0, "Update succeeded %s\n", u.shown.data());
   st.log(2, "return SUCCESS\n");
   return 0;
@@ -544,28 +464,21 @@ int update(Stage& st) {
 
 // --- Reboot -----------------------------------------------------------------------------
 
+int reloading(Stage& st) {
+  if (const int rc = st.type("yes\r"); rc != 0) return rc;
+  st.log(2, "return SUCCESS\n");
+  return 0;
+}
+
+// An error is tried first: "Error: ... Proceed ..." is not a confirmation.
+constexpr auto exp_reload = table("exp_reload",
+                                  finish("Error.*", IO_UPDATE_ERR).logs(0, "reload: %s\n"),
+                                  answer("Save.*", "yes\r").times(MAX_YES, IO_UPDATE_ERR, "exp_reload"),
+                                  call<reloading>("Proceed.*"));
+
 int reboot(Stage& st) {
   st.log(1, "Resetting/rebooting switch\n");
-  if (const int w = st.write("reload no-failover\r"); w < 0) return IO_CONN_ERR;
-  LoopLimit lim(st, exp_reload.name, RELOAD_LIMIT_SECS);
-  AnswerLimit save(st, exp_reload.name, MAX_YES, IO_UPDATE_ERR);
-  for (;;) {
-    if (const int rc = lim.check()) return rc;
-    const int rc = st.wait(exp_reload, WAIT_SECS);
-    if (rc < 0) return rc;
-    if (rc == 0) {
-      st.log(0, "reload: %s\n", st.shown(st.reply()));
-      return IO_UPDATE_ERR;
-    }
-    if (rc == 1) {
-      if (const int q = save.next()) return q;
-      st.write("yes\r");
-      continue;
-    }
-    st.write("yes\r");
-    st.log(2, "return SUCCESS\n");
-    return 0;
-  }
+  return st.follow(exp_reload, {.type = "reload no-failover\r", .limit = RELOAD_LIMIT_SECS});
 }
 
 constexpr Family kTopspin = {
@@ -580,6 +493,7 @@ constexpr Family kTopspin = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
+    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -123,6 +123,8 @@ const std::vector<Array>& arrays() {
       {"qlogic", "exp_unpack", E,
        {"switch reset", "file does not exist", "Error executing command", ".*name resolution", ".*BadSize",
         ".*CorruptImage.*", "[Ww]rong .* image", ".*I/OError"}},
+      {"qlogic", "exp_fetch (at the line's start)", E, {"^ftp:.*", "^ftp>"}},
+      {"qlogic", "exp_unpack (echo, any line)", E, {"^image unpack [\\S]+[\\s]*$", ".+"}},
       {"qlogic", "exp_reset", E, {"Please confirm", ".*requires admin mode.*"}},
       {"qlogic", "exp_resetconf", E, {"Reset switch in progress"}},
       // Intel
@@ -182,6 +184,8 @@ const std::vector<Array>& arrays() {
       {"topspin", "exp_copy", E,
        {".*successfully", "\\*", ".*%", "Error: FTP server not reachable", "Error: Invalid image file name",
         "Error: Incorrect Username.*", "Error: No Such file.*", "Error: Operation failed", "Error: .*"}},
+      {"topspin", "exp_copy (echo, whole lines)", E, {"^copy [\\S]+ image:[\\S]+[\\s]*$", ".*%.*", ".+"}},
+      {"topspin", "exp_install (echo)", E, {"^install image:[\\S]+[\\s]*$"}},
       {"topspin", "exp_showboot", E, {"primary-image-source.*", "Error: .*"}},
       {"topspin", "exp_install", E, {"\\*", "Proceed.*", ".*# $", "Error: Problem unpacking.*", "Error:.*"}},
       {"topspin", "exp_dirimg2", E, {"[\\S]*/[\\S]*", ".*# $"}},
@@ -201,6 +205,9 @@ const std::vector<Array>& arrays() {
        {"->", "Initiating firmware update", "md5 values", "Firmware update .* successfully", "Flash write completed.*",
         "Percent complete: [\\d]+", ".*cannot find the file.*", ".*not a package image file", "User .* cannot log in",
         "FTP File transfer failed"}},
+      {"ibbridge", "exp_fwupdate (echo, to the line's end)", E,
+       {"^fwUpdate [\\S]+ [\\S]+ [\\S]+ [\\S]+ [\\S]+[\\s]*$", "Initiating firmware update.*", "md5 values.*",
+        "Firmware update .* successfully.*", "Percent complete: [\\d]+.*"}},
   };
   return all;
 }

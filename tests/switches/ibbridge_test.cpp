@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simtable.h"
 #include "switches/modules.h"
@@ -214,6 +215,36 @@ TEST_F(IBBridge, PasswordsNeverLeakAtTheHighestDebugLevels) {
       EXPECT_TRUE(o.session.typed(kFwUpdate));
     }
   }
+}
+
+// A version listing without end is cut short and the update goes on; the
+// prompt back before any progress fails at once, and the error text quotes
+// what the bridge said before it; the prompt right after the last message
+// ends the update; the echo of the typed command is no prompt (a password
+// holding "->").
+TEST_F(IBBridge, ListingsEndPromptsEndTheUpdateAndEchoesAreNotAnswers) {
+  modburn::set_time_scale(0.05);  // 10 s waits take 0.5 s
+  std::string flood;
+  for (int i = 0; i < 400; ++i) flood += "Product Name: InfiniBand bridge sim\\r\\n";
+  const char* noProgress = "fwUpdate: prompt without any progress reported";
+  playRows({
+      {"version listing without end",
+       "include credentials.inc\nreply fruInfo => \"" + flood + "\"\nsend \"\\r\\n->\"\ninclude fwupdate-ok.inc\n",
+       Request{}.url, 0, {"fruInfo", "fwVersion", kFwUpdate}, nullptr, "logConfigInfo",
+       "fruInfo: no end after 300 lines\n"},
+      {"usage", "usage.scn", Request{}.url, IO_UPDATE_ERR, {kFwUpdate},
+       "Usage: fwUpdate <server> <user> <password> <directory> <file>", "update", noProgress},
+      {"unknown host", "unknown-host.scn", Request{}.url, IO_UPDATE_ERR, {kFwUpdate}, "ftp: 10.0.0.9: Unknown host"},
+      {"prompt right after the start", "prompt-at-start.scn", Request{}.url, IO_UPDATE_ERR, {kFwUpdate},
+       "Initiating firmware update->", "update", noProgress},
+      {"prompt right after success", "success-same-line.scn", Request{}.url, 0, {kFwUpdate}, nullptr, "update",
+       "fwUpdate succeeded, got prompt\n"},
+      {"password holding \"->\"",
+       "include login.inc\nexpect fwUpdate 10.0.0.9 fwuser pa->ss fw image.bin\n"
+       "send \"\\r\\nInitiating firmware update\\r\\nmd5 values match\\r\\nFlash write completed\\r\\n->\"\n",
+       "ftp://fwuser:pa->ss@10.0.0.9/fw/image.bin", 0, {"fwUpdate 10.0.0.9 fwuser pa->ss fw image.bin"}, nullptr,
+       "update", "fwUpdate succeeded, got prompt\n"},
+  });
 }
 
 }  // namespace

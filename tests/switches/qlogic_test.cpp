@@ -2,6 +2,7 @@
 #include <string>
 #include <vector>
 
+#include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simtable.h"
 #include "switches/modules.h"
@@ -345,6 +346,59 @@ TEST_F(QLogic, PasswordsNeverLeakAtTheHighestDebugLevels) {
 
 TEST_F(McData, PasswordsNeverLeakAtTheHighestDebugLevels) {
   expectNoLeaks({{"success-reboot.scn", 0, nullptr}, {"login-incorrect.scn", IO_BAD_SWITCH_LOGIN, nullptr}});
+}
+
+// A version listing without end is cut short and the update goes on; an
+// unpack refused with the prompt fails at once, quoting the refusal; a
+// failure that the prompt follows on its line is a failure; the echo of the
+// typed command is no answer (a file name holding "BadSize", a path holding
+// "ftp:").
+TEST_F(QLogic, ListingsEndRefusalsFailAtOnceAndEchoesAreNotAnswers) {
+  modburn::set_time_scale(0.05);  // 10 s waits take 0.5 s
+  std::string flood;
+  for (int i = 0; i < 400; ++i) flood += "  SystemDescription   SANbox sim Fibre Channel Switch\\r\\n";
+  const std::string admin = "include login.inc\ninclude admin.inc\n";
+  const std::string unpacked = "send \"\\r\\nImage unpacked. The new firmware becomes active at the next switch reset.\\r\\n\"\n"
+                               "expect \"\"\nsend \"\\r\\nSANbox-sim (admin): admin> \"\nexpect admin stop\n";
+  const std::string complete = "send \"\\r\\n226 Transfer complete.\\r\\nSANbox-sim (admin): admin> \"\n";
+  playRows({
+      {"version listing without end",
+       "include credentials.inc\nreply show version => \"" + flood +
+           "\"\nsend \"\\r\\nSANbox-sim: admin> \"\ninclude admin.inc\ninclude fetch-ok.inc\ninclude unpack-ok.inc\n"
+           "expect admin stop\n",
+       Request{}.url, 0, head() + Lines{kFetch, "Ftp-9ass", kUnpack, "", "admin stop"}, nullptr, "logConfigInfo",
+       "show version: no end after 300 lines\n"},
+      {"unpack refused", "unpack-refused.scn", Request{}.url, IO_UPDATE_ERR, {kUnpack, "admin stop"},
+       "Invalid command: image unpack", "update", "image unpack: back at the prompt: "},
+      {"TFTP failure and prompt on one line",
+       admin + "expect \"image tftp  10.0.0.9 fw/image.bin image.bin\"\n"
+               "send \"\\r\\nTFTP transfer failed: file not found SANbox-sim (admin): admin> \"\nexpect admin stop\n",
+       "tftp://10.0.0.9/fw/image.bin", IO_FILE_NOT_FOUND, {"image tftp  10.0.0.9 fw/image.bin image.bin", "admin stop"},
+       "TFTP transfer failed", "update", "Bad TFTP file access: "},
+      {"FTP login refused and prompt on one line", "password-login-failed-prompt.scn", Request{}.url,
+       IO_BAD_SERV_LOGIN, {"Ftp-9ass", "quit", "admin stop"}, "Login failed", "update", "Bad FTP login/password\n"},
+      {"file name holding \"BadSize\"",
+       admin + "expect image fetch fwuser 10.0.0.9 fw/BadSize.bin BadSize.bin\n" + complete +
+           "expect image unpack BadSize.bin\n" + unpacked,
+       "ftp://fwuser@10.0.0.9/fw/BadSize.bin", 0, {"image unpack BadSize.bin", "", "admin stop"}},
+      {"path holding \"ftp:\"",
+       admin + "expect image fetch fwuser 10.0.0.9 ftp:fw/image.bin image.bin\n" + complete +
+           "expect image unpack image.bin\n" + unpacked,
+       "ftp://fwuser@10.0.0.9/ftp:fw/image.bin", 0,
+       {"image fetch fwuser 10.0.0.9 ftp:fw/image.bin image.bin", kUnpack, "", "admin stop"}},
+  });
+}
+
+// McData plays the same refusals: an unpack refused with the prompt fails at
+// once, an FTP login failure that the prompt follows on its line is that
+// failure.
+TEST_F(McData, RefusalsAndFailuresBeforeThePromptAreFailures) {
+  playRows({
+      {"unpack refused", "unpack-refused.scn", Request{}.url, IO_UPDATE_ERR, {kUnpack, "admin stop"},
+       "Invalid command: image unpack"},
+      {"FTP login refused and prompt on one line", "password-login-failed-prompt.scn", Request{}.url,
+       IO_BAD_SERV_LOGIN, {"Ftp-9ass", "quit", "admin stop"}, "Login failed"},
+  });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // the time of its slowest row instead of the sum of all.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <initializer_list>
 #include <string>
@@ -135,6 +136,59 @@ class TableSim : public ModuleSim {
       }
     }
     return runs;
+  }
+
+  // A row of an outcome table: a scenario played at debug level 2 against
+  // url, the code it must end with (0: success), the lines typed last, words
+  // the error text quotes and a line of a stage's log (each null: not checked).
+  struct PlayRow {
+    const char* what;
+    std::string scenario;
+    std::string url;
+    int expected;
+    std::vector<std::string> last;
+    const char* said = nullptr;
+    const char* stage = nullptr;
+    const char* line = nullptr;
+  };
+
+  // Plays the rows all at once and checks each: its code, every step of the
+  // scenario played, the lines typed last, the quoted words and the stage's
+  // line; a failure also has the error text's head (its end may be cut off by
+  // a long dialogue), the entry's error line and one orderly close.
+  void playRows(const std::vector<PlayRow>& rows) {
+    std::vector<TableRow> plays;
+    for (const PlayRow& row : rows) {
+      Request r;
+      r.url = row.url;
+      r.debugLevel = 2;
+      plays.push_back({row.scenario, r});
+    }
+    const std::vector<TableRun> played = playAll(plays);
+    for (std::size_t i = 0; i < played.size(); ++i) {
+      const PlayRow& row = rows[i];
+      const TableRun& p = played[i];
+      const Outcome& o = p.o;
+      SCOPED_TRACE(row.what);
+      EXPECT_EQ(o.rc, row.expected) << o.err;
+      EXPECT_TRUE(o.session.completed) << o.session.stopped_at << ": " << o.session.outcome;
+      if (row.expected != 0) {
+        const std::string head = "Error: " + display_ + " switch=" + p.address + ": " + err2String(row.expected);
+        EXPECT_EQ(o.err.rfind(head, 0), 0u) << o.err;
+        EXPECT_NE(o.log.find(" error: " + o.err), std::string::npos) << "the entry's error line";
+        EXPECT_EQ(testsupport::capture_count(module_ + ":disconnect:" + p.address + ": closing handle="), 1);
+        EXPECT_TRUE(o.session.client_closed) << "the library closes in order";
+      }
+      const std::size_t n = std::min(row.last.size(), o.typed.size());
+      EXPECT_EQ(std::vector<std::string>(o.typed.end() - static_cast<long>(n), o.typed.end()), row.last);
+      if (row.said != nullptr) {
+        EXPECT_NE(o.err.find(row.said), std::string::npos) << o.err;
+      }
+      if (row.line != nullptr) {
+        const std::string line = module_ + ":" + row.stage + ":" + p.address + ": " + row.line;
+        EXPECT_NE(o.log.find(line), std::string::npos) << line;
+      }
+    }
   }
 
  private:

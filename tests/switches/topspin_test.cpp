@@ -1,12 +1,16 @@
 // topspinflash against simulated Topspin consoles.
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "com/sregex.h"
 #include "com/timescale.h"
 #include "core/iostatus.h"
-#include "simrun.h"
+#include "simtable.h"
 #include "switches/modules.h"
+#include "switches/topspin_text.h"
 
 namespace {
 
@@ -298,10 +302,10 @@ TEST_F(Topspin, ParameterChecksRefuseBeforeConnecting) {
 }
 
 // Every piece of the copy command in text whose first or last characters are
-// the command's own (each echoed line, log lines quoting them): the
-// characters that stand for the password are all stars.
+// the command's own (each echoed line, log lines quoting them after '"' or
+// '='): the characters that stand for the password are all stars.
 void expectEchoMasked(const std::string& text, const std::string& cmd, std::size_t at, std::size_t len) {
-  auto boundary = [](char c) { return c == '\r' || c == '\n' || c == '"' || c == '\\'; };
+  auto boundary = [](char c) { return c == '\r' || c == '\n' || c == '"' || c == '\\' || c == '='; };
   const std::string head = cmd.substr(0, 11);  // "copy ftp://"
   for (std::size_t pos = text.find(head); pos != std::string::npos; pos = text.find(head, pos + 1)) {
     for (std::size_t i = at; i < at + len && pos + i < text.size() && !boundary(text[pos + i]); ++i) {
@@ -407,6 +411,143 @@ TEST_F(Topspin, CopyAndInstallLoopsAreBounded) {
     EXPECT_TRUE(logged(o, prefix("update") + row.line)) << o.log.substr(0, 2000);
     EXPECT_LT(seconds, 5.0);
   }
+}
+
+// The same console as a table: every row against a switch of its own.
+class TopspinTable : public switchtest::TableSim {
+ protected:
+  TopspinTable() : TableSim(topspinflash, "topspinflash", "Topspin", "topspin") {}
+
+  void SetUp() override {
+    TableSim::SetUp();
+    modburn::set_time_scale(0.05);  // 10 s waits take 0.5 s
+  }
+};
+
+// n lines of a scenario's send text, each made by line(i).
+template <typename F>
+std::string repeated(int n, F line) {
+  std::string text;
+  for (int i = 0; i < n; ++i) text += line(i);
+  return text;
+}
+
+std::string numbered(const char* head, int i, const char* tail) {
+  char n[12];
+  std::snprintf(n, sizeof n, "%03d", i);
+  return head + std::string(n) + tail;
+}
+
+// Consoles that list without end, refuse a command with only the prompt, or
+// whose text the library's own typed text could be mistaken for.
+TEST_F(TopspinTable, ListingsEndRefusalsFailAtOnceAndEchoesAreNotAnswers) {
+  const std::string login = "include login.inc\n";
+  const std::string toInstalled =
+      login + "include dir-none.inc\ninclude copy-ok.inc\ninclude showboot.inc\ninclude install-ok.inc\n";
+  const std::string copyStart = login + "include dir-none.inc\nexpect copy *\n";
+  const std::string pw = kUrlPassword;
+  const std::string percentUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw%41/" + kFile;
+  const std::string successUrl = "ftp://fwuser:" + pw + "@10.0.0.9/successfully/" + kFile;
+  const std::string proceedUrl = "ftp://fwuser:" + pw + "@10.0.0.9/fw/Proceed.img";
+  playRows({
+      // A listing that does not end is taken as read after 300 lines; the update goes on.
+      {"card inventory without end",
+       "reply \"show boot-config\" => \"\\r\\nsim# \\x00\"\nreply \"show card-inventory\" => \"" +
+           repeated(400, [](int) { return std::string("image : TopspinOS-2.3.0/build100\\r\\n"); }) +
+           "\"\nsend \"\\r\\nsim login: \\x00\"\nexpect\nnoecho on\nsend \"Password: \\x00\"\nexpect\nnoecho off\n"
+           "send \"\\r\\nsim> \\x00\"\nexpect enable\nsend \"\\r\\nsim# \\x00\"\nexpect dir image\nsilence\n",
+       kUrl, IO_TIMEOUT, {"show card-inventory", "dir image"}, nullptr, "logConfigInfo",
+       "exp_showcard: no end after 300 lines\n"},
+      {"package listing without end",
+       login + "expect dir image\nsend \"\\r\\n" +
+           repeated(400, [](int i) { return numbered("45123456    Dec 07 10:00    pkg", i, ".img\\r\\n"); }) +
+           "\"\nexpect delete image:pkg000.img\nsilence\n",
+       kUrl, IO_TIMEOUT, {"dir image", "delete image:pkg000.img"}, nullptr, "update",
+       "exp_dirimg1: no end after 300 lines\n"},
+      {"image listing without end",
+       toInstalled + "expect dir image\nsend \"\\r\\nTopspinOS-2.4.0/build123\\r\\n" +
+           repeated(399, [](int i) { return numbered("TopspinOS-1.0.0/build", i, "\\r\\n"); }) +
+           "\"\nexpect config\nsilence\n",
+       kUrl, IO_TIMEOUT, {"dir image", "config"}, nullptr, "update", "exp_dirimg2: no end after 300 lines\n"},
+      {"ping without end",
+       copyStart + "send \"\\r\\nError: Operation failed\\r\\nsim# \\x00\"\nexpect ping 10.0.0.9\nsend \"\\r\\n" +
+           repeated(400, [](int) { return std::string("Success rate is 100 percent (5/5)\\r\\n"); }) +
+           "\"\nsilence\n",
+       kUrl, IO_SERVER_NOT_FOUND, {kCopy, "ping 10.0.0.9"}, "Error: Operation failed", "serverValid",
+       "exp_ping: no end after 300 lines\n"},
+      // The copy refused: the prompt before any result fails at once, quoting the switch.
+      {"copy refused, the refusal holding a '%'", "copy-refused.scn", kUrl, IO_UPDATE_ERR, {"dir image", kCopy},
+       "% Unknown command: copy", "update", "copy command: back at the prompt: "},
+      {"copy refused", copyStart + "send \"\\r\\nInvalid input detected at marker\\r\\nsim# \\x00\"\nsilence\n", kUrl,
+       IO_UPDATE_ERR, {"dir image", kCopy}, "Invalid input detected at marker", "update",
+       "copy command: back at the prompt: "},
+      // The echo of the typed command is no answer: a URL holding "successfully" or
+      // a '%', a file name holding "Proceed".
+      {"URL holding \"successfully\"", "copy-no-such-file.scn", successUrl, IO_FILE_NOT_FOUND,
+       {"copy " + successUrl + " image:" + kFile}, "Error: No Such file", "update", "copy command: Error: No Such file"},
+      {"URL holding a '%'", "copy-failed-ping-ok.scn", percentUrl, IO_FILE_NOT_FOUND,
+       {"copy " + percentUrl + " image:" + kFile, "ping 10.0.0.9"}, "Error: Operation failed"},
+      {"file name holding \"Proceed\"", "any-file.scn", proceedUrl, 0,
+       {"install image:Proceed.img", "yes", "delete image:Proceed.img", "yes", "dir image", "config",
+        "boot-config primary-image-source TopspinOS-2.4.0/build123", "exit"}},
+      // An error naming the primary image source is an error.
+      {"boot configuration error naming the primary image source",
+       login + "include dir-none.inc\ninclude copy-ok.inc\nexpect show boot-config\n"
+               "send \"\\r\\nError: primary-image-source not configured\\r\\nsim# \\x00\"\nsilence\n",
+       kUrl, IO_UPDATE_ERR, {"show boot-config"}, "Error: primary-image-source not configured", "update",
+       "show boot-config: Error: primary-image-source not configured"},
+  });
+}
+
+// The names the update reads out of the switch's text, each within its text:
+// no ':' or nothing after it is no name; a prompt or blanks end a name.
+TEST(TopspinText, NamesEndWhereTheirTextEnds) {
+  using namespace modburn::topspin;
+  const struct {
+    const char* line;
+    const char* primary;  // primaryImage(line)
+    const char* word;     // firstWord(line)
+    bool atPrompt;        // endsAtPrompt(line)
+  } rows[] = {
+      {"primary-image-source : TopspinOS-2.3.0/build100\r\n", "TopspinOS-2.3.0/build100", "primary-image-source", false},
+      {"primary-image-source : TopspinOS-2.3.0/build100 sim# ", "TopspinOS-2.3.0/build100", "primary-image-source", true},
+      {"primary-image-source :", "", "primary-image-source", false},
+      {"primary-image-source :\t\r\n", "", "primary-image-source", false},
+      {"primary-image-source is not set", "", "primary-image-source", false},
+      {"TopspinOS-2.4.0/build123 sim# \r\n", "", "TopspinOS-2.4.0/build123", true},
+      {"sim#", "", "sim#", false},
+      {"", "", "", false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    EXPECT_EQ(primaryImage(row.line), row.primary);
+    EXPECT_EQ(firstWord(row.line), row.word);
+    EXPECT_EQ(endsAtPrompt(row.line), row.atPrompt);
+  }
+  EXPECT_TRUE(endsAtPrompt("Password was not changed. sim> ", "> "));
+
+  const struct {
+    const char* file;
+    int rc;
+    const char* image;
+  } packages[] = {
+      {"TopspinOS-2.3.0-build123.img", SREGEX_MATCH, "TopspinOS-2.3.0/build123"},
+      {"new-TopspinOS-2.4.1-rc2-build7.img", SREGEX_MATCH, "TopspinOS-2.4.1-rc2/build7"},
+      {"TopspinOS-2.3.0-build.img", SREGEX_NOMATCH, ""},
+      {"fw-new.img", SREGEX_NOMATCH, ""},
+  };
+  for (const auto& p : packages) {
+    SCOPED_TRACE(p.file);
+    char out[100] = "left over";
+    EXPECT_EQ(expectedImage(p.file, out, sizeof out), p.rc);
+    EXPECT_STREQ(out, p.image);
+  }
+
+  Name name{};
+  EXPECT_TRUE(copyWhole(std::string(name.size() - 1, 'n'), name));
+  EXPECT_EQ(std::string(name.data()).size(), name.size() - 1);
+  EXPECT_FALSE(copyWhole(std::string(name.size(), 'n'), name));
+  EXPECT_STREQ(name.data(), "");
 }
 
 }  // namespace
