@@ -191,7 +191,6 @@ constexpr Family kBrocade = {
     .update = update,
     .reboot = reboot,
     .beforeFailedClose = consume,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -254,7 +254,6 @@ constexpr Family kCisco = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -451,7 +451,6 @@ constexpr Family kCiscoFc = {
     .reboot = reboot,
     .loggedIn = "Login complete - have prompt",
     .responseSize = 5000,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

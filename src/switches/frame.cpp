@@ -82,17 +82,11 @@ int runUpdate(Run& run) {
   const Family& f = run.family;
   Stage st(run, "update");
   const auto attempt = [&] {
-    if (f.frameOpensUpdate) openUpdate(st);
+    openUpdate(st);
     return f.update(st);
   };
   int rc = attempt();
-  // Transitional: an attempt that failed with IO_UPDATE_ERR is retried only
-  // when the family's retryWanted says so.
-  const auto again = [&](int result) {
-    if (result == kAnotherAttempt) return true;
-    return result == IO_UPDATE_ERR && f.updateAttempts > 1 && f.retryWanted != nullptr && f.retryWanted(run);
-  };
-  for (int n = 1; again(rc) && n < f.updateAttempts; ++n) {
+  for (int n = 1; rc == kAnotherAttempt && n < f.updateAttempts; ++n) {
     sleep_ms(RETRY_PAUSE_MS);
     io_log("%s:%s: retrying update", f.module, run.req.targetip);
     rc = attempt();
@@ -171,18 +165,6 @@ int LoopLimit::check() {
   if (std::chrono::steady_clock::now() - start_ < limit) return 0;
   st_.log(0, "%s: no end after %d seconds\n", what_, totalSecs_);
   return IO_TIMEOUT;
-}
-
-AnswerLimit::AnswerLimit(Stage& st, const char* what, int maxAnswers, int code)
-    : st_(st), what_(what), max_(maxAnswers), code_(code) {}
-
-int AnswerLimit::next() {
-  if (count_ < max_) {
-    ++count_;
-    return 0;
-  }
-  st_.log(0, "%s: asked again after %d answers\n", what_, max_);
-  return code_;
 }
 
 int map_open_failure(int telnetStatus) {
@@ -361,8 +343,6 @@ int Stage::type(const char* text) {
   return io_mapTelnetStatus(rc);
 }
 
-int Stage::write(const char* text) { return text != nullptr ? telnet_write(run.handle, text) : notTyped(); }
-
 void Stage::version(const char* label, const char* value) {
   const std::string v = quoted(value);
   log(0, "%s: %s\n", label, v.c_str());
@@ -391,30 +371,6 @@ int login_steps(Stage& st, std::span<const LoginStep> steps) {
       return rc;
     }
     if (s.reached != nullptr) st.log(1, "%s", s.reached);
-  }
-  return 0;
-}
-
-int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs) {
-  const SwitchRequest& req = st.run.req;
-  int rc = st.wait(user, secs);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "PROBABLE FIREWALL INTERCEPT - NEED TO AUTHENTICATE\n");
-    return IO_CONN_ERR;
-  }
-  st.log(1, "have User prompt\n");
-
-  rc = st.exchange(password, st.cmdf("%s\r\n", req.user), secs, 0);
-  if (rc < 0) return rc;
-  if (rc == 1) return IO_CONN_ERR;  // asked for the user again
-  st.log(1, "have Password prompt\n");
-
-  rc = st.exchange(prompt, st.cmdf("%s\r\n", req.password), secs);
-  if (rc < 0) return rc;
-  if (rc == 1) {
-    st.log(0, "exp_prompt: got Invalid: \"%s\"\n", st.reply());
-    return IO_BAD_SWITCH_LOGIN;
   }
   return 0;
 }

@@ -301,24 +301,6 @@ class LoopLimit {
   std::chrono::steady_clock::time_point start_;
 };
 
-// Transitional, until every family runs on tables: the number of times one
-// question may be answered.
-class AnswerLimit {
- public:
-  AnswerLimit(Stage& st, const char* what, int maxAnswers, int code);
-  // Counts one more answer: 0 while at most maxAnswers were given; code, with
-  // a line naming the question, once more are asked for.
-  int next();
-  int count() const { return count_; }
-
- private:
-  Stage& st_;
-  const char* what_;
-  int max_;
-  int code_;
-  int count_ = 0;
-};
-
 // --- A module run -------------------------------------------------------------
 
 // One switch family: its table entry and its stages.
@@ -336,7 +318,7 @@ struct Family {
   int (*logConfigInfo)(Stage& st) = nullptr;
   // The firmware update: 0, IO_SUCCESS_STOP (update done, no reboot wanted),
   // kAnotherAttempt (the switch asked for the update again) or a negative
-  // IoStatus. The frame has opened it: the URL is parsed into Run::url, its
+  // IoStatus. The frame opens every attempt: the URL is parsed into Run::url, its
   // masked form logged ("fileurl=...") and the switch text emptied.
   int (*update)(Stage& st) = nullptr;
   // The reset; null when the family has none (the reboot flag is not read).
@@ -360,12 +342,6 @@ struct Family {
   int updateAttempts = 1;
   std::size_t switchTextSize = 1000;
   int responseSize = 1000;  // reply buffer of every wait, unless the wait keeps less
-
-  // Transitional, until every family runs on tables: the frame opens the
-  // update stage (otherwise the family does), and an attempt that failed
-  // with IO_UPDATE_ERR is retried when retryWanted says so.
-  bool frameOpensUpdate = false;
-  bool (*retryWanted)(Run& run) = nullptr;
 };
 
 // An update's result that asks for another attempt (Family::updateAttempts).
@@ -491,22 +467,6 @@ class Stage {
 
   Run& run;
 
-  // Transitional forms of one exchange, until every family runs on tables.
-  int exchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return expect(exp, {.type = cmd, .silence = timeoutSecs, .expected = expIndex, .keep = respSize});
-  }
-  int wait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return expect(exp, {.silence = timeoutSecs, .expected = expIndex, .keep = respSize});
-  }
-  int quietExchange(ExpectRef exp, const char* cmd, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return expect(exp, {.type = cmd, .silence = timeoutSecs, .expected = expIndex, .keep = respSize, .quiet = true});
-  }
-  int quietWait(ExpectRef exp, int timeoutSecs, int expIndex = -1, int respSize = 0) {
-    return expect(exp, {.silence = timeoutSecs, .expected = expIndex, .keep = respSize, .quiet = true});
-  }
-  // telnet_write's result; a null text is not typed: IO_UPDATE_ERR with a line.
-  int write(const char* text);
-
  private:
   int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
   int talk(ExpectRef exp, const char* cmd, const Wait& w);
@@ -537,9 +497,6 @@ struct LoginStep {
   int expected = -1;
   const char* reached = nullptr;  // "have Password prompt\n"
 };
-
-// Transitional: the user-then-password login of Intel and SAS.
-int login_user_password(Stage& st, ExpectRef user, ExpectRef password, ExpectRef prompt, int secs);
 
 // Runs the steps in order: 0 once the last one reached its prompt, or the
 // first failure.

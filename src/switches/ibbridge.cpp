@@ -246,7 +246,6 @@ constexpr Family kIBBridge = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

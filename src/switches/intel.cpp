@@ -292,7 +292,6 @@ constexpr Family kIntel = {
     .update = update,
     .reboot = reboot,
     .afterStop = announceStop,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

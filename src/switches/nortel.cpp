@@ -670,7 +670,6 @@ constexpr Family kNortel = {
     .loggedIn = "Login complete - have prompt",
     .openOnAddressPort = true,
     .responseSize = Run::kMaxResponse,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -340,7 +340,6 @@ constexpr Family family(const char* module, const char* display, const char* tar
       .reboot = reboot,
       .beforeFailedClose = leaveAdmin,
       .onStop = leaveAdmin,
-      .frameOpensUpdate = true,
   };
 }
 

@@ -265,7 +265,6 @@ constexpr Family kSas = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .updateAttempts = 6,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

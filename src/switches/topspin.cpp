@@ -493,7 +493,6 @@ constexpr Family kTopspin = {
     .logConfigInfo = logConfigInfo,
     .update = update,
     .reboot = reboot,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -337,7 +337,6 @@ constexpr Family kVeltra = {
     .loggedIn = "have Main Menu",
     .switchTextSize = 2000,
     .responseSize = Run::kMaxResponse,
-    .frameOpensUpdate = true,
 };
 
 }  // namespace

@@ -208,7 +208,8 @@ constexpr auto exp_progress = modburn::table("exp_progress", modburn::progress("
 int probeLogin(Stage& st) {
   if (const int rc = st.follow(exp_probe, {.silence = 5, .quiet = true}); rc < 0) return rc;
   if (const int rc = st.follow(exp_kept, {.silence = 5}); rc < 0) return rc;
-  return st.follow(exp_probe, {.type = "probe\r", .silence = 5, .quiet = true}) < 0 ? IO_CONN_ERR : 0;
+  // Fails once its probes are done, so that the error text shows what the login kept.
+  return st.follow(exp_probe, {.type = "probe\r", .silence = 5, .quiet = true}) < 0 ? IO_CONN_ERR : IO_UPDATE_ERR;
 }
 int failingUpdate(Stage&) { return IO_UPDATE_ERR; }
 
@@ -325,8 +326,7 @@ int tableUpdate(Stage& st) {
 }
 
 constexpr Family kTables{.module = "tableflash", .display = "Tables", .target = "Tables switch",
-                         .params = {.schemes = URL_SCHEME_FTP}, .login = tableLogin, .update = tableUpdate,
-                         .frameOpensUpdate = true};
+                         .params = {.schemes = URL_SCHEME_FTP}, .login = tableLogin, .update = tableUpdate};
 int tableflash(const SwitchRequest* req, char* errText, int size) {
   return modburn::run_module(kTables, req, errText, size);
 }
