@@ -1,0 +1,34 @@
+package com.corvane.qel.deployer.modburn.tool.fleet;
+
+import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import java.io.Writer;
+import java.nio.file.Path;
+
+/** One switch of a fleet: its job, its log file and where it stands. */
+public final class Slot {
+    public final Job job;
+    /** The update's own log file, or null when it writes to the shared writer. */
+    public final Path log;
+    final Writer shared;
+    public final Progress progress;
+    /** Set by the rollout's plan: whether the switch is a canary, and its wave (0: canaries). */
+    public volatile boolean canary;
+    public volatile int wave = 1;
+
+    /** A slot whose log is a file of its own, created afresh. */
+    public Slot(Job job, Path log) {
+        this(job, log, null);
+    }
+
+    /** A slot whose log goes to a writer that outlives it (the terminal, an appended file). */
+    public Slot(Job job, Writer shared) {
+        this(job, null, shared);
+    }
+
+    private Slot(Job job, Path log, Writer shared) {
+        this.job = job;
+        this.log = log;
+        this.shared = shared;
+        this.progress = new Progress(job.address());
+    }
+}
