@@ -5,6 +5,7 @@ import com.corvane.qel.deployer.modburn.tool.bridge.LibraryBackend;
 import com.corvane.qel.deployer.modburn.tool.cli.ExitStatus;
 import com.corvane.qel.deployer.modburn.tool.fleet.DescriptorBudget;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.BufferedReader;
 import java.io.Console;
 import java.io.InputStreamReader;
@@ -117,6 +118,16 @@ public final class Context {
         } catch (ReflectiveOperationException | RuntimeException | LinkageError e) {
             Runtime.getRuntime().addShutdownHook(new Thread(action));
         }
+    }
+
+    /** Says a line of the tool's on standard output, led by "modburn: "; control characters escaped. */
+    public void tell(String message) {
+        out.println("modburn: " + Escape.line(message));
+    }
+
+    /** Says a line of the tool's on the error output, led by "modburn: "; control characters escaped. */
+    public void warn(String message) {
+        err.println("modburn: " + Escape.line(message));
     }
 
     /** The terminal width for tables, from COLUMNS, else 120. */

@@ -68,6 +68,10 @@ public enum Family {
      * sent, as a message for the operator, or null when nothing is.
      */
     public String problemWith(String url, boolean reboot, int modifier) {
+        String refused = FileUrl.problem(url);
+        if (refused != null) {
+            return refused;
+        }
         String scheme = schemeOf(url);
         if (scheme == null) {
             return "the URL \"" + FileUrl.masked(url) + "\" has no scheme (ftp://, tftp://...)";

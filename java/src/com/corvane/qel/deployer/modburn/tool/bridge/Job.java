@@ -11,9 +11,9 @@ import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 public record Job(String name, int line, Family family, String address, String user, String password,
                   String url, boolean reboot, int modifier, int debugLevel) {
 
-    /** A masker for this job's switch password and URL password. */
+    /** A masker for this job's switch password and URL password (or what stands where one would). */
     public Masker masker() {
-        return Masker.of(password, FileUrl.password(url));
+        return Masker.of(password, FileUrl.hidden(url));
     }
 
     /** The URL as the tool shows it. */

@@ -1,5 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.bridge;
 
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
+
 /**
  * The outcome of one update: the library's result code (0 for success) and, for a failure, the
  * error text it threw ("Error: <family> switch=<address>: <status text>", optionally followed
@@ -50,22 +52,7 @@ public record Result(int code, String message) {
 
     /** The switch text on one line, line ends shown as "\n", as printed by the tool. */
     public String switchTextOneLine() {
-        StringBuilder b = new StringBuilder();
-        for (char c : switchText().toCharArray()) {
-            switch (c) {
-                case '\n' -> b.append("\\n");
-                case '\r' -> b.append("\\r");
-                case '\t' -> b.append("\\t");
-                default -> {
-                    if (c < 0x20 || c == 0x7f) {
-                        b.append(String.format("\\x%02x", (int) c));
-                    } else {
-                        b.append(c);
-                    }
-                }
-            }
-        }
-        return b.toString();
+        return Escape.line(switchText());
     }
 
     // Words with which switches say that something went wrong.
@@ -97,7 +84,8 @@ public record Result(int code, String message) {
         }
         String line = chosen.isEmpty() ? lastPlain : chosen;
         StringBuilder b = new StringBuilder();
-        line.codePoints().forEach(c -> b.appendCodePoint(c < 0x20 || c == 0x7f ? ' ' : c));
+        // Control characters (a console's colours, a bell) read as blanks in a table's cell.
+        line.chars().forEach(c -> b.append(Escape.isControl((char) c) ? ' ' : (char) c));
         line = b.toString();
         return line.length() > TELLING_MAX ? line.substring(0, TELLING_MAX - 3) + "..." : line;
     }

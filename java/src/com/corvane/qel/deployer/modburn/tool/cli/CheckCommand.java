@@ -13,6 +13,7 @@ import com.corvane.qel.deployer.modburn.tool.preflight.CheckReport;
 import com.corvane.qel.deployer.modburn.tool.preflight.Preflight;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.concurrent.Callable;
@@ -84,9 +85,9 @@ final class CheckCommand implements Callable<Integer> {
                 entries = Inventory.read(ctx.cwd.resolve(args.get(0)));
             } catch (InventoryException e) {
                 for (String p : e.problems) {
-                    ctx.out.println("modburn: " + p);
+                    ctx.tell(p);
                 }
-                ctx.out.println("modburn: the inventory has defects; nothing checked");
+                ctx.tell("the inventory has defects; nothing checked");
                 return ExitStatus.SOME_FAILED;
             }
         } else {
@@ -111,6 +112,9 @@ final class CheckCommand implements Callable<Integer> {
         if (FileUrl.hasPassword(url)) {
             throw new UsageException(SecretOptions.URL_CARRIES_PASSWORD);
         }
+        if (Escape.hasControl(args.get(2))) {
+            throw new UsageException("the user name " + Inventory.CONTROL_IN_USER);
+        }
         String address = args.get(1);
         return new Entry(0, address, f, address, args.get(2), passwords.switchSource(ctx.cwd), url,
             passwords.urlSource(ctx.cwd), reboot, modifier, false);
@@ -126,7 +130,7 @@ final class CheckCommand implements Callable<Integer> {
         int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, pending.size())));
         Backend backend = ctx.backend.get();
         backend.open(new LogRouter(null), 0);
-        ctx.out.println("modburn: checking " + pending.size() + (pending.size() == 1 ? " switch" : " switches")
+        ctx.tell("checking " + pending.size() + (pending.size() == 1 ? " switch" : " switches")
             + "; nothing is typed on any switch console");
         List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, atOnce);
         return CheckReport.print(ctx.out, results);

@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.cli;
 
 import com.corvane.qel.deployer.modburn.tool.Context;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.PrintWriter;
 import java.util.List;
 import picocli.CommandLine;
@@ -47,7 +48,7 @@ public final class Cli implements Runnable {
             if (e instanceof UsageException) {
                 return usageError(line, e.getMessage());
             }
-            ctx.err.println("modburn: internal error: " + e);
+            ctx.warn("internal error: " + e);
             return ExitStatus.INTERNAL;
         });
         return cl;
@@ -66,7 +67,7 @@ public final class Cli implements Runnable {
 
     /** Reports a refused command line: one line and a pointer to the help; the usage status. */
     private static int usageError(CommandLine c, String message) {
-        c.getErr().println("modburn: " + message);
+        c.getErr().println("modburn: " + Escape.line(message));
         c.getErr().println("Try '" + c.getCommandSpec().qualifiedName() + " --help' for more.");
         return ExitStatus.USAGE;
     }

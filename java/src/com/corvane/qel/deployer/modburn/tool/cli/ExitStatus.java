@@ -40,7 +40,7 @@ public final class ExitStatus {
         try {
             return work.run();
         } catch (SetupException e) {
-            ctx.err.println("modburn: " + e.getMessage());
+            ctx.warn(e.getMessage());
             return SETUP;
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();

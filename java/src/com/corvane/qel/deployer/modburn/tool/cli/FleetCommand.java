@@ -133,7 +133,7 @@ final class FleetCommand implements Callable<Integer> {
             entries = Inventory.read(ctx.cwd.resolve(inventory));
         } catch (InventoryException e) {
             for (String p : e.problems) {
-                ctx.err.println("modburn: " + p);
+                ctx.warn(p);
             }
             return nothingStarted();
         }
@@ -147,17 +147,17 @@ final class FleetCommand implements Callable<Integer> {
             if (retryFrom != null) {
                 Retry retry = Retry.select(entries, FleetReport.read(ctx.cwd.resolve(retryFrom)), retryFrom, inventory);
                 if (retry.again().isEmpty()) {
-                    ctx.out.println("modburn: every switch of " + retryFrom + " succeeded; nothing to retry");
+                    ctx.tell("every switch of " + retryFrom + " succeeded; nothing to retry");
                     return ExitStatus.OK;
                 }
-                ctx.out.println("modburn: retrying " + retry.again().size() + " of " + entries.size() + " switches ("
+                ctx.tell("retrying " + retry.again().size() + " of " + entries.size() + " switches ("
                     + retry.carried().size() + " succeeded in " + retryFrom + ")");
                 entries = retry.again();
                 carried = retry.carried();
             }
             jobs = resolve(entries);
         } catch (SetupException e) {
-            ctx.err.println("modburn: " + e.getMessage());
+            ctx.warn(e.getMessage());
             return nothingStarted();
         }
         if (checkFirst) {
@@ -190,7 +190,7 @@ final class FleetCommand implements Callable<Integer> {
     }
 
     private int nothingStarted() {
-        ctx.err.println("modburn: nothing started");
+        ctx.warn("nothing started");
         return ExitStatus.SETUP;
     }
 
@@ -218,13 +218,13 @@ final class FleetCommand implements Callable<Integer> {
                 return null;
             }
         } catch (SetupException e) {
-            ctx.err.println("modburn: " + e.getMessage());
+            ctx.warn(e.getMessage());
             return nothingStarted();
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             return ExitStatus.INTERRUPTED;
         }
-        ctx.err.println("modburn: the check found problems; nothing started");
+        ctx.warn("the check found problems; nothing started");
         return ExitStatus.SOME_FAILED;
     }
 

@@ -8,23 +8,22 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.fleet.FleetRunner;
+import com.corvane.qel.deployer.modburn.tool.fleet.PrivateFiles;
 import com.corvane.qel.deployer.modburn.tool.fleet.Progress;
 import com.corvane.qel.deployer.modburn.tool.fleet.Slot;
 import com.corvane.qel.deployer.modburn.tool.fleet.SwitchLog;
 import com.corvane.qel.deployer.modburn.tool.fleet.UpdateView;
 import com.corvane.qel.deployer.modburn.tool.fleet.WaitBack;
+import com.corvane.qel.deployer.modburn.tool.inventory.Inventory;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordException;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordSource;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.IOException;
-import java.io.OutputStreamWriter;
 import java.io.Writer;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.StandardOpenOption;
 import java.util.List;
 import java.util.concurrent.Callable;
 import picocli.CommandLine.Command;
@@ -88,6 +87,9 @@ final class UpdateCommand implements Callable<Integer> {
         if (f == null) {
             return usage("unknown family \"" + family + "\" (families: " + Family.choices() + ")");
         }
+        if (Escape.hasControl(user)) {
+            return usage("the user name " + Inventory.CONTROL_IN_USER);
+        }
         boolean live = run.check(ctx.errTerminal);
         WaitBack wait = waitBack.build();
         if (wait != null && !reboot) {
@@ -98,7 +100,7 @@ final class UpdateCommand implements Callable<Integer> {
         }
         String problem = f.problemWith(url, reboot, modifier);
         if (problem != null) {
-            ctx.err.println("modburn: " + problem);
+            ctx.warn(problem);
             return ExitStatus.REFUSED;
         }
 
@@ -112,7 +114,7 @@ final class UpdateCommand implements Callable<Integer> {
                 fullUrl = FileUrl.withPassword(url, reader.read(urlSource, "URL password"));
             }
         } catch (PasswordException | IllegalArgumentException e) {
-            ctx.err.println("modburn: " + e.getMessage());
+            ctx.warn(e.getMessage());
             return ExitStatus.SETUP;
         }
         Job job = new Job(address, 0, f, address, user, pw, fullUrl, reboot, modifier, run.debug);
@@ -151,11 +153,9 @@ final class UpdateCommand implements Callable<Integer> {
     /** The writer of the update's log: --log appended, or the terminal; null (said why) when it cannot open. */
     private Writer openLog(UpdateView view) {
         try {
-            return log == null ? view.logWriter()
-                : new OutputStreamWriter(Files.newOutputStream(ctx.cwd.resolve(log), StandardOpenOption.CREATE,
-                    StandardOpenOption.APPEND), StandardCharsets.UTF_8);
+            return log == null ? view.logWriter() : PrivateFiles.open(ctx.cwd.resolve(log), true);
         } catch (IOException e) {
-            ctx.err.println("modburn: cannot open the log file " + log + ": " + e.getMessage());
+            ctx.warn("cannot open the log file " + log + ": " + e.getMessage());
             return null;
         }
     }
@@ -168,7 +168,7 @@ final class UpdateCommand implements Callable<Integer> {
                 logOut.flush();
             }
         } catch (IOException e) {
-            ctx.err.println("modburn: the log file " + log + ": " + e.getMessage());
+            ctx.warn("the log file " + log + ": " + e.getMessage());
         }
     }
 
@@ -177,7 +177,7 @@ final class UpdateCommand implements Callable<Integer> {
         String who = job.family().displayName + " switch " + job.address();
         Masker m = job.masker();
         if (r.succeeded()) {
-            ctx.out.println(m.mask("modburn: " + who + " updated from " + job.shownUrl()
+            ctx.out.println(m.line("modburn: " + who + " updated from " + job.shownUrl()
                 + (job.reboot() ? ", rebooted" : "") + (r.message().isEmpty() ? "" : " (" + r.message() + ")")));
             return ExitStatus.OK;
         }
@@ -186,7 +186,7 @@ final class UpdateCommand implements Callable<Integer> {
         if (!r.switchText().isEmpty()) {
             b.append("; switch text: \"").append(r.switchTextOneLine()).append('"');
         }
-        ctx.out.println(m.mask(b.toString()));
+        ctx.out.println(m.line(b.toString()));
         return ExitStatus.forCode(r.code());
     }
 }

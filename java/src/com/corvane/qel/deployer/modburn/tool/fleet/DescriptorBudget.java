@@ -53,7 +53,7 @@ public final class DescriptorBudget {
             if (allowed == 0) {
                 throw new SetupException(why);
             }
-            ctx.err.println("modburn: " + why);
+            ctx.warn(why);
         }
         return allowed;
     }

@@ -27,7 +27,8 @@ import java.util.Map;
  * how the run ended, and per switch its outcome. It is rewritten whole each time a switch ends
  * (so a run that is quit at once still leaves the record of every switch finished by then), each
  * time to a temporary file in the same folder that is then renamed over the report, so a reader
- * sees the previous document or the next, never part of one. Every text in it is masked.
+ * sees the previous document or the next, never part of one. Every text in it is masked and
+ * holds no control character (each is escaped), so that no reader's terminal acts on one.
  */
 public final class FleetReport {
     /** Result of a switch that was not started. */
@@ -77,10 +78,10 @@ public final class FleetReport {
             g.writeStringField("tool", "modburn fleet");
             g.writeArrayFieldStart("command");
             for (String arg : command) {
-                g.writeString(masker.mask(arg));
+                g.writeString(masker.line(arg));
             }
             g.writeEndArray();
-            g.writeStringField("inventory", masker.mask(inventory));
+            g.writeStringField("inventory", masker.line(inventory));
             g.writeStringField("started", started.toString());
             if (ending.ended() == null) {
                 g.writeNullField("ended");
@@ -94,7 +95,7 @@ public final class FleetReport {
                 case CANARY -> "canary";
                 case BUDGET -> "budget";
             });
-            g.writeStringField("why", masker.mask(ending.why()));
+            g.writeStringField("why", masker.line(ending.why()));
             if (rollout.failureLimit > 0) {
                 g.writeStringField("failure_budget", rollout.budgetText);
                 g.writeNumberField("failure_limit", rollout.failureLimit);
@@ -162,10 +163,10 @@ public final class FleetReport {
         Progress p = s.progress;
         Job j = s.job;
         g.writeStartObject();
-        g.writeStringField("name", masker.mask(j.name()));
+        g.writeStringField("name", masker.line(j.name()));
         g.writeNumberField("line", j.line());
         g.writeStringField("family", j.family().displayName);
-        g.writeStringField("address", masker.mask(j.address()));
+        g.writeStringField("address", masker.line(j.address()));
         g.writeBooleanField("canary", s.canary);
         g.writeNumberField("wave", s.wave);
         g.writeStringField("result", result(p));
@@ -183,16 +184,16 @@ public final class FleetReport {
         } else {
             g.writeNull();
         }
-        g.writeStringField("log", started && s.log != null ? s.log.toString() : null);
-        g.writeStringField("detail", masker.mask(FleetView.detail(s)));
+        g.writeStringField("log", started && s.log != null ? masker.line(s.log.toString()) : null);
+        g.writeStringField("detail", masker.line(FleetView.detail(s)));
         g.writeEndObject();
     }
 
-    private static void writeValue(JsonGenerator g, Object v) throws IOException {
+    private void writeValue(JsonGenerator g, Object v) throws IOException {
         if (v == null) {
             g.writeNull();
         } else if (v instanceof String str) {
-            g.writeString(str);
+            g.writeString(masker.line(str));
         } else if (v instanceof BigDecimal d) {
             g.writeNumber(d);
         } else if (v instanceof Boolean b) {
@@ -217,8 +218,10 @@ public final class FleetReport {
 
     /** Writes the document whole: to a temporary file beside the report, then renamed over it. */
     void write(String document) throws IOException {
+        // The rename would replace a link planted at the report's path; refused all the same.
+        PrivateFiles.refuseLink(file);
         Path dir = file.toAbsolutePath().getParent();
-        Path tmp = Files.createTempFile(dir, "." + file.getFileName() + ".", ".tmp");
+        Path tmp = Files.createTempFile(dir, "." + file.getFileName() + ".", ".tmp", PrivateFiles.FILE);
         try {
             try (Writer w = Files.newBufferedWriter(tmp, StandardCharsets.UTF_8)) {
                 w.write(document);

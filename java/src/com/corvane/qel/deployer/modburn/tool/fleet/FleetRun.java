@@ -9,10 +9,7 @@ import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import java.io.IOException;
 import java.io.Writer;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.nio.file.Path;
-import java.nio.file.StandardOpenOption;
 import java.time.Instant;
 import java.time.LocalTime;
 import java.util.ArrayList;
@@ -44,6 +41,9 @@ public final class FleetRun {
         }
     }
 
+    /** The log of entries written outside any update (the library's start-up line), in the log folder. */
+    static final String FLEET_LOG = "fleet.log";
+
     private final Context ctx;
     private final Settings settings;
 
@@ -58,14 +58,18 @@ public final class FleetRun {
      */
     public Outcome run(List<Job> jobs, List<Boolean> canaries) throws InterruptedException {
         Path dir = settings.logDir();
+        List<Path> files = logFiles(jobs, dir);
         try {
-            Files.createDirectories(dir);
+            PrivateFiles.folder(dir);
+            for (Path f : files) {
+                PrivateFiles.refuseLink(f);
+            }
+            PrivateFiles.refuseLink(dir.resolve(FLEET_LOG));
         } catch (IOException e) {
-            ctx.err.println("modburn: cannot create the log folder " + dir + ": " + e.getMessage());
-            ctx.err.println("modburn: nothing started");
+            ctx.warn("cannot write the logs in " + dir + ": " + e.getMessage());
+            ctx.warn("nothing started");
             return Outcome.notStarted();
         }
-        List<Path> files = logFiles(jobs, dir);
         List<Slot> slots = new ArrayList<>();
         for (int i = 0; i < jobs.size(); i++) {
             Slot slot = new Slot(jobs.get(i), files.get(i));
@@ -82,8 +86,8 @@ public final class FleetRun {
                 record.write(record.render(slots, System.nanoTime(), plan,
                     new FleetReport.Ending(null, Stop.NONE, "")));
             } catch (IOException e) {
-                ctx.err.println("modburn: cannot write the report " + record.file() + ": " + e.getMessage());
-                ctx.err.println("modburn: nothing started");
+                ctx.warn("cannot write the report " + record.file() + ": " + e.getMessage());
+                ctx.warn("nothing started");
                 return Outcome.notStarted();
             }
         }
@@ -95,9 +99,9 @@ public final class FleetRun {
         List<String> secrets = new ArrayList<>();
         for (Job j : jobs) {
             secrets.add(j.password());
-            secrets.add(FileUrl.password(j.url()));
+            secrets.add(FileUrl.hidden(j.url()));
         }
-        return Masker.of(secrets.toArray(new String[0]));
+        return Masker.of(secrets);
     }
 
     /** A log file name for each job: its name made safe for a file name, unique in the folder. */
@@ -120,12 +124,11 @@ public final class FleetRun {
 
     private Outcome run(List<Slot> slots, Rollout plan, List<Job> jobs, Path dir, FleetReport record)
             throws InterruptedException {
-        Path fleetLog = dir.resolve("fleet.log");
+        Path fleetLog = dir.resolve(FLEET_LOG);
         FleetView view = settings.live() ? new FleetView.Live(ctx.out, ctx.width(), ctx.height())
             : new FleetView.Plain(ctx.out, LocalTime::now);
         FleetRunner runner;
-        try (Writer shared = Files.newBufferedWriter(fleetLog, StandardCharsets.UTF_8, StandardOpenOption.CREATE,
-                StandardOpenOption.APPEND)) {
+        try (Writer shared = PrivateFiles.open(fleetLog, true)) {
             // Entries written outside any update (the library's start-up line) go to fleet.log.
             SwitchLog fallback = new SwitchLog(shared, false, everySecret(jobs), new Progress(""));
             LogRouter router = new LogRouter(fallback::entry);
@@ -136,7 +139,7 @@ public final class FleetRun {
             view.following(runner);
             runner.waitBack(settings.waitBack());
             ctx.interrupts.onInterrupt(runner::requestStop);
-            ctx.out.println("modburn: " + jobs.size() + " switches, " + atOnce
+            ctx.tell(jobs.size() + " switches, " + atOnce
                 + " at a time; logs in " + dir + (record == null ? "" : "; report in " + record.file()));
             FleetRunner r = runner;
             Display shown = record == null ? view : new Recording(view, record.file(), () -> record.write(
@@ -144,11 +147,11 @@ public final class FleetRun {
             runner.run(plan, slots, shown, settings.live() ? 250 : 500);
             view.summary(slots, System.nanoTime(), runner.stopReason() == Stop.INTERRUPTED ? "" : runner.stopWhy());
         } catch (SetupException e) {
-            ctx.err.println("modburn: " + e.getMessage());
+            ctx.warn(e.getMessage());
             finalReport(record, slots, plan, e.getMessage());
             return Outcome.notStarted();
         } catch (IOException e) {
-            ctx.err.println("modburn: the fleet log " + fleetLog + ": " + e.getMessage());
+            ctx.warn("the fleet log " + fleetLog + ": " + e.getMessage());
             finalReport(record, slots, plan, "the fleet log: " + e.getMessage());
             return Outcome.notStarted();
         }
@@ -156,9 +159,9 @@ public final class FleetRun {
             try {
                 record.write(record.render(slots, System.nanoTime(), plan,
                     new FleetReport.Ending(Instant.now(), runner.stopReason(), runner.stopWhy())));
-                ctx.out.println("modburn: report written to " + record.file());
+                ctx.tell("report written to " + record.file());
             } catch (IOException e) {
-                ctx.err.println("modburn: cannot write the report " + record.file() + ": " + e.getMessage());
+                ctx.warn("cannot write the report " + record.file() + ": " + e.getMessage());
             }
         }
         boolean failed = false;
@@ -184,7 +187,7 @@ public final class FleetRun {
             record.write(record.render(slots, System.nanoTime(), plan,
                 new FleetReport.Ending(Instant.now(), Stop.NONE, why)));
         } catch (IOException e) {
-            ctx.err.println("modburn: cannot write the report " + record.file() + ": " + e.getMessage());
+            ctx.warn("cannot write the report " + record.file() + ": " + e.getMessage());
         }
     }
 }

@@ -7,8 +7,6 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.text.Table;
 import java.io.IOException;
 import java.io.Writer;
-import java.nio.charset.StandardCharsets;
-import java.nio.file.Files;
 import java.util.ArrayDeque;
 import java.util.Deque;
 import java.util.List;
@@ -280,13 +278,13 @@ public final class FleetRunner {
         Writer out = slot.shared;
         try {
             if (out == null) {
-                out = Files.newBufferedWriter(slot.log, StandardCharsets.UTF_8);
+                out = PrivateFiles.open(slot.log, false);
             }
         } catch (IOException e) {
             finish(slot, new Result(Codes.TOOL_ERROR, "cannot open the log file " + slot.log + ": " + e.getMessage()));
             return;
         }
-        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.job.masker(), p);
+        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker, p);
         Result r;
         router.attach(log::entry);
         try {

@@ -2,6 +2,7 @@ package com.corvane.qel.deployer.modburn.tool.fleet;
 
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import com.corvane.qel.deployer.modburn.tool.text.Table;
 import java.io.PrintStream;
 import java.time.LocalTime;
@@ -50,7 +51,7 @@ abstract class FleetView implements Display {
             case SKIPPED -> p.notStartedWhy();
             default -> "";
         };
-        return s.job.masker().mask(text);
+        return s.masker.line(text);
     }
 
     static String resultText(Progress p) {
@@ -95,7 +96,7 @@ abstract class FleetView implements Display {
         say("modburn: " + text);
     }
 
-    /** Prints a message line between refreshes. */
+    /** Prints a message line between refreshes; control characters in it are escaped. */
     abstract void say(String message);
 
     /** Prints the summary table and returns its closing count line. */
@@ -127,8 +128,8 @@ abstract class FleetView implements Display {
             out.println(line);
         }
         if (!stopWhy.isEmpty()) {
-            out.println("stopped early: " + stopWhy + "; " + skipped + (skipped == 1 ? " switch" : " switches")
-                + " not started");
+            out.println(Escape.line("stopped early: " + stopWhy + "; " + skipped + (skipped == 1 ? " switch"
+                : " switches") + " not started"));
         }
         String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started";
         out.println(counts);
@@ -204,7 +205,7 @@ abstract class FleetView implements Display {
                 out.print("\033[" + drawn + "A\r\033[J");
                 drawn = 0;
             }
-            out.println(message);
+            out.println(Escape.line(message));
             out.flush();
         }
     }
@@ -272,12 +273,13 @@ abstract class FleetView implements Display {
         }
 
         private void line(Slot s, String text) {
-            out.println(TIME.format(clock.get()) + " " + s.job.name() + " (" + s.job.family().displayName + "): " + text);
+            out.println(s.masker.line(TIME.format(clock.get()) + " " + s.job.name() + " (" + s.job.family().displayName
+                + "): " + text));
         }
 
         @Override
         synchronized void say(String message) {
-            out.println(message);
+            out.println(Escape.line(message));
             out.flush();
         }
     }

@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.fleet;
 
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import java.io.Writer;
 import java.nio.file.Path;
 
@@ -11,6 +12,8 @@ public final class Slot {
     public final Path log;
     final Writer shared;
     public final Progress progress;
+    /** Hides the job's passwords in whatever is shown of the switch. */
+    final Masker masker;
     /** Set by the rollout's plan: whether the switch is a canary, and its wave (0: canaries). */
     public volatile boolean canary;
     public volatile int wave = 1;
@@ -30,5 +33,6 @@ public final class Slot {
         this.log = log;
         this.shared = shared;
         this.progress = new Progress(job.address());
+        this.masker = job.masker();
     }
 }

@@ -42,7 +42,7 @@ public final class SwitchLog implements AutoCloseable {
 
     /** Takes one entry as the library wrote it. */
     public void entry(String entry) {
-        String text = masker.mask(entry);
+        String text = masker.lines(entry);
         progress.observe(text);
         // An entry without a line end (a retry notice) gets one, so every entry starts a line.
         String line = STAMP.format(clock.get()) + (text.endsWith("\n") ? text : text + "\n");

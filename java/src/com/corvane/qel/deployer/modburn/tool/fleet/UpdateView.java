@@ -1,5 +1,6 @@
 package com.corvane.qel.deployer.modburn.tool.fleet;
 
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import com.corvane.qel.deployer.modburn.tool.text.Table;
 import java.io.PrintStream;
 import java.io.Writer;
@@ -39,7 +40,7 @@ public final class UpdateView implements Display {
             clear();
             return;
         }
-        String line = "[" + p.stage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine();
+        String line = Escape.line("[" + p.stage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine());
         status = line.length() > width - 1 ? line.substring(0, width - 1) : line;
         err.print("\r\033[2K" + status);
         err.flush();

@@ -3,6 +3,7 @@ package com.corvane.qel.deployer.modburn.tool.inventory;
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordSource;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.IOException;
 import java.nio.ByteBuffer;
 import java.nio.charset.CharacterCodingException;
@@ -83,6 +84,10 @@ public final class Inventory {
         return entries;
     }
 
+    /** Why a user name with a control character is refused (it is typed on the switch as it stands). */
+    public static final String CONTROL_IN_USER = "holds a control character (a line end, a tab, an escape), which the"
+        + " switch would take as keys of their own";
+
     /** Checks one record; adds its defects to problems and returns null when it has any. */
     private static Entry check(Record r, Path base, List<String> problems) {
         int before = problems.size();
@@ -100,8 +105,11 @@ public final class Inventory {
             }
         }
         String address = r.get("address");
-        if (address.chars().anyMatch(Character::isWhitespace)) {
-            problems.add("line " + r.lineOf("address") + ": the address holds a blank");
+        if (address.chars().anyMatch(c -> Character.isWhitespace(c) || Escape.isControl((char) c))) {
+            problems.add("line " + r.lineOf("address") + ": the address holds a blank or a control character");
+        }
+        if (Escape.hasControl(r.get("user"))) {
+            problems.add("line " + r.lineOf("user") + ": user: " + CONTROL_IN_USER);
         }
         PasswordSource password = null;
         if (!r.get("password").isEmpty()) {

@@ -19,7 +19,7 @@ final class JsonRecords {
     static List<Record> read(String text, List<String> problems) {
         Object doc;
         try {
-            doc = JsonTree.parse(text);
+            doc = JsonTree.parse(text, Record.COLUMNS);
         } catch (JsonTree.JsonException e) {
             problems.add(e.getMessage());
             return List.of();

@@ -21,15 +21,15 @@ public final class CheckReport {
         for (Preflight.Checked c : results) {
             Masker m = c.job().masker();
             out.println();
-            out.println(m.mask(c.job().name() + " (" + c.job().family().displayName + " " + c.job().address() + ", "
+            out.println(m.line(c.job().name() + " (" + c.job().family().displayName + " " + c.job().address() + ", "
                 + c.job().shownUrl() + ")"));
             List<Verdict> steps = c.steps();
             String[] row = new String[2 + steps.size()];
             row[0] = c.job().name();
             row[1] = c.job().family().displayName;
             for (int i = 0; i < steps.size(); i++) {
-                out.println(m.mask(String.format("  %-11s %s", Preflight.STEPS.get(i), steps.get(i).line())));
-                row[2 + i] = m.mask(steps.get(i).word());
+                out.println(m.line(String.format("  %-11s %s", Preflight.STEPS.get(i), steps.get(i).line())));
+                row[2 + i] = m.line(steps.get(i).word());
             }
             fetched |= c.firmware().state() != Verdict.State.SKIPPED;
             t.row(row);

@@ -23,8 +23,11 @@ public final class Preflight {
     /** The step names, in the order they are reported. */
     public static final List<String> STEPS = List.of("parameters", "passwords", "console", "firmware");
 
-    /** Stands in for a password that could not be read, so that the other steps still run. */
-    public static final String PLACEHOLDER = "unread-password";
+    /**
+     * Stands in for a password that could not be read, so that the other steps still run. It is
+     * masked as a password is, so no piece of it may be a word the check's messages use.
+     */
+    static final String PLACEHOLDER = "Zq8Xv3Kp7Wd2";
 
     /** A switch ready to check: its job and the verdict on reading its passwords. */
     public record Pending(Job job, Verdict passwords, boolean urlPasswordRead) {
@@ -92,8 +95,9 @@ public final class Preflight {
 
     Checked check(Pending p) {
         Job job = p.job();
-        Verdict firmware = p.urlPasswordRead() ? probe.check(job.url())
-            : Verdict.skipped("the URL password could not be read");
+        // A URL the tool refuses is not sent to any server.
+        Verdict firmware = FileUrl.problem(job.url()) != null ? Verdict.skipped("the URL is refused")
+            : p.urlPasswordRead() ? probe.check(job.url()) : Verdict.skipped("the URL password could not be read");
         return new Checked(job, parameters(job), p.passwords(), console(job), firmware);
     }
 

@@ -1,10 +1,13 @@
 package com.corvane.qel.deployer.modburn.tool.secrets;
 
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
+
 /**
  * The few operations the tool needs on a firmware file URL: finding its login and password,
- * inserting a password given apart from the URL, and masking it for display. The library takes
- * URLs apart without percent-decoding, so a password that holds a character the URL grammar
- * uses as a separator cannot be carried and is refused here.
+ * inserting a password given apart from the URL, masking it for display, and refusing a URL the
+ * tool could not show safely. The library takes URLs apart without percent-decoding, so a
+ * password that holds a character the URL grammar uses as a separator cannot be carried and is
+ * refused here.
  */
 public final class FileUrl {
     private FileUrl() {
@@ -78,14 +81,71 @@ public final class FileUrl {
         return url.substring(0, at) + ":" + password + url.substring(at);
     }
 
-    /** The URL with its password, if any, shown as one "*" per character. */
+    /**
+     * The part of the URL a password may stand in, as the tool hides it: the password of a
+     * well-formed URL, and for one that is not (no "://", a "/" in the password) whatever stands
+     * between the first ":" of its user information and the "@" that ends it. null when there is
+     * none. The "@" is the last one before the first "/" after the first "@", so that neither a
+     * "/" nor an "@" in a password hides the rest of it.
+     */
+    public static String hidden(String url) {
+        int[] span = hiddenSpan(url);
+        return span == null ? null : url.substring(span[0], span[1]);
+    }
+
+    /** Start and end of what hidden() returns, or null. */
+    private static int[] hiddenSpan(String url) {
+        if (url == null) {
+            return null;
+        }
+        int sep = url.indexOf("://");
+        int start = sep < 0 ? 0 : sep + 3;
+        int firstAt = url.indexOf('@', start);
+        if (firstAt < 0) {
+            return null;
+        }
+        int slash = url.indexOf('/', firstAt);
+        int at = url.lastIndexOf('@', (slash < 0 ? url.length() : slash) - 1);
+        int colon = url.indexOf(':', start);
+        if (colon < 0 || colon >= at) {
+            return null;
+        }
+        return new int[] {colon + 1, at};
+    }
+
+    /** The URL with its password, if any, shown as one "*" per character; see hidden(). */
     public static String masked(String url) {
-        String pw = password(url);
-        if (pw == null) {
+        int[] span = hiddenSpan(url);
+        if (span == null) {
             return url;
         }
+        return url.substring(0, span[0]) + "*".repeat(span[1] - span[0]) + url.substring(span[1]);
+    }
+
+    /**
+     * What makes the URL unusable whatever the family, as a message for the operator that holds
+     * nothing of the URL, or null. A control character would be typed on the switch as a key of
+     * its own. An "@" after the first "/" of a URL whose server part holds a ":" means a password
+     * holding a "/" (the library would take the text before that "/" for the server), or a path
+     * holding an "@" after a ":" that no reader can tell from one: either is refused.
+     */
+    public static String problem(String url) {
+        if (url == null) {
+            return null;
+        }
+        if (Escape.hasControl(url)) {
+            return "the URL holds a control character";
+        }
         int[] auth = authority(url);
-        int at = userInfoEnd(url, auth);
-        return url.substring(0, at - pw.length()) + "*".repeat(pw.length()) + url.substring(at);
+        if (auth == null || userInfoEnd(url, auth) >= 0) {
+            return null;
+        }
+        int at = url.indexOf('@', auth[1]);
+        int colon = url.indexOf(':', auth[0]);
+        if (at >= 0 && colon >= 0 && colon < at) {
+            return "the URL's password holds a \"/\" (or its path an \"@\" after a \":\"): write it percent-encoded,"
+                + " \"/\" as %2F and \"@\" as %40";
+        }
+        return null;
     }
 }

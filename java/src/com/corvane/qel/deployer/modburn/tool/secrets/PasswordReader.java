@@ -1,7 +1,9 @@
 package com.corvane.qel.deployer.modburn.tool.secrets;
 
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.BufferedReader;
 import java.io.IOException;
+import java.io.InputStream;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.NoSuchFileException;
@@ -58,23 +60,30 @@ public final class PasswordReader {
         if (pw.isEmpty()) {
             throw new PasswordException("the " + src.describe(what) + " is empty");
         }
+        if (Escape.hasControl(pw)) {
+            // A line end, a tab or an escape would be typed on the switch as keys of their own.
+            throw new PasswordException("the " + src.describe(what) + " holds a control character (a line end, a tab,"
+                + " an escape), which the switch would take as keys of their own");
+        }
         cache.put(key, pw);
         return pw;
     }
 
     private static String fromFile(Path path, String what) throws PasswordException {
-        try {
-            if (Files.size(path) > MAX_FILE) {
-                throw new PasswordException("the " + what + " file " + path + " is larger than " + MAX_FILE
-                    + " bytes; it should hold the password on its first line");
-            }
-            String text = Files.readString(path, StandardCharsets.UTF_8);
-            return firstLine(text);
+        // Read up to the cap whatever size the file claims: a device (/dev/zero) says 0 and never ends.
+        byte[] bytes;
+        try (InputStream in = Files.newInputStream(path)) {
+            bytes = in.readNBytes((int) MAX_FILE + 1);
         } catch (NoSuchFileException e) {
             throw new PasswordException("the " + what + " file " + path + " does not exist");
         } catch (IOException e) {
             throw new PasswordException("cannot read the " + what + " file " + path + ": " + e.getMessage());
         }
+        if (bytes.length > MAX_FILE) {
+            throw new PasswordException("the " + what + " file " + path + " is larger than " + MAX_FILE
+                + " bytes; it should hold the password on its first line");
+        }
+        return firstLine(new String(bytes, StandardCharsets.UTF_8));
     }
 
     private String fromEnv(String name, String what) throws PasswordException {

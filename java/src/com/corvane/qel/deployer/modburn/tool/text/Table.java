@@ -3,7 +3,10 @@ package com.corvane.qel.deployer.modburn.tool.text;
 import java.util.ArrayList;
 import java.util.List;
 
-/** A text table: columns padded to their widest cell, two blanks between columns. */
+/**
+ * A text table: columns padded to their widest cell, two blanks between columns. Cells are text
+ * for one line: control characters in them are escaped.
+ */
 public final class Table {
     private final List<String[]> rows = new ArrayList<>();
     private final int columns;
@@ -17,7 +20,11 @@ public final class Table {
         if (cells.length != columns) {
             throw new IllegalArgumentException("a row of " + cells.length + " cells in a table of " + columns);
         }
-        rows.add(cells);
+        String[] shown = new String[cells.length];
+        for (int i = 0; i < cells.length; i++) {
+            shown[i] = Escape.line(cells[i]);
+        }
+        rows.add(shown);
         return this;
     }
 

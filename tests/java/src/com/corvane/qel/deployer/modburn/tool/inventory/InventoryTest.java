@@ -8,6 +8,7 @@ import static org.junit.Assert.fail;
 
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordSource;
+import com.corvane.qel.deployer.modburn.tool.testing.Shown;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
@@ -63,12 +64,13 @@ public class InventoryTest {
 
     @Test
     public void readsTheCanaryColumnAndRecordLinesAcrossQuotedLineEnds() throws Exception {
-        String text = "family,address,user,password,url,canary\n"
-            + "brocade,10.0.0.1,admin,file:pw,\"ftp://fw@srv/a\nb.bin\",yes\n"
+        // A line end in a quoted field: in a name (a URL or a user name holding one is refused).
+        String text = "family,address,user,password,url,canary,name\n"
+            + "brocade,10.0.0.1,admin,file:pw,ftp://fw@srv/a.bin,yes,\"core\na\"\n"
             + "\n"
             + "# a comment\n"
-            + "brocade,10.0.0.2,admin,file:pw,ftp://fw@srv/v.bin,\n"
-            + "brocade,10.0.0.3,admin,file:pw,ftp://fw@srv/v.bin,no";
+            + "brocade,10.0.0.2,admin,file:pw,ftp://fw@srv/v.bin,,\n"
+            + "brocade,10.0.0.3,admin,file:pw,ftp://fw@srv/v.bin,no,";
         List<Entry> e = csv(text);
         // line, canary
         Object[][] rows = {{2, true}, {6, false}, {7, false}};
@@ -150,6 +152,15 @@ public class InventoryTest {
             {head.replace("modifier", "modifier,canary") + "brocade,10.0.0.1,admin,file:pw,ftp://u@s/f,no,0,perhaps\n",
                 "line 2: canary must be yes or no, not \"perhaps\""},
             {head + "\n# note\n\"brocade\",10.0.0.1,admin,file:pw,\"ftp://u@s/f\nx,no,0\n", "line 4: a quoted field is never closed"},
+            // A control character in a user name would be typed on the switch as a key of its own.
+            {head + "brocade,10.0.0.1,\"ad\nmin\",file:pw,ftp://u@s/f,no,0\n", "line 2: user: holds a control character"},
+            {head + "brocade,10.0.0.1,adm\u001bin,file:pw,ftp://u@s/f,no,0\n", "line 2: user: holds a control character"},
+            {head + "brocade,10.0.0.1\u0007,admin,file:pw,ftp://u@s/f,no,0\n",
+                "line 2: the address holds a blank or a control character"},
+            // A URL is typed on the switch too; so is a password holding a "/" the URL cannot carry.
+            {"[\n {\"family\": \"brocade\", \"address\": \"h\", \"user\": \"u\",\n  \"password\": \"file:p\","
+                + " \"url\": \"ftp://u@s/a\\u001bb\"}\n]", "line 2: the URL holds a control character"},
+            {head + "brocade,10.0.0.1,admin,file:pw,ftp://u:hun/ter2@s/f,no,0\n", "line 2: the URL's password holds a"},
         };
         for (String[] c : cases) {
             try {
@@ -159,6 +170,42 @@ public class InventoryTest {
             } catch (InventoryException e) {
                 assertTrue(c[0] + "\ngave: " + e.getMessage(), e.getMessage().contains(c[1]));
                 assertFalse(e.getMessage(), e.getMessage().contains("hunter2"));
+            }
+        }
+    }
+
+    @Test
+    public void aJsonSyntaxErrorNamesItsPlaceButNeverItsText() {
+        // A password written without its quotes (or any bare word) must not come back in the message.
+        String pw = "Hunter2Secret";
+        String head = "[{\"family\": \"brocade\",\n ";
+        // JSON text, the place named, what the message says
+        String[][] rows = {
+            {head + "\"password\": " + pw + "}]", "line 2, column 27", "double quotes"},
+            {head + "\"password\": tru" + pw + "}]", "line 2, column 30", "double quotes"},
+            {head + "\"password\": nul" + pw + "}]", "line 2, column 30", "double quotes"},
+            {head + "\"password\": 9" + pw + "}]", "line 2, column 16", "Unexpected character"},
+            {head + "\"password\": -" + pw + "}]", "line 2, column 16", "not a number"},
+            {head + "\"password\": 12.5e" + pw + "}]", "line 2, column 17", "not a number"},
+            {head + "\"password\": '" + pw + "'}]", "line 2, column 15", "Unexpected character"},
+            {head + pw + ": \"file:pw\"}]", "line 2, column 3", "member name"},
+            {head + "\"password\": \"file:pw\" " + pw + "}]", "line 2, column 25", "Unexpected character"},
+            {head + "\"" + pw + "\": 1, \"" + pw + "\": 2}]", "line 2, column 37", "appears twice"},
+            {head + "\"password\": \"a\\q" + pw + "\"}]", "line 2, column 18", "escape"},
+            {head + "\"password\": \"" + pw + "\n\"}]", "line 2, column 29", "control character"},
+            {head + "\"password\": \"" + pw, "line 2, column 28", "ends"},
+            {"[{\"password\": [\"" + pw + "\"", "line 1, column ", "ends"},
+            {"[{\"family\": \"brocade\"}] " + pw, "line 1, column 38", "bare word"},
+        };
+        for (String[] r : rows) {
+            try {
+                json(r[0]);
+                fail("accepted: " + r[0]);
+            } catch (InventoryException e) {
+                String said = e.getMessage();
+                assertTrue(r[0] + "\ngave: " + said, said.startsWith("fleet.json: " + r[1]));
+                assertTrue(r[0] + "\ngave: " + said, said.contains(r[2]));
+                Shown.assertNoPiece(r[0], said, pw);
             }
         }
     }

@@ -28,7 +28,8 @@ public class PasswordReaderTest {
             prompts.add(prompt);
             return left.isEmpty() ? null : left.remove(0).toCharArray();
         };
-        return new PasswordReader(new BufferedReader(new StringReader(stdin)), p, Map.of("SW_PW", "fromenv", "EMPTY", ""));
+        return new PasswordReader(new BufferedReader(new StringReader(stdin)), p, Map.of("SW_PW", "fromenv", "EMPTY", "",
+            "NL_PW", "topsecret\nreboot", "TAB_PW", "top\tsecret"));
     }
 
     @Test
@@ -51,8 +52,20 @@ public class PasswordReaderTest {
         Files.writeString(big, "topsecret" + "x".repeat(5000));
         Path blankLine = tmp.newFile("blank").toPath();
         Files.writeString(blankLine, "\ntopsecret\n");
+        Path control = tmp.newFile("control").toPath();
+        Files.writeString(control, "top\u001bsecret\n");
+        Path c1 = tmp.newFile("c1").toPath();
+        Files.writeString(c1, "top\u009bsecret\n");
         Object[][] cases = {
             {PasswordSource.file(empty), "switch password file " + empty + " is empty"},
+            // Devices that say they are empty: read up to the cap, then refused.
+            {PasswordSource.file(Path.of("/dev/zero")), "larger than 4096 bytes"},
+            {PasswordSource.file(Path.of("/dev/urandom")), "larger than 4096 bytes"},
+            // A control character would be typed on the switch: a line end types a command of its own.
+            {PasswordSource.env("NL_PW"), "switch password variable NL_PW holds a control character"},
+            {PasswordSource.env("TAB_PW"), "holds a control character"},
+            {PasswordSource.file(control), "switch password file " + control + " holds a control character"},
+            {PasswordSource.file(c1), "holds a control character"},
             {PasswordSource.file(blankLine), "is empty"},
             {PasswordSource.file(big), "larger than 4096 bytes"},
             {PasswordSource.file(tmp.getRoot().toPath().resolve("missing")), "does not exist"},
@@ -62,11 +75,53 @@ public class PasswordReaderTest {
         };
         for (Object[] c : cases) {
             try {
-                reader("").read((PasswordSource) c[0], "switch password");
+                within(() -> reader("").read((PasswordSource) c[0], "switch password"));
                 fail("no failure for " + c[1]);
             } catch (PasswordException e) {
                 assertTrue(e.getMessage(), e.getMessage().contains((String) c[1]));
                 assertFalse(e.getMessage(), e.getMessage().contains("topsecret"));
+                assertFalse(e.getMessage(), e.getMessage().contains("reboot"));
+            }
+        }
+    }
+
+    /** A read that must end within seconds, whatever its source. */
+    interface Read {
+        String run() throws PasswordException;
+    }
+
+    private static String within(Read read) throws PasswordException, InterruptedException {
+        java.util.concurrent.FutureTask<String> task = new java.util.concurrent.FutureTask<>(read::run);
+        Thread t = new Thread(task, "password-read");
+        t.setDaemon(true);
+        t.start();
+        try {
+            return task.get(10, java.util.concurrent.TimeUnit.SECONDS);
+        } catch (java.util.concurrent.TimeoutException e) {
+            throw new AssertionError("the read did not end within 10 s");
+        } catch (java.util.concurrent.ExecutionException e) {
+            if (e.getCause() instanceof PasswordException p) {
+                throw p;
+            }
+            throw new AssertionError("the read ended in " + e.getCause(), e.getCause());
+        }
+    }
+
+    @Test
+    public void refusesControlCharactersFromStandardInputAndPrompts() throws Exception {
+        // what standard input holds, the prompt's answers, the source
+        Object[][] rows = {
+            {"top\u0003secret\n", new String[0], PasswordSource.stdin("")},
+            {"", new String[] {"top\nsecret"}, PasswordSource.prompt("")},
+            {"", new String[] {"top\u0085secret"}, PasswordSource.prompt("lab")},
+        };
+        for (Object[] r : rows) {
+            try {
+                reader((String) r[0], (String[]) r[1]).read((PasswordSource) r[2], "switch password");
+                fail("accepted " + r[2]);
+            } catch (PasswordException e) {
+                assertTrue(e.getMessage(), e.getMessage().contains("holds a control character"));
+                assertFalse(e.getMessage(), e.getMessage().contains("secret"));
             }
         }
     }

@@ -34,6 +34,8 @@ public final class FakeBackend implements Backend {
     public final List<String> events = Collections.synchronizedList(new ArrayList<>());
     public volatile boolean openFails;
     public volatile boolean leakPassword;
+    /** Further log entries of particular switches, by address, written after the login: raw console text, say. */
+    public final Map<String, String> logLines = new java.util.concurrent.ConcurrentHashMap<>();
     /** Runs on the update's thread as it starts, with the count of updates started so far. */
     public volatile java.util.function.IntConsumer onStart;
     public LogRouter router;
@@ -82,6 +84,10 @@ public final class FakeBackend implements Backend {
                 router.log(m + ":connect:" + ip + ": typed " + job.password() + " url " + job.url() + "\n");
             }
             router.log("                       matched string=\"Fabric OS v7.4\\r\\nswitch:admin> \"\n");
+            String more = logLines.get(ip);
+            if (more != null) {
+                router.log(more);
+            }
             long pause = pauses.getOrDefault(ip, pauseMillis);
             pause(pause);
             router.log(m + ":update:" + ip + ": fileurl=" + job.shownUrl() + "\n");
