@@ -8,7 +8,6 @@ import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
 import com.corvane.qel.deployer.modburn.tool.fleet.DescriptorBudget;
 import com.corvane.qel.deployer.modburn.tool.inventory.Entry;
 import com.corvane.qel.deployer.modburn.tool.inventory.Inventory;
-import com.corvane.qel.deployer.modburn.tool.inventory.InventoryException;
 import com.corvane.qel.deployer.modburn.tool.preflight.CheckReport;
 import com.corvane.qel.deployer.modburn.tool.preflight.Preflight;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
@@ -75,21 +74,23 @@ final class CheckCommand implements Callable<Integer> {
             throw new UsageException("--timeout takes 1 to 600 seconds");
         }
         List<Entry> entries;
+        List<Inventory.Rejected> rejected = List.of();
         if (args.size() == 4) {
             entries = List.of(single());
         } else if (args.size() == 1) {
             if (passwords.any() || reboot || modifier != 0) {
                 throw new UsageException("an inventory names its own passwords, reboots and modifiers");
             }
-            try {
-                entries = Inventory.read(ctx.cwd.resolve(args.get(0)));
-            } catch (InventoryException e) {
-                for (String p : e.problems) {
-                    ctx.tell(p);
-                }
+            // Every row is checked in one pass; a row the tool refuses is a failed check of that switch.
+            Inventory.Examined examined = Inventory.examine(ctx.cwd.resolve(args.get(0)));
+            if (!examined.unusable().isEmpty()) {
+                examined.defects().forEach(ctx::tell);
                 ctx.tell("the inventory has defects; nothing checked");
                 return ExitStatus.SOME_FAILED;
             }
+            examined.warnings().forEach(w -> ctx.tell("warning: " + w));
+            entries = examined.entries();
+            rejected = examined.rejected();
         } else {
             throw new UsageException("check takes FAMILY ADDRESS USER URL, or an INVENTORY");
         }
@@ -98,7 +99,8 @@ final class CheckCommand implements Callable<Integer> {
         for (Entry e : entries) {
             pending.add(Preflight.read(e, reader, 0));
         }
-        return ExitStatus.of(ctx, () -> run(ctx, pending, parallel, timeout * 1000) ? ExitStatus.OK
+        List<Inventory.Rejected> refused = rejected;
+        return ExitStatus.of(ctx, () -> run(ctx, pending, refused, parallel, timeout * 1000) ? ExitStatus.OK
             : ExitStatus.SOME_FAILED);
     }
 
@@ -117,22 +119,22 @@ final class CheckCommand implements Callable<Integer> {
         }
         String address = args.get(1);
         return new Entry(0, address, f, address, args.get(2), passwords.switchSource(ctx.cwd), url,
-            passwords.urlSource(ctx.cwd), reboot, modifier, false);
+            passwords.urlSource(ctx.cwd), reboot, modifier, false, "", "");
     }
 
     /**
-     * Checks the switches and prints a block of verdicts for each and the summary table; returns
-     * whether every check passed. The library's log of the checks is dropped: at debug level 0
-     * its parameter check writes nothing a check needs.
+     * Checks the switches and prints a block of verdicts for each (and for each row the tool
+     * refused) and the summary table; returns whether every check passed. The library's log of
+     * the checks is dropped: at debug level 0 its parameter check writes nothing a check needs.
      */
-    static boolean run(Context ctx, List<Preflight.Pending> pending, int parallel, int timeoutMillis)
-            throws SetupException, InterruptedException {
+    static boolean run(Context ctx, List<Preflight.Pending> pending, List<Inventory.Rejected> rejected, int parallel,
+            int timeoutMillis) throws SetupException, InterruptedException {
         int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, pending.size())));
         Backend backend = ctx.backend.get();
         backend.open(new LogRouter(null), 0);
-        ctx.tell("checking " + pending.size() + (pending.size() == 1 ? " switch" : " switches")
-            + "; nothing is typed on any switch console");
+        int n = pending.size() + rejected.size();
+        ctx.tell("checking " + n + (n == 1 ? " switch" : " switches") + "; nothing is typed on any switch console");
         List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, atOnce);
-        return CheckReport.print(ctx.out, results);
+        return CheckReport.print(ctx.out, results, rejected);
     }
 }

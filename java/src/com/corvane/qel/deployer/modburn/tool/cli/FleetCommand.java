@@ -34,11 +34,15 @@ import picocli.CommandLine.Parameters;
  */
 @Command(name = "fleet", mixinStandardHelpOptions = true,
     description = {"Updates the switches of an inventory (CSV with a header, or JSON) in parallel.",
-        "Columns: family, address, user, password, url, and optionally url_password, reboot, modifier, name, canary.",
+        "Columns: family, address, user, password, url, and optionally url_password, reboot, modifier, name, canary,"
+            + " chassis, group.",
         "Passwords are references: file:PATH (relative to the inventory), env:NAME or prompt[:LABEL].",
         "A rollout can start with canaries (--canary, or the canary column): the rest start only when every "
             + "canary succeeded. It can run in waves (--wave-size, --wave-pause) and within a failure budget "
             + "(--max-failures): once that many updates have failed, no new one starts and the running ones finish.",
+        "With a chassis column (and optionally group, the redundancy set inside the chassis; default: the whole "
+            + "chassis), at most --per-chassis modules of a set update, reboot or wait to be back at once, one module "
+            + "of every set first across the fleet, then the others; a failed module holds the rest of its set.",
         "--report writes a JSON record of the run; --retry-from runs again what such a record shows as failed "
             + "or not started.",
         "Ctrl-C starts no more updates and waits for the running ones; a second Ctrl-C quits at once."},
@@ -81,6 +85,16 @@ final class FleetCommand implements Callable<Integer> {
             + " (default none)")
     Duration wavePause;
 
+    @Option(names = "--per-chassis", paramLabel = "N",
+        description = "with a chassis column: at most N modules of one redundancy set (a chassis, or a group in it) in"
+            + " their update, reboot or wait to be back at once (default 1)")
+    Integer perChassis;
+
+    @Option(names = "--per-server", paramLabel = "N",
+        description = "at most N updates at once fetch from one firmware server (the URL's host); the others wait"
+            + " their turn (default: no limit)")
+    Integer perServer;
+
     @Option(names = "--report", paramLabel = "FILE",
         description = "write a JSON report of the run to FILE (rewritten whole as switches end, also on Ctrl-C)")
     Path report;
@@ -120,6 +134,17 @@ final class FleetCommand implements Callable<Integer> {
         if (waveSize != null && waveSize < 1) {
             throw new UsageException("--wave-size takes 1 or more");
         }
+        if (perChassis != null && perChassis < 1) {
+            throw new UsageException("--per-chassis takes 1 or more: a redundancy set whose modules may never update"
+                + " would never be updated");
+        }
+        if (perChassis != null && perChassis > parallel) {
+            throw new UsageException("--per-chassis " + perChassis + " is more than --parallel " + parallel
+                + " updates at once in all");
+        }
+        if (perServer != null && perServer < 1) {
+            throw new UsageException("--per-server takes 1 or more");
+        }
         Rollout.Budget budget = maxFailures == null ? null : budget(maxFailures);
         long pauseMillis = wavePause == null ? 0
             : DurationConverter.within(wavePause, "--wave-pause", Duration.ZERO, Duration.ofDays(1)).toMillis();
@@ -140,6 +165,11 @@ final class FleetCommand implements Callable<Integer> {
         if (canary != null && entries.stream().anyMatch(Entry::canary)) {
             throw new UsageException("--canary is for an inventory without a canary column: " + inventory
                 + " marks its canaries itself");
+        }
+        boolean chassis = entries.stream().anyMatch(e -> !e.chassis().isEmpty());
+        if (perChassis != null && !chassis) {
+            throw new UsageException("--per-chassis is for an inventory with a chassis column: " + inventory
+                + " names no chassis");
         }
         List<FleetReport.Known> carried = List.of();
         List<Job> jobs;
@@ -172,9 +202,10 @@ final class FleetCommand implements Callable<Integer> {
         command.addAll(ctx.arguments);
         FleetRun.Settings settings = new FleetRun.Settings(dir, parallel, live, run.telnetDebug, wait,
             canary == null ? 0 : canary, waveSize == null ? 0 : waveSize, budget, pauseMillis,
+            !chassis ? 0 : perChassis == null ? 1 : perChassis, perServer == null ? 0 : perServer,
             report == null ? null : ctx.cwd.resolve(report), command, ctx.cwd.resolve(inventory).toString(), carried);
         try {
-            return status(new FleetRun(ctx, settings).run(jobs, entries.stream().map(Entry::canary).toList()));
+            return status(new FleetRun(ctx, settings).run(jobs, entries));
         } catch (InterruptedException e) {
             Thread.currentThread().interrupt();
             return ExitStatus.INTERRUPTED;
@@ -213,7 +244,7 @@ final class FleetCommand implements Callable<Integer> {
             pending.add(Preflight.ready(j));
         }
         try {
-            if (CheckCommand.run(ctx, pending, parallel, checkTimeout * 1000)) {
+            if (CheckCommand.run(ctx, pending, List.of(), parallel, checkTimeout * 1000)) {
                 ctx.out.println();
                 return null;
             }

@@ -34,6 +34,8 @@ public final class FleetReport {
     /** Result of a switch that was not started. */
     static final String NOT_STARTED = "not started";
     static final String OK = "ok";
+    /** Result of a switch held back for good because a module of its redundancy set failed. */
+    static final String HELD = "held";
 
     /** One switch of an earlier report, as read back: what retrying needs. */
     public record Known(String name, String address, String result, JsonTree.JsonObject entry) {
@@ -104,7 +106,7 @@ public final class FleetReport {
                 g.writeNullField("failure_limit");
             }
             Map<String, Integer> counts = new LinkedHashMap<>();
-            for (String k : new String[] {OK, "failed", "not_started", "running", "carried_over"}) {
+            for (String k : new String[] {OK, "failed", "not_started", HELD, "running", "carried_over"}) {
                 counts.put(k, 0);
             }
             for (Slot s : slots) {
@@ -145,6 +147,7 @@ public final class FleetReport {
             case FAILED -> "failed";
             case RUNNING -> "running";
             case WAITING, SKIPPED -> "not_started";
+            case HELD -> "held";
         };
     }
 
@@ -154,6 +157,7 @@ public final class FleetReport {
             case SUCCEEDED -> OK;
             case FAILED -> Codes.name(p.result().code());
             case SKIPPED -> NOT_STARTED;
+            case HELD -> HELD;
             case WAITING -> "waiting";
             case RUNNING -> "running";
         };
@@ -167,9 +171,12 @@ public final class FleetReport {
         g.writeNumberField("line", j.line());
         g.writeStringField("family", j.family().displayName);
         g.writeStringField("address", masker.line(j.address()));
+        g.writeStringField("chassis", s.chassis.isEmpty() ? null : masker.line(s.chassis));
+        g.writeStringField("group", s.group.isEmpty() ? null : masker.line(s.group));
         g.writeBooleanField("canary", s.canary);
         g.writeNumberField("wave", s.wave);
         g.writeStringField("result", result(p));
+        g.writeStringField("hold_reason", p.state() == Progress.State.HELD ? masker.line(p.notStartedWhy()) : null);
         boolean ended = p.state() == Progress.State.SUCCEEDED || p.state() == Progress.State.FAILED;
         if (ended) {
             g.writeNumberField("code", p.result().code());

@@ -5,6 +5,7 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
+import com.corvane.qel.deployer.modburn.tool.inventory.Entry;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import java.io.IOException;
@@ -14,8 +15,10 @@ import java.time.Instant;
 import java.time.LocalTime;
 import java.util.ArrayList;
 import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 
 /**
@@ -27,10 +30,12 @@ public final class FleetRun {
     /**
      * How to run: the log folder, updates at once, the display, the library's telnet debug
      * level, the wait for rebooted switches (null: none), the rollout (canaries, waves, budget,
-     * pause) and the report (null: none) with what it records of the command.
+     * pause), the modules of a chassis's redundancy set and the updates per firmware server at
+     * once (0: no limit), and the report (null: none) with what it records of the command.
      */
     public record Settings(Path logDir, int parallel, boolean live, int telnetDebug, WaitBack waitBack,
                            int canaryCount, int waveSize, Rollout.Budget budget, long pauseMillis,
+                           int perChassis, int perServer,
                            Path report, List<String> command, String inventory, List<FleetReport.Known> carried) {
     }
 
@@ -53,10 +58,11 @@ public final class FleetRun {
     }
 
     /**
-     * Runs the jobs (canaries marked, in inventory order) and returns how the run ended. What
-     * keeps it from starting is said on the error output.
+     * Runs the jobs of the entries (in inventory order; each entry marks its canary and names its
+     * chassis) and returns how the run ended. What keeps it from starting is said on the error
+     * output.
      */
-    public Outcome run(List<Job> jobs, List<Boolean> canaries) throws InterruptedException {
+    public Outcome run(List<Job> jobs, List<Entry> entries) throws InterruptedException {
         Path dir = settings.logDir();
         List<Path> files = logFiles(jobs, dir);
         try {
@@ -73,9 +79,14 @@ public final class FleetRun {
         List<Slot> slots = new ArrayList<>();
         for (int i = 0; i < jobs.size(); i++) {
             Slot slot = new Slot(jobs.get(i), files.get(i));
-            slot.canary = canaries.get(i);
+            Entry e = entries.get(i);
+            slot.canary = e.canary();
+            slot.chassis = e.chassis();
+            slot.group = e.group();
+            slot.set = e.redundancySet();
             slots.add(slot);
         }
+        warnWholeSets(slots);
         Rollout plan = Rollout.plan(slots, settings.canaryCount(), settings.waveSize(), settings.budget(),
             settings.pauseMillis());
         FleetReport record = null;
@@ -92,6 +103,31 @@ public final class FleetRun {
             }
         }
         return run(slots, plan, jobs, dir, record);
+    }
+
+    /**
+     * Says when --per-chassis lets every module of a redundancy set update at once: the rule
+     * then keeps no path of its blades up.
+     */
+    private void warnWholeSets(List<Slot> slots) {
+        Map<String, List<Slot>> sets = new LinkedHashMap<>();
+        for (Slot s : slots) {
+            if (s.set != null) {
+                sets.computeIfAbsent(s.set, k -> new ArrayList<>()).add(s);
+            }
+        }
+        List<String> whole = new ArrayList<>();
+        for (List<Slot> set : sets.values()) {
+            if (set.size() > 1 && set.size() <= settings.perChassis()) {
+                whole.add(set.get(0).place());
+            }
+        }
+        if (!whole.isEmpty()) {
+            ctx.warn("warning: --per-chassis " + settings.perChassis() + " lets every module of " + whole.size()
+                + (whole.size() == 1 ? " redundancy set (" : " redundancy sets (")
+                + String.join(", ", whole.subList(0, Math.min(5, whole.size()))) + (whole.size() > 5 ? ", ..." : "")
+                + ") update at once: their blades lose their paths meanwhile");
+        }
     }
 
     /** A masker for every password of the fleet. */
@@ -138,9 +174,10 @@ public final class FleetRun {
             runner = new FleetRunner(backend, router, atOnce, System::nanoTime);
             view.following(runner);
             runner.waitBack(settings.waitBack());
+            runner.limits(settings.perChassis(), settings.perServer());
             ctx.interrupts.onInterrupt(runner::requestStop);
-            ctx.tell(jobs.size() + " switches, " + atOnce
-                + " at a time; logs in " + dir + (record == null ? "" : "; report in " + record.file()));
+            ctx.tell(jobs.size() + " switches, " + atOnce + " at a time" + limits() + "; logs in " + dir
+                + (record == null ? "" : "; report in " + record.file()));
             FleetRunner r = runner;
             Display shown = record == null ? view : new Recording(view, record.file(), () -> record.write(
                 record.render(slots, System.nanoTime(), plan, new FleetReport.Ending(null, r.stopReason(), r.stopWhy()))));
@@ -171,6 +208,12 @@ public final class FleetRun {
             skipped |= s.progress.state() == Progress.State.SKIPPED;
         }
         return new Outcome(false, runner.stopReason(), failed, skipped);
+    }
+
+    /** The limits besides --parallel, as the opening line says them: "", or ", 1 per chassis, 3 per server". */
+    private String limits() {
+        return (settings.perChassis() > 0 ? ", " + settings.perChassis() + " per redundancy set of a chassis" : "")
+            + (settings.perServer() > 0 ? ", " + settings.perServer() + " per firmware server" : "");
     }
 
     /** The report of a rollout that could not start: every switch not started, and why. */

@@ -7,9 +7,12 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.text.Table;
 import java.io.IOException;
 import java.io.Writer;
-import java.util.ArrayDeque;
-import java.util.Deque;
+import java.util.ArrayList;
+import java.util.HashMap;
+import java.util.Iterator;
+import java.util.LinkedList;
 import java.util.List;
+import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
@@ -42,6 +45,10 @@ public final class FleetRunner {
     private volatile Rollout rollout = Rollout.allAtOnce(List.of());
     private volatile String phaseLabel = "";
     private volatile WaitBack waitBack;
+    /** The chassis rule and the servers' turns; guarded by the lock. */
+    private Gates gates = new Gates(0, 0);
+    /** The slots of each redundancy set, so that a failure holds the rest of its set. */
+    private final Map<String, List<Slot>> sets = new HashMap<>();
 
     public FleetRunner(Backend backend, LogRouter router, int parallel, LongSupplier clock) {
         if (parallel < 1) {
@@ -88,6 +95,17 @@ public final class FleetRunner {
         synchronized (lock) {
             changed = true;
             lock.notifyAll();
+        }
+    }
+
+    /**
+     * At most perSet modules of one redundancy set of a chassis at once (in their update, reboot or
+     * wait for the switch), and at most perServer updates fetching from one firmware server at
+     * once; 0: no such limit. A failed module holds the rest of its set.
+     */
+    public void limits(int perSet, int perServer) {
+        synchronized (lock) {
+            gates = new Gates(perSet, perServer);
         }
     }
 
@@ -145,6 +163,13 @@ public final class FleetRunner {
     public void run(Rollout plan, List<Slot> slots, Display display, long refreshMillis) throws InterruptedException {
         this.display = display;
         this.rollout = plan;
+        synchronized (lock) {
+            for (Slot s : slots) {
+                if (s.set != null) {
+                    sets.computeIfAbsent(s.set, k -> new ArrayList<>()).add(s);
+                }
+            }
+        }
         ExecutorService workers = Executors.newFixedThreadPool(parallel, new Workers());
         try {
             for (int i = 0; i < plan.phases.size() && !stopRequested(); i++) {
@@ -224,7 +249,7 @@ public final class FleetRunner {
      */
     private void runPhase(Rollout.Phase phase, List<Slot> slots, ExecutorService workers, long refreshMillis)
             throws InterruptedException {
-        Deque<Slot> waiting = new ArrayDeque<>(phase.slots());
+        List<Slot> waiting = new LinkedList<>(phase.slots());
         long refreshNanos = refreshMillis * 1_000_000L;
         long nextRefresh = clock.getAsLong();
         while (true) {
@@ -248,9 +273,22 @@ public final class FleetRunner {
         display.refresh(slots, clock.getAsLong());
     }
 
-    /** Starts waiting updates while there is room and the rollout allows; called under the lock. */
-    private void handOut(Deque<Slot> waiting, ExecutorService workers) {
-        while (!waiting.isEmpty() && !stopRequested() && running.get() < parallel) {
+    /**
+     * Starts waiting updates, in their order, while there is room and the rollout allows: each the
+     * first whose set and server have room. A slot held meanwhile leaves the queue. Called under
+     * the lock.
+     */
+    private void handOut(List<Slot> waiting, ExecutorService workers) {
+        Iterator<Slot> next = waiting.iterator();
+        while (next.hasNext() && !stopRequested() && running.get() < parallel) {
+            Slot slot = next.next();
+            if (slot.progress.state() != Progress.State.WAITING) {
+                next.remove();
+                continue;
+            }
+            if (!gates.open(slot)) {
+                continue;
+            }
             int limit = rollout.failureLimit;
             if (limit > 0 && failed.get() >= limit) {
                 // Only a switch left waiting makes the spent budget a stop.
@@ -259,12 +297,16 @@ public final class FleetRunner {
                 halt(Stop.BUDGET, "the failure budget of " + of + " is spent", 0);
                 return;
             }
-            Slot slot = waiting.poll();
+            next.remove();
+            gates.enter(slot);
             running.incrementAndGet();
             workers.execute(() -> {
                 try {
                     runOne(slot);
                 } finally {
+                    synchronized (lock) {
+                        gates.leaveSet(slot);
+                    }
                     running.decrementAndGet();
                     wake();
                 }
@@ -281,6 +323,7 @@ public final class FleetRunner {
                 out = PrivateFiles.open(slot.log, false);
             }
         } catch (IOException e) {
+            leaveServer(slot);
             finish(slot, new Result(Codes.TOOL_ERROR, "cannot open the log file " + slot.log + ": " + e.getMessage()));
             return;
         }
@@ -293,6 +336,8 @@ public final class FleetRunner {
             r = new Result(Codes.TOOL_ERROR, "the update ended in " + e);
         } finally {
             router.detach();
+            // The switch has its image (or gave up): its server may serve the next in line.
+            leaveServer(slot);
         }
         WaitBack w = waitBack;
         if (w != null && r.code() == 0 && slot.job.reboot() && slot.job.family().reboots) {
@@ -311,15 +356,40 @@ public final class FleetRunner {
         finish(slot, r);
     }
 
-    /** Records the outcome; a failure counts against the budget, and a failed canary stops the rollout. */
+    /**
+     * Records the outcome; a failure counts against the budget, holds the rest of the module's
+     * redundancy set, and a failed canary stops the rollout.
+     */
     private void finish(Slot slot, Result r) {
         slot.progress.finish(r, clock.getAsLong());
+        if (!r.succeeded()) {
+            hold(slot, r);
+        }
         display.ended(slot);
         if (!r.succeeded()) {
             failed.incrementAndGet();
             if (slot.canary) {
                 // This update still counts as running until its worker moves on.
                 halt(Stop.CANARY, "the canary " + slot.job.name() + " failed", 1);
+            }
+        }
+    }
+
+    private void leaveServer(Slot slot) {
+        synchronized (lock) {
+            gates.leaveServer(slot);
+        }
+        wake();
+    }
+
+    /** Holds, for good, the modules of the failed slot's set that have not started. */
+    private void hold(Slot failed, Result r) {
+        String why = "its partner " + failed.job.name() + " failed (" + Codes.name(r.code()) + ")";
+        synchronized (lock) {
+            for (Slot s : sets.getOrDefault(failed.set, List.of())) {
+                if (s.progress.state() == Progress.State.WAITING) {
+                    s.progress.hold(why);
+                }
             }
         }
     }

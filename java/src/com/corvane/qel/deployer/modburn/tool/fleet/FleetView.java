@@ -48,7 +48,7 @@ abstract class FleetView implements Display {
                 yield line.isEmpty() ? p.result().statusText() : line;
             }
             case SUCCEEDED -> p.result().message();
-            case SKIPPED -> p.notStartedWhy();
+            case SKIPPED, HELD -> p.notStartedWhy();
             default -> "";
         };
         return s.masker.line(text);
@@ -61,6 +61,7 @@ abstract class FleetView implements Display {
             case SUCCEEDED -> p.result().message().isEmpty() ? "ok" : "ok (" + p.result().message() + ")";
             case FAILED -> Codes.name(p.result().code());
             case SKIPPED -> "not started";
+            case HELD -> "held";
         };
     }
 
@@ -109,19 +110,22 @@ abstract class FleetView implements Display {
      * and the closing count line, which it returns.
      */
     String summary(List<Slot> slots, long nowNanos, String stopWhy) {
-        Table t = new Table("switch", "family", "result", "elapsed", "detail", "log");
+        boolean chassis = knowsChassis(slots);
+        Table t = new Table(cells(chassis, "switch", "family", "chassis", "result", "elapsed", "detail", "log"));
         int ok = 0;
         int failed = 0;
         int skipped = 0;
+        int held = 0;
         for (Slot s : slots) {
             Progress p = s.progress;
             switch (p.state()) {
                 case SUCCEEDED -> ok++;
                 case FAILED -> failed++;
+                case HELD -> held++;
                 default -> skipped++;
             }
-            t.row(s.job.name(), s.job.family().displayName, resultText(p),
-                Table.duration(p.elapsedSeconds(nowNanos)), detail(s), String.valueOf(s.log));
+            t.row(cells(chassis, s.job.name(), s.job.family().displayName, s.place(), resultText(p),
+                Table.duration(p.elapsedSeconds(nowNanos)), detail(s), String.valueOf(s.log)));
         }
         out.println();
         for (String line : t.lines(0)) {
@@ -131,7 +135,8 @@ abstract class FleetView implements Display {
             out.println(Escape.line("stopped early: " + stopWhy + "; " + skipped + (skipped == 1 ? " switch"
                 : " switches") + " not started"));
         }
-        String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started";
+        String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started"
+            + (held > 0 ? ", " + held + " held" : "");
         out.println(counts);
         out.flush();
         return counts;
@@ -178,18 +183,19 @@ abstract class FleetView implements Display {
                 order.sort(Comparator.comparingInt(s -> switch (s.progress.state()) {
                 case RUNNING -> 0;
                 case FAILED, SUCCEEDED -> 1;
-                case SKIPPED -> 2;
+                case SKIPPED, HELD -> 2;
                 case WAITING -> 3;
                 }));
             }
-            Table t = new Table("switch", "family", "stage", "elapsed", "result", "console");
+            boolean chassis = knowsChassis(slots);
+            Table t = new Table(cells(chassis, "switch", "family", "chassis", "stage", "elapsed", "result", "console"));
             int shown = Math.min(order.size(), maxRows - 2);
             for (int i = 0; i < shown; i++) {
                 Progress p = order.get(i).progress;
                 Job j = order.get(i).job;
                 String console = p.state() == Progress.State.RUNNING ? p.lastLine() : "";
-                t.row(j.name(), j.family().displayName, p.stage(), Table.duration(p.elapsedSeconds(nowNanos)),
-                    resultText(p), console);
+                t.row(cells(chassis, j.name(), j.family().displayName, order.get(i).place(), p.stage(),
+                    Table.duration(p.elapsedSeconds(nowNanos)), resultText(p), console));
             }
             List<String> lines = new ArrayList<>(t.lines(width - 1));
             String where = standing.get();
@@ -216,9 +222,27 @@ abstract class FleetView implements Display {
         for (Slot s : slots) {
             n[s.progress.state().ordinal()]++;
         }
+        int held = n[Progress.State.HELD.ordinal()];
         return n[Progress.State.RUNNING.ordinal()] + " running, " + n[Progress.State.WAITING.ordinal()]
             + " waiting, " + n[Progress.State.SUCCEEDED.ordinal()] + " ok, " + n[Progress.State.FAILED.ordinal()]
-            + " failed";
+            + " failed" + (held > 0 ? ", " + held + " held" : "");
+    }
+
+    /** Whether the fleet's inventory names the chassis of its modules. */
+    static boolean knowsChassis(List<Slot> slots) {
+        return slots.stream().anyMatch(s -> !s.chassis.isEmpty());
+    }
+
+    /** A row's cells: the chassis (the third) only for a fleet that knows its chassis. */
+    private static String[] cells(boolean chassis, String... all) {
+        if (chassis) {
+            return all;
+        }
+        String[] without = new String[all.length - 1];
+        without[0] = all[0];
+        without[1] = all[1];
+        System.arraycopy(all, 3, without, 2, all.length - 3);
+        return without;
     }
 
     /** Plain lines, one per change, each stamped with the local time. */
@@ -254,6 +278,7 @@ abstract class FleetView implements Display {
                     case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
                         + Codes.name(p.result().code()) + ": " + detail(s) + budgetNote();
                     case SKIPPED -> "not started" + (p.notStartedWhy().isEmpty() ? "" : ": " + p.notStartedWhy());
+                    case HELD -> "held: " + p.notStartedWhy();
                     default -> null;
                 };
                 if (end != null) {

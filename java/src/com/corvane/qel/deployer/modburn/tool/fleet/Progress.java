@@ -13,7 +13,7 @@ import java.util.regex.Pattern;
  * update's thread, read by the display's.
  */
 public final class Progress {
-    public enum State { WAITING, RUNNING, SUCCEEDED, FAILED, SKIPPED }
+    public enum State { WAITING, RUNNING, SUCCEEDED, FAILED, SKIPPED, HELD }
 
     private final String address;
     private State state = State.WAITING;
@@ -63,14 +63,21 @@ public final class Progress {
         notStartedWhy = why;
     }
 
-    /** Why the update was not started, or "". */
+    /** Marks the update as held back for good: a module of its redundancy set failed (why says which). */
+    synchronized void hold(String why) {
+        state = State.HELD;
+        stage = "held";
+        notStartedWhy = why;
+    }
+
+    /** Why the update was not started (skipped or held), or "". */
     public synchronized String notStartedWhy() {
         return notStartedWhy;
     }
 
     /** Milliseconds since the update started (to its end once it ended); 0 before it started. */
     synchronized long elapsedMillis(long nowNanos) {
-        if (state == State.WAITING || state == State.SKIPPED) {
+        if (state == State.WAITING || state == State.SKIPPED || state == State.HELD) {
             return 0;
         }
         long end = state == State.RUNNING ? nowNanos : endNanos;

@@ -3,7 +3,10 @@ package com.corvane.qel.deployer.modburn.tool.fleet;
 import java.math.BigDecimal;
 import java.math.RoundingMode;
 import java.util.ArrayList;
+import java.util.Comparator;
+import java.util.HashMap;
 import java.util.List;
+import java.util.Map;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 
@@ -38,8 +41,10 @@ public final class Rollout {
 
     /**
      * Plans a rollout: the slots marked as canaries (or else the first canaryCount) form the
-     * canary phase; the rest run in waves of waveSize (0: one wave). Numbers each slot's wave
-     * (0 for a canary) and marks the canaries.
+     * canary phase; the rest run in waves of waveSize (0: one wave), one module of every
+     * redundancy set of a chassis first across the whole fleet, then the next of each (one side
+     * of every chassis, then the other). Numbers each slot's wave (0 for a canary) and marks the
+     * canaries.
      */
     public static Rollout plan(List<Slot> slots, int canaryCount, int waveSize, Budget budget, long pauseMillis) {
         List<Slot> canaries = new ArrayList<>();
@@ -51,6 +56,7 @@ public final class Rollout {
             s.canary = canary;
             (canary ? canaries : rest).add(s);
         }
+        rest = sidesFirst(slots, rest);
         List<Phase> phases = new ArrayList<>();
         if (!canaries.isEmpty()) {
             canaries.forEach(s -> s.wave = 0);
@@ -68,6 +74,22 @@ public final class Rollout {
         }
         int limit = budget == null ? 0 : budget.limit(slots.size());
         return new Rollout(phases, limit, budget == null ? "" : budget.text, pauseMillis);
+    }
+
+    /**
+     * The slots of part in the order: first module of each set, then the second, and so on; the
+     * inventory's order otherwise. A module's place in its set counts every slot before it (a
+     * canary's partner comes with the second sides).
+     */
+    private static List<Slot> sidesFirst(List<Slot> all, List<Slot> part) {
+        Map<String, Integer> seen = new HashMap<>();
+        Map<Slot, Integer> side = new HashMap<>();
+        for (Slot s : all) {
+            side.put(s, s.set == null ? 0 : seen.merge(s.set, 1, Integer::sum) - 1);
+        }
+        List<Slot> ordered = new ArrayList<>(part);
+        ordered.sort(Comparator.comparingInt(side::get));
+        return ordered;
     }
 
     /** The failure budget as given: a count, or a percentage of the switches in the run. */

@@ -55,16 +55,16 @@ final class CsvRecords {
                     }
                     continue;
                 }
+                Map<String, String> values = new LinkedHashMap<>();
                 if (fields.size() != header.size()) {
-                    problems.add("line " + line + ": " + fields.size() + " fields, but the header on line "
-                        + headerLine + " names " + header.size());
+                    records.add(new Record(line, values, Map.of(), List.of("line " + line + ": " + fields.size()
+                        + " fields, but the header on line " + headerLine + " names " + header.size())));
                     continue;
                 }
-                Map<String, String> values = new LinkedHashMap<>();
                 for (int i = 0; i < header.size(); i++) {
                     values.put(header.get(i), fields.get(i));
                 }
-                records.add(new Record(line, values, Map.of()));
+                records.add(new Record(line, values, Map.of(), List.of()));
             }
         } catch (IOException | RuntimeException e) {
             problems.add(problem(e));

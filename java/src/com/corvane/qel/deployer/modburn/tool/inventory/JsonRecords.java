@@ -43,13 +43,14 @@ final class JsonRecords {
                 problems.add("expected every switch to be an object {\"family\": ..., \"address\": ...}");
                 continue;
             }
-            records.add(record(obj, problems));
+            records.add(record(obj));
         }
         return records;
     }
 
-    /** One switch object as a record; members of an unknown name or kind are problems. */
-    private static Record record(JsonTree.JsonObject obj, List<String> problems) {
+    /** One switch object as a record; members of an unknown name or kind are its defects. */
+    private static Record record(JsonTree.JsonObject obj) {
+        List<String> problems = new ArrayList<>();
         Map<String, String> values = new LinkedHashMap<>();
         Map<String, Integer> lines = new HashMap<>();
         for (Map.Entry<String, Object> m : obj.entrySet()) {
@@ -75,6 +76,6 @@ final class JsonRecords {
             values.put(col, s);
             lines.put(col, line);
         }
-        return new Record(obj.line, values, lines);
+        return new Record(obj.line, values, lines, problems);
     }
 }

@@ -4,10 +4,13 @@ import java.util.List;
 import java.util.Locale;
 import java.util.Map;
 
-/** One record of an inventory as written: its line, and its values by column (with their own lines). */
-record Record(int line, Map<String, String> values, Map<String, Integer> lines) {
-    static final List<String> COLUMNS = List.of(
-        "name", "family", "address", "user", "password", "url", "url_password", "reboot", "modifier", "canary");
+/**
+ * One record of an inventory as written: its line, its values by column (with their own lines),
+ * and the defects found while reading it (a field too many, an unknown member).
+ */
+record Record(int line, Map<String, String> values, Map<String, Integer> lines, List<String> defects) {
+    static final List<String> COLUMNS = List.of("name", "family", "address", "user", "password", "url",
+        "url_password", "reboot", "modifier", "canary", "chassis", "group");
     static final List<String> REQUIRED = List.of("family", "address", "user", "password", "url");
 
     /** The line a value was written on; the record's own line for a column it does not have. */

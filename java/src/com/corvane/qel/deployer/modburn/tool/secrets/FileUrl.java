@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.secrets;
 
 import com.corvane.qel.deployer.modburn.tool.text.Escape;
+import java.util.Locale;
 
 /**
  * The few operations the tool needs on a firmware file URL: finding its login and password,
@@ -41,6 +42,26 @@ public final class FileUrl {
         }
         int at = userInfoEnd(url, auth);
         return at >= 0 && url.substring(auth[0], at).indexOf(':') >= 0;
+    }
+
+    /**
+     * The file server the URL names, in lower case and without its port ("10.0.0.5", "::1",
+     * "fw.lab"), or null when it names none.
+     */
+    public static String server(String url) {
+        int[] auth = url == null ? null : authority(url);
+        if (auth == null) {
+            return null;
+        }
+        int at = userInfoEnd(url, auth);
+        String host = url.substring(at < 0 ? auth[0] : at + 1, auth[1]);
+        int close = host.indexOf(']');
+        if (host.startsWith("[") && close > 0) {
+            host = host.substring(1, close);
+        } else if (host.indexOf(':') >= 0 && host.indexOf(':') == host.lastIndexOf(':')) {
+            host = host.substring(0, host.indexOf(':'));
+        }
+        return host.isEmpty() ? null : host.toLowerCase(Locale.ROOT);
     }
 
     /** The password the URL carries, or null when it carries none. */

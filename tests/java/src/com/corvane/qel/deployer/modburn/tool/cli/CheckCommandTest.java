@@ -189,6 +189,56 @@ public class CheckCommandTest {
         assertTrue(backend.started.isEmpty());
     }
 
+    @Test
+    public void checksEveryRowInOnePassAndWarnsOfWhatLooksWrong() throws Exception {
+        String ftpOk = servers.ftpUrl("fw/image.bin");
+        String good = up(30);
+        // name, family, address, url, chassis; then the summary cells expected (null: the row is refused)
+        String[][] rows = {
+            {"a1", "brocade", good, ftpOk, "c1", "ok", "ok", "ok", "ok"},
+            {"tftpbrocade", "brocade", up(31), servers.tftpUrl("fw/image.bin"), "c1", null},
+            {"again", "brocade", good, ftpOk, "c2", "ok", "ok", "ok", "ok"},
+            {"b2", "cisco", up(32), servers.tftpUrl("fw/image.bin"), "c2", "ok", "ok", "ok", "ok"},
+            {"nofamily", "brokade", up(33), ftpOk, "c3", null},
+            {"nochassis", "brocade", up(34), ftpOk, "", null},
+        };
+        StringBuilder csv = new StringBuilder("name,family,address,user,password,url,url_password,chassis\n");
+        for (String[] r : rows) {
+            csv.append(String.join(",", r[0], r[1], r[2], "admin", "file:pw", r[3],
+                r[3].startsWith("ftp") ? "file:ftppw" : "", r[4])).append('\n');
+        }
+        Files.writeString(dir.resolve("inv.csv"), csv);
+        int rc = run("check", "inv.csv", "--timeout", "2");
+        String text = out();
+        assertEquals(text + err, ExitStatus.SOME_FAILED, rc);
+        String[] says = {
+            "modburn: warning: " + dir.resolve("inv.csv") + ": line 4: the switch " + good + " is already listed on line 2",
+            "modburn: warning: " + dir.resolve("inv.csv") + ": line 4: chassis c2 holds modules of different families"
+                + " (Brocade, Cisco IOS)",
+            "modburn: checking 6 switches",
+            "tftpbrocade (line 3)\n  parameters  FAILED (refused): " + dir.resolve("inv.csv")
+                + ": line 3: Brocade takes ftp URLs, not tftp",
+            "nofamily (line 6)\n  parameters  FAILED (refused): " + dir.resolve("inv.csv") + ": line 6: unknown family",
+            "nochassis (line 7)\n  parameters  FAILED (refused): " + dir.resolve("inv.csv") + ": line 7: chassis is"
+                + " missing",
+            "3 ok, 3 with problems",
+        };
+        for (String s : says) {
+            assertTrue(s + "\n" + text, text.contains(s));
+        }
+        for (String[] r : rows) {
+            List<String> cells = row(r[0]);
+            List<String> expected = r[5] == null ? List.of("refused", "not checked", "not checked", "not checked")
+                : List.of(r[5], r[6], r[7], r[8]);
+            assertEquals(r[0] + ":\n" + text, expected, cells.subList(2, cells.size()));
+        }
+        assertTrue(backend.started.isEmpty());
+        // The fleet refuses to start while any row is defective.
+        assertEquals(ExitStatus.SETUP, run("fleet", "inv.csv", "--log-dir", "logs"));
+        assertTrue(backend.started.isEmpty());
+        assertNoSecret();
+    }
+
     private void fleetCsv(String url) throws Exception {
         closeConsoles();
         consoles.clear();

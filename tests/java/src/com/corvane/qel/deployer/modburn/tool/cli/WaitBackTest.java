@@ -105,7 +105,7 @@ public class WaitBackTest {
     @Test
     public void updateReportsTheSwitchBack() throws Exception {
         try (RebootingSwitch sw = RebootingSwitch.onReboot(50, 400)) {
-            backend.afterUpdate.put(sw.address(), sw::reboot);
+            rebootOnUpdate(sw);
             int rc = run("update", "brocade", sw.address(), "admin", "ftp://fw@10.0.0.5/fw/v9.bin", "--reboot",
                 "--password-file", "pw", "--wait-back", "10s", "--wait-back-poll-ms", "25", "--progress", "plain");
             String text = out.toString(StandardCharsets.UTF_8);
@@ -136,12 +136,38 @@ public class WaitBackTest {
         assertTrue(backend.started.isEmpty());
     }
 
+    /** Each switch goes down (and maybe comes back) as its update returns, as a reboot would. */
+    private void rebootOnUpdate(RebootingSwitch... switches) {
+        for (RebootingSwitch sw : switches) {
+            backend.afterUpdate.put(sw.address(), sw::reboot);
+        }
+    }
+
+    @Test
+    public void aModuleStartsOnlyOnceItsPartnerIsBack() throws Exception {
+        try (RebootingSwitch first = RebootingSwitch.onReboot(50, 400);
+             RebootingSwitch second = RebootingSwitch.onReboot(50, 400)) {
+            rebootOnUpdate(first, second);
+            Path dir = tmp.getRoot().toPath();
+            Files.writeString(dir.resolve("pair.csv"), String.join("\n",
+                "family,address,user,password,url,reboot,name,chassis",
+                "brocade," + first.address() + ",admin,file:pw,ftp://fw@10.0.0.5/f.bin,yes,left,c1",
+                "brocade," + second.address() + ",admin,file:pw,ftp://fw@10.0.0.5/f.bin,yes,right,c1", ""));
+            int rc = run("fleet", "pair.csv", "--log-dir", "pair-logs", "--parallel", "2", "--wait-back", "5s",
+                "--wait-back-poll-ms", "25", "--progress", "plain");
+            String text = out.toString(StandardCharsets.UTF_8);
+            assertEquals(text, ExitStatus.OK, rc);
+            assertTrue(text, first.backAt() > 0 && second.backAt() > 0);
+            // The chassis keeps a path: the second module went down only after the first was back.
+            assertTrue(text, backend.startedAt.get(second.address()) > first.backAt());
+        }
+    }
+
     @Test
     public void fleetCountsASwitchNotBackAsFailed() throws Exception {
         try (RebootingSwitch back = RebootingSwitch.onReboot(50, 300);
              RebootingSwitch gone = RebootingSwitch.onReboot(50, -1)) {
-            backend.afterUpdate.put(back.address(), back::reboot);
-            backend.afterUpdate.put(gone.address(), gone::reboot);
+            rebootOnUpdate(back, gone);
             Path dir = tmp.getRoot().toPath();
             Files.writeString(dir.resolve("fleet.csv"), String.join("\n",
                 "family,address,user,password,url,reboot,name",

@@ -18,6 +18,7 @@ import com.corvane.qel.deployer.modburn.tool.inventory.JsonTree;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import com.corvane.qel.deployer.modburn.tool.testing.Descriptors;
 import com.corvane.qel.deployer.modburn.tool.testing.ToolRun;
+import com.corvane.qel.deployer.modburn.tool.testing.Transcripts;
 import java.io.BufferedReader;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
@@ -93,6 +94,12 @@ public class FleetLibraryTest {
      * the scenario folder), each serving one session if once is set, and waits until all listen.
      */
     private void startSimulator(Path dir, Map<String, String> consoles, boolean once) throws Exception {
+        startSimulator(dir, consoles, once, null);
+    }
+
+    /** The same, each console's transcript written in transcripts (null: none). */
+    private void startSimulator(Path dir, Map<String, String> consoles, boolean once, Path transcripts)
+            throws Exception {
         Path scenarios = Path.of(property("modburn.scenarios"));
         StringBuilder conf = new StringBuilder();
         for (Map.Entry<String, String> c : consoles.entrySet()) {
@@ -103,6 +110,9 @@ public class FleetLibraryTest {
         List<String> command = new ArrayList<>(List.of(property("modburn.switchsim"), "--config", confFile.toString()));
         if (once) {
             command.addAll(List.of("--once", "--accept-timeout-ms", "60000"));
+        }
+        if (transcripts != null) {
+            command.addAll(List.of("--transcript-dir", transcripts.toString()));
         }
         sim = new ProcessBuilder(command).redirectErrorStream(true).start();
         BufferedReader r = new BufferedReader(new InputStreamReader(sim.getInputStream(), StandardCharsets.UTF_8));
@@ -319,5 +329,127 @@ public class FleetLibraryTest {
             }
         }
         assertEquals(List.of("switchsim: 127.0.91.1:23"), sessions);
+    }
+
+    // A short Brocade dialogue: prompts end with a NUL, which ends the library's console line at
+    // once; the transfer takes 300 ms. The other ends with the file not found, and the switch
+    // closes the session rather than let the library wait for more of its words.
+    private static final String SHORT_LOGIN = String.join("\n",
+        "reply version => \"Fabric OS:  v9.9.9-sim\\r\\nsim:admin> \\x00\"",
+        "reply firmwareshow => \"Primary partition:   v9.9.9-sim\\r\\nsim:admin> \\x00\"",
+        "send \"\\r\\nsim login: \\x00\"", "expect", "noecho on", "send \"Password: \\x00\"", "expect", "noecho off",
+        "send \"sim:admin> \\x00\"", "expect firmwaredownload -s *",
+        "send \"Checking system settings for firmwaredownload...\\r\\n\"", "");
+    private static final String SHORT_OK = SHORT_LOGIN + String.join("\n",
+        "send \"Do you want to continue [y/n]: \\x00\"", "expect y",
+        "send \"Ready to install packages\\r\\n\"", "pause 300",
+        "send \"Firmwaredownload has completed successfully.\\r\\n\"", "send \"sim:admin> \\x00\"", "");
+    private static final String SHORT_MISSING = SHORT_LOGIN + String.join("\n",
+        "send \"Cannot download the firmware: the file was not found on the server.\\r\\n\"",
+        "send \"sim:admin> \\x00\"", "close", "");
+
+    static final int CHASSIS = 20;
+    /** The firmware server that more updates use than it may serve at once. */
+    static final String BUSY = "10.9.0.1";
+
+    private static String module(int chassis, int side) {
+        return String.format("c%02d%c", chassis, side == 0 ? 'a' : 'b');
+    }
+
+    private static String moduleAddress(int chassis, int side) {
+        return "127.0.93." + (chassis * 2 - 1 + side);
+    }
+
+    @Test
+    public void twentyChassisNeverLoseBothModulesAtOnce() throws Exception {
+        Path dir = tmp.newFolder("chassis").toPath();
+        Path transcripts = Files.createDirectory(dir.resolve("transcripts"));
+        Files.writeString(dir.resolve("short-ok.scn"), SHORT_OK);
+        Files.writeString(dir.resolve("short-missing.scn"), SHORT_MISSING);
+        Files.writeString(dir.resolve("sw.pw"), SWITCH_PW + "\n");
+        Files.writeString(dir.resolve("ftp.pw"), FTP_PW + "\n");
+        // Module a of chassis 7 fails; the server BUSY serves both modules of chassis 1 to 3 and
+        // module b of chassis 4 and 5: three first modules (no more than it may serve at once, so
+        // that the first modules of every chassis start together) and five second ones.
+        Map<String, String> consoles = new LinkedHashMap<>();
+        StringBuilder inv = new StringBuilder("family,address,user,password,url,url_password,name,chassis\n");
+        for (int c = 1; c <= CHASSIS; c++) {
+            for (int side = 0; side < 2; side++) {
+                String failing = c == 7 && side == 0 ? "short-missing.scn" : "short-ok.scn";
+                consoles.put(moduleAddress(c, side), dir.resolve(failing).toString());
+                String server = c <= 3 || (side == 1 && c <= 5) ? BUSY : "10.9." + c + "." + (side + 2);
+                inv.append("brocade,").append(moduleAddress(c, side)).append(",admin,file:sw.pw,ftp://fw@")
+                    .append(server).append("/fos/v9.9.9.bin,file:ftp.pw,").append(module(c, side)).append(",chassis-")
+                    .append(c).append('\n');
+            }
+        }
+        Files.writeString(dir.resolve("fleet.csv"), inv);
+        startSimulator(dir, consoles, true, transcripts);
+
+        ToolRun tool = new ToolRun(dir, LibraryBackend::new);
+        int rc;
+        List<Transcripts.Span> sessions;
+        List<Transcripts.Span> transfers;
+        try (Transcripts seen = new Transcripts(transcripts)) {
+            rc = tool.run("fleet", "fleet.csv", "--parallel=40", "--per-server=3", "--log-dir=logs",
+                "--progress=plain", "--report=report.json");
+            Thread.sleep(100);  // the last lines of the transcripts
+            sessions = seen.spans(List.of("= session"), List.of("= end"));
+            transfers = seen.spans(List.of("< firmwaredownload"), List.of("> Firmwaredownload has completed",
+                "> Cannot download"));
+        }
+        String out = tool.out();
+        assertEquals(out + tool.err(), ExitStatus.SOME_FAILED, rc);
+        assertTrue(out, out.lines().anyMatch(l -> l.matches("c07a\\s+Brocade\\s+chassis-7\\s+IO_FILE_NOT_FOUND\\s.*")));
+        assertTrue(out, out.lines().anyMatch(l -> l.matches("c07b\\s+Brocade\\s+chassis-7\\s+held\\s.*its partner c07a "
+            + "failed \\(IO_FILE_NOT_FOUND\\).*")));
+        assertTrue(out, out.contains("38 succeeded, 1 failed, 0 not started, 1 held"));
+
+        // Every module but the held one had its session; no two of one chassis were in one at once.
+        Map<String, String> chassisOf = new LinkedHashMap<>();
+        for (int c = 1; c <= CHASSIS; c++) {
+            for (int side = 0; side < 2; side++) {
+                chassisOf.put(moduleAddress(c, side) + "_23", "chassis-" + c);
+            }
+        }
+        assertEquals(2 * CHASSIS - 1, sessions.size());
+        assertTrue(sessions.stream().noneMatch(s -> s.console().equals(moduleAddress(7, 1) + "_23")));
+        for (Transcripts.Span a : sessions) {
+            for (Transcripts.Span b : sessions) {
+                if (a != b && chassisOf.get(a.console()).equals(chassisOf.get(b.console()))) {
+                    assertFalse(a.console() + " and " + b.console() + " at once", a.surelyOverlaps(b));
+                }
+            }
+        }
+        // The first sessions are one module of each chassis.
+        List<Transcripts.Span> byStart = new ArrayList<>(sessions);
+        byStart.sort(java.util.Comparator.comparingLong(s -> s.from().by()));
+        Set<String> first = new HashSet<>();
+        byStart.subList(0, CHASSIS).forEach(s -> first.add(chassisOf.get(s.console())));
+        assertEquals(first.toString(), CHASSIS, first.size());
+
+        // The busy server never served more than three transfers at once, and did serve three.
+        Map<String, List<Transcripts.Span>> byServer = new LinkedHashMap<>();
+        Pattern typed = Pattern.compile("< firmwaredownload -s \"([^\"]*)\"");
+        for (Transcripts.Span t : transfers) {
+            Matcher m = typed.matcher(t.from().text());
+            assertTrue(t.from().text(), m.find());
+            byServer.computeIfAbsent(m.group(1), k -> new ArrayList<>()).add(t);
+        }
+        assertEquals(3 + 5, byServer.get(BUSY).size());
+        assertEquals(3, Transcripts.mostAtOnce(byServer.get(BUSY)));
+        for (List<Transcripts.Span> each : byServer.values()) {
+            assertTrue(Transcripts.mostAtOnce(each) <= 3);
+        }
+
+        JsonTree.JsonObject report = (JsonTree.JsonObject) JsonTree.parse(Files.readString(dir.resolve("report.json")));
+        for (Object o : (List<?>) report.get("switches")) {
+            JsonTree.JsonObject sw = (JsonTree.JsonObject) o;
+            boolean held = sw.get("name").equals("c07b");
+            assertEquals(sw.get("name") + "", held ? "held" : sw.get("name").equals("c07a") ? "IO_FILE_NOT_FOUND" : "ok",
+                sw.get("result"));
+            assertEquals(held ? "its partner c07a failed (IO_FILE_NOT_FOUND)" : null, sw.get("hold_reason"));
+            assertEquals("chassis-" + Integer.parseInt(((String) sw.get("name")).substring(1, 3)), sw.get("chassis"));
+        }
     }
 }

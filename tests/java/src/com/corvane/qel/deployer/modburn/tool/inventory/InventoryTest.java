@@ -84,6 +84,31 @@ public class InventoryTest {
     }
 
     @Test
+    public void readsTheChassisAndTheGroupOfEachModule() throws Exception {
+        String csv = "family,address,user,password,url,name,chassis,group\n"
+            + "brocade,10.0.0.1,admin,file:pw,ftp://fw@srv/v.bin,a1,bay 7,left\n"
+            + "brocade,10.0.0.2,admin,file:pw,ftp://fw@srv/v.bin,a2,bay 7,left\n"
+            + "brocade,10.0.0.3,admin,file:pw,ftp://fw@srv/v.bin,a3,bay 7,\n"
+            + "brocade,10.0.0.4,admin,file:pw,ftp://fw@srv/v.bin,b1,bay 8,\n";
+        List<Entry> e = csv(csv);
+        // chassis, group, where it is shown to sit
+        String[][] rows = {{"bay 7", "left", "bay 7/left"}, {"bay 7", "left", "bay 7/left"}, {"bay 7", "", "bay 7"},
+            {"bay 8", "", "bay 8"}};
+        for (int i = 0; i < rows.length; i++) {
+            assertEquals(List.of(rows[i]), List.of(e.get(i).chassis(), e.get(i).group(), e.get(i).place()));
+        }
+        // One redundancy set per chassis and group: a group is a set of its own, apart from the rest.
+        assertEquals(e.get(0).redundancySet(), e.get(1).redundancySet());
+        assertFalse(e.get(0).redundancySet().equals(e.get(2).redundancySet()));
+        assertFalse(e.get(2).redundancySet().equals(e.get(3).redundancySet()));
+        List<Entry> none = csv("family,address,user,password,url\nbrocade,h,u,file:pw,ftp://u@s/f\n");
+        assertNull(none.get(0).redundancySet());
+        List<Entry> j = json("[{\"family\": \"brocade\", \"address\": \"h\", \"user\": \"u\", \"password\": \"file:p\","
+            + " \"url\": \"ftp://u@s/f\", \"chassis\": \"c1\", \"group\": \"B\"}]");
+        assertEquals("c1/B", j.get(0).place());
+    }
+
+    @Test
     public void readsJsonArraysAndSwitchesObjects() throws Exception {
         String array = "[\n"
             + " {\"family\": \"brocade\", \"address\": \"10.0.0.1\", \"user\": \"admin\",\n"
@@ -161,6 +186,11 @@ public class InventoryTest {
             {"[\n {\"family\": \"brocade\", \"address\": \"h\", \"user\": \"u\",\n  \"password\": \"file:p\","
                 + " \"url\": \"ftp://u@s/a\\u001bb\"}\n]", "line 2: the URL holds a control character"},
             {head + "brocade,10.0.0.1,admin,file:pw,ftp://u:hun/ter2@s/f,no,0\n", "line 2: the URL's password holds a"},
+            // A rollout that knows the chassis knows every module's.
+            {"family,address,user,password,url,chassis\nbrocade,h1,u,file:pw,ftp://u@s/f,c1\n"
+                + "brocade,h2,u,file:pw,ftp://u@s/f,\n", "line 3: chassis is missing"},
+            {"family,address,user,password,url,group\nbrocade,h1,u,file:pw,ftp://u@s/f,left\n",
+                "line 2: a group belongs to a chassis"},
         };
         for (String[] c : cases) {
             try {

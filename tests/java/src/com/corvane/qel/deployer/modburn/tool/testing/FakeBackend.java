@@ -30,6 +30,8 @@ public final class FakeBackend implements Backend {
     public final Map<String, Long> pauses = new java.util.concurrent.ConcurrentHashMap<>();
     /** Runs as the update of a switch (by address) returns: a reboot that begins then, say. */
     public final Map<String, Runnable> afterUpdate = new java.util.concurrent.ConcurrentHashMap<>();
+    /** When each switch's update started (System.nanoTime), by address. */
+    public final Map<String, Long> startedAt = new java.util.concurrent.ConcurrentHashMap<>();
     /** "start ADDRESS" and "end ADDRESS" in the order the updates started and ended. */
     public final List<String> events = Collections.synchronizedList(new ArrayList<>());
     public volatile boolean openFails;
@@ -53,6 +55,7 @@ public final class FakeBackend implements Backend {
 
     @Override
     public Result update(Job job) {
+        startedAt.put(job.address(), System.nanoTime());
         events.add("start " + job.address());
         try {
             return script(job);

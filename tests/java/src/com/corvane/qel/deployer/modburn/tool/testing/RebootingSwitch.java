@@ -20,6 +20,8 @@ public final class RebootingSwitch implements AutoCloseable {
     private volatile ServerSocket socket;
     /** When the reboot's timeline started (System.nanoTime), or -1 while it waits for reboot(). */
     private volatile long start = -1;
+    /** When it answered again after going down (System.nanoTime), or -1. */
+    private volatile long back = -1;
 
     public RebootingSwitch(long downAfterMillis, long backAfterMillis) throws IOException {
         this("127.0.0.1", downAfterMillis, backAfterMillis);
@@ -46,6 +48,11 @@ public final class RebootingSwitch implements AutoCloseable {
     /** A switch on 127.0.0.1 that answers until reboot() starts its timeline. */
     public static RebootingSwitch onReboot(long downAfterMillis, long backAfterMillis) throws IOException {
         return new RebootingSwitch("127.0.0.1", downAfterMillis, backAfterMillis, false);
+    }
+
+    /** When it answered again after its reboot (System.nanoTime), or -1 while it has not. */
+    public long backAt() {
+        return back;
     }
 
     /** Starts the timeline (once). */
@@ -79,6 +86,7 @@ public final class RebootingSwitch implements AutoCloseable {
                     wentDown = true;
                 } else if (wentDown && socket == null && backAfter >= 0 && ms >= backAfter) {
                     socket = open(port);
+                    back = System.nanoTime();
                 }
                 ServerSocket s = socket;
                 if (s == null) {
