@@ -1,11 +1,17 @@
 package com.corvane.qel.deployer.modburn.tool;
 
+import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
+import com.corvane.qel.deployer.modburn.tool.bridge.LibraryBackend;
+import com.corvane.qel.deployer.modburn.tool.cli.ExitStatus;
+import com.corvane.qel.deployer.modburn.tool.fleet.DescriptorBudget;
+import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
+import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import java.io.BufferedReader;
 import java.io.Console;
 import java.io.InputStreamReader;
 import java.io.PrintStream;
-import java.nio.charset.Charset;
 import java.lang.reflect.Proxy;
+import java.nio.charset.Charset;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.List;
@@ -17,29 +23,29 @@ import java.util.function.Supplier;
  * Everything the commands take from the process: standard streams, the environment, the
  * terminal, the current folder, the library and the Ctrl-C hook. Tests build one with fakes.
  */
-final class Context {
+public final class Context {
     /** Registers what Ctrl-C does; the tool's fleet uses it to stop starting updates. */
-    interface Interrupts {
+    public interface Interrupts {
         void onInterrupt(Runnable action);
     }
 
-    final BufferedReader stdin;
-    final PrintStream out;
-    final PrintStream err;
-    final Map<String, String> env;
+    public final BufferedReader stdin;
+    public final PrintStream out;
+    public final PrintStream err;
+    public final Map<String, String> env;
     /** Null when there is no terminal to prompt on. */
-    final PasswordReader.Prompter prompter;
-    final boolean outTerminal;
-    final boolean errTerminal;
-    final Path cwd;
-    final Supplier<Backend> backend;
-    final Interrupts interrupts;
+    public final PasswordReader.Prompter prompter;
+    public final boolean outTerminal;
+    public final boolean errTerminal;
+    public final Path cwd;
+    public final Supplier<Backend> backend;
+    public final Interrupts interrupts;
     /** The tool's arguments as given, for the records a command writes (a fleet report). */
-    volatile List<String> arguments = List.of();
+    public volatile List<String> arguments = List.of();
     /** The descriptor limit that bounds how many updates run at once; tests give their own. */
-    volatile Supplier<DescriptorBudget> descriptors = DescriptorBudget::current;
+    public volatile Supplier<DescriptorBudget> descriptors = DescriptorBudget::current;
 
-    Context(BufferedReader stdin, PrintStream out, PrintStream err, Map<String, String> env,
+    public Context(BufferedReader stdin, PrintStream out, PrintStream err, Map<String, String> env,
             PasswordReader.Prompter prompter, boolean outTerminal, boolean errTerminal, Path cwd,
             Supplier<Backend> backend, Interrupts interrupts) {
         this.stdin = stdin;
@@ -55,7 +61,7 @@ final class Context {
     }
 
     /** The context of the running process. */
-    static Context system() {
+    public static Context system() {
         Console console = System.console();
         PasswordReader.Prompter prompter = console == null ? null : console::readPassword;
         boolean dumb = "dumb".equals(System.getenv("TERM")) || System.getenv("TERM") == null;
@@ -91,7 +97,7 @@ final class Context {
                     switch (method.getName()) {
                         case "handle" -> {
                             if (once.getAndSet(true)) {
-                                Runtime.getRuntime().halt(Status.EXIT_INTERRUPTED);
+                                Runtime.getRuntime().halt(ExitStatus.INTERRUPTED);
                             }
                             action.run();
                             return null;
@@ -114,13 +120,23 @@ final class Context {
         }
     }
 
+    /** Says a line of the tool's on standard output, led by "modburn: "; control characters escaped. */
+    public void tell(String message) {
+        out.println("modburn: " + Escape.line(message));
+    }
+
+    /** Says a line of the tool's on the error output, led by "modburn: "; control characters escaped. */
+    public void warn(String message) {
+        err.println("modburn: " + Escape.line(message));
+    }
+
     /** The terminal width for tables, from COLUMNS, else 120. */
-    int width() {
+    public int width() {
         return positive(env.get("COLUMNS"), 120);
     }
 
     /** The terminal height for tables, from LINES, else 40. */
-    int height() {
+    public int height() {
         return positive(env.get("LINES"), 40);
     }
 

@@ -1,0 +1,48 @@
+package com.corvane.qel.deployer.modburn.tool.preflight;
+
+/**
+ * The host and TCP port of a switch's console, from the address as the operator wrote it: a host
+ * name or IPv4 address with an optional ":port", a bracketed IPv6 address with an optional
+ * ":port", or a bare IPv6 address. The console is on port 23 unless the address names another.
+ */
+public record ConsoleAddress(String host, int port) {
+    public static final int TELNET_PORT = 23;
+
+    public static ConsoleAddress parse(String address) {
+        return parse(address, TELNET_PORT);
+    }
+
+    /** The host and port of an address; defaultPort when it names none. */
+    public static ConsoleAddress parse(String address, int defaultPort) {
+        String a = address == null ? "" : address.strip();
+        if (a.startsWith("[")) {
+            int close = a.indexOf(']');
+            if (close > 0) {
+                String host = a.substring(1, close);
+                String rest = a.substring(close + 1);
+                return new ConsoleAddress(host, rest.startsWith(":") ? port(rest.substring(1)) : defaultPort);
+            }
+            return new ConsoleAddress(a, defaultPort);
+        }
+        int colon = a.indexOf(':');
+        if (colon >= 0 && colon == a.lastIndexOf(':')) {
+            return new ConsoleAddress(a.substring(0, colon), port(a.substring(colon + 1)));
+        }
+        return new ConsoleAddress(a, defaultPort);
+    }
+
+    /** A port number, or -1 when the text is none (the probe then reports it). */
+    private static int port(String text) {
+        if (!text.matches("[0-9]{1,5}")) {
+            return -1;
+        }
+        int p = Integer.parseInt(text);
+        return p >= 1 && p <= 65535 ? p : -1;
+    }
+
+    /** host:port, IPv6 in brackets. */
+    @Override
+    public String toString() {
+        return (host.indexOf(':') >= 0 ? "[" + host + "]" : host) + ":" + port;
+    }
+}

@@ -1,0 +1,153 @@
+package com.corvane.qel.deployer.modburn.tool.preflight;
+
+import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
+import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
+import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.inventory.Entry;
+import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
+import com.corvane.qel.deployer.modburn.tool.secrets.PasswordException;
+import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
+import java.util.ArrayList;
+import java.util.List;
+import java.util.concurrent.ExecutionException;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
+import java.util.concurrent.Future;
+
+/**
+ * The pre-flight check of a switch, with nothing typed on its console: the request as the
+ * library's parameter check sees it, the passwords, a TCP connect to the console port, and
+ * the firmware file fetched (in part) from this machine.
+ */
+public final class Preflight {
+    /** The step names, in the order they are reported. */
+    public static final List<String> STEPS = List.of("parameters", "passwords", "console", "firmware");
+
+    /**
+     * Stands in for a password that could not be read, so that the other steps still run. It is
+     * masked as a password is, so no piece of it may be a word the check's messages use.
+     */
+    static final String PLACEHOLDER = "Zq8Xv3Kp7Wd2";
+
+    /** A switch ready to check: its job and the verdict on reading its passwords. */
+    public record Pending(Job job, Verdict passwords, boolean urlPasswordRead) {
+    }
+
+    /** The verdicts on one switch, in step order. */
+    public record Checked(Job job, Verdict parameters, Verdict passwords, Verdict console, Verdict firmware) {
+        public List<Verdict> steps() {
+            return List.of(parameters, passwords, console, firmware);
+        }
+
+        public boolean ok() {
+            return steps().stream().noneMatch(Verdict::failed);
+        }
+    }
+
+    private final Backend backend;
+    private final int timeoutMillis;
+    private final FirmwareProbe probe;
+
+    public Preflight(Backend backend, int timeoutMillis) {
+        this.backend = backend;
+        this.timeoutMillis = timeoutMillis;
+        this.probe = new FirmwareProbe(timeoutMillis, 2);
+    }
+
+    /**
+     * Reads the passwords of an inventory entry as an update would; a password that cannot be
+     * read is a failed step, and a placeholder takes its place for the steps that follow.
+     */
+    public static Pending read(Entry e, PasswordReader reader, int debugLevel) {
+        List<String> problems = new ArrayList<>();
+        String pw = PLACEHOLDER;
+        try {
+            pw = reader.read(e.password(), "switch password");
+        } catch (PasswordException x) {
+            problems.add(x.getMessage());
+        }
+        String url = e.url();
+        boolean urlRead = true;
+        if (e.urlPassword() != null) {
+            String urlPw = null;
+            try {
+                urlPw = reader.read(e.urlPassword(), "URL password");
+            } catch (PasswordException x) {
+                problems.add(x.getMessage());
+            }
+            try {
+                url = FileUrl.withPassword(url, urlPw != null ? urlPw : PLACEHOLDER);
+            } catch (IllegalArgumentException x) {
+                problems.add(x.getMessage());
+                urlPw = null;
+            }
+            urlRead = urlPw != null;
+        }
+        Job job = e.job(pw, url, debugLevel);
+        Verdict passwords = problems.isEmpty() ? Verdict.ok("") : Verdict.failed("unreadable", String.join("; ", problems));
+        return new Pending(job, passwords, urlRead);
+    }
+
+    /** A job whose passwords were read already (a fleet about to start). */
+    public static Pending ready(Job job) {
+        return new Pending(job, Verdict.ok(""), true);
+    }
+
+    Checked check(Pending p) {
+        Job job = p.job();
+        // A URL the tool refuses is not sent to any server.
+        Verdict firmware = FileUrl.problem(job.url()) != null ? Verdict.skipped("the URL is refused")
+            : p.urlPasswordRead() ? probe.check(job.url()) : Verdict.skipped("the URL password could not be read");
+        return new Checked(job, parameters(job), p.passwords(), console(job), firmware);
+    }
+
+    /** Every switch checked, parallel at a time; results in the order given. */
+    public List<Checked> checkAll(List<Pending> pending, int parallel) throws InterruptedException {
+        ExecutorService pool = Executors.newFixedThreadPool(Math.max(1, Math.min(parallel, pending.size())), r -> {
+            Thread t = new Thread(r, "modburn-check");
+            t.setDaemon(true);
+            return t;
+        });
+        try {
+            List<Future<Checked>> futures = new ArrayList<>();
+            for (Pending p : pending) {
+                futures.add(pool.submit(() -> check(p)));
+            }
+            List<Checked> out = new ArrayList<>();
+            for (Future<Checked> f : futures) {
+                try {
+                    out.add(f.get());
+                } catch (ExecutionException e) {
+                    throw new IllegalStateException("the check ended in " + e.getCause(), e.getCause());
+                }
+            }
+            return out;
+        } finally {
+            pool.shutdownNow();
+        }
+    }
+
+    /** The tool's own check of the request, then the library's, exactly as an update runs them. */
+    Verdict parameters(Job job) {
+        String problem = job.family().problemWith(job.url(), job.reboot(), job.modifier());
+        if (problem != null) {
+            return Verdict.failed("refused", problem);
+        }
+        int code = backend.check(job);
+        if (code == 0) {
+            return Verdict.ok("");
+        }
+        if (code == Codes.NOT_SERVED) {
+            return Verdict.failed("not served", "the library has no module for " + job.family().displayName
+                + " yet (" + Codes.name(code) + ")");
+        }
+        return Verdict.failed(Codes.name(code), "the library refuses the request: " + backend.text(code));
+    }
+
+    Verdict console(Job job) {
+        ConsoleAddress a = ConsoleAddress.parse(job.address());
+        String problem = Reachability.problem(a, timeoutMillis);
+        return problem == null ? Verdict.ok(a + " accepts connections")
+            : Verdict.failed("no answer", "the console " + a + " does not answer: " + problem);
+    }
+}

@@ -1,0 +1,141 @@
+package com.corvane.qel.deployer.modburn.tool.testing;
+
+import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
+import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
+import com.corvane.qel.deployer.modburn.tool.bridge.Family;
+import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
+import com.corvane.qel.deployer.modburn.tool.bridge.Result;
+import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
+import java.util.ArrayList;
+import java.util.Collections;
+import java.util.HashMap;
+import java.util.List;
+import java.util.Map;
+import java.util.concurrent.atomic.AtomicInteger;
+
+/**
+ * A scripted stand-in for the library: each update writes the lines a module would write,
+ * through the router on the calling thread, waits a little and returns the code scripted for
+ * its address (0 unless told otherwise).
+ */
+public final class FakeBackend implements Backend {
+    public final Map<String, Integer> codes = new HashMap<>();
+    public final Map<String, String> switchTexts = new HashMap<>();
+    public final List<Job> started = Collections.synchronizedList(new ArrayList<>());
+    public final AtomicInteger running = new AtomicInteger();
+    public final AtomicInteger maxRunning = new AtomicInteger();
+    public volatile long pauseMillis = 20;
+    /** Pauses of particular switches, by address, in place of pauseMillis. */
+    public final Map<String, Long> pauses = new java.util.concurrent.ConcurrentHashMap<>();
+    /** Runs as the update of a switch (by address) returns: a reboot that begins then, say. */
+    public final Map<String, Runnable> afterUpdate = new java.util.concurrent.ConcurrentHashMap<>();
+    /** When each switch's update started (System.nanoTime), by address. */
+    public final Map<String, Long> startedAt = new java.util.concurrent.ConcurrentHashMap<>();
+    /** "start ADDRESS" and "end ADDRESS" in the order the updates started and ended. */
+    public final List<String> events = Collections.synchronizedList(new ArrayList<>());
+    public volatile boolean openFails;
+    public volatile boolean leakPassword;
+    /** Further log entries of particular switches, by address, written after the login: raw console text, say. */
+    public final Map<String, String> logLines = new java.util.concurrent.ConcurrentHashMap<>();
+    /** Runs on the update's thread as it starts, with the count of updates started so far. */
+    public volatile java.util.function.IntConsumer onStart;
+    public LogRouter router;
+    public int telnetDebug = -1;
+
+    @Override
+    public void open(LogRouter router, int telnetDebugLevel) throws SetupException {
+        if (openFails) {
+            throw new SetupException("no library here");
+        }
+        this.router = router;
+        this.telnetDebug = telnetDebugLevel;
+        router.log("++++ Switch/MODBURN log AppLogger started\n");
+    }
+
+    @Override
+    public Result update(Job job) {
+        startedAt.put(job.address(), System.nanoTime());
+        events.add("start " + job.address());
+        try {
+            return script(job);
+        } finally {
+            events.add("end " + job.address());
+            Runnable after = afterUpdate.get(job.address());
+            if (after != null) {
+                after.run();
+            }
+        }
+    }
+
+    private Result script(Job job) {
+        started.add(job);
+        java.util.function.IntConsumer hook = onStart;
+        if (hook != null) {
+            hook.accept(started.size());
+        }
+        int now = running.incrementAndGet();
+        maxRunning.accumulateAndGet(now, Math::max);
+        try {
+            String m = job.family().module;
+            String ip = job.address();
+            router.log(m + ": connecting to " + job.family().displayName + " switch ip=" + ip + "\n");
+            router.log(m + ":connect:" + ip + ": telnet_open success: handle=7\n");
+            router.log("modburn:io_cmd_resp:7: telnet_write: \"admin\\r\"\n");
+            if (leakPassword) {
+                // A line that would carry the password if nothing masked it.
+                router.log(m + ":connect:" + ip + ": typed " + job.password() + " url " + job.url() + "\n");
+            }
+            router.log("                       matched string=\"Fabric OS v7.4\\r\\nswitch:admin> \"\n");
+            String more = logLines.get(ip);
+            if (more != null) {
+                router.log(more);
+            }
+            long pause = pauses.getOrDefault(ip, pauseMillis);
+            pause(pause);
+            router.log(m + ":update:" + ip + ": fileurl=" + job.shownUrl() + "\n");
+            pause(pause);
+            int code = codes.getOrDefault(ip, 0);
+            if (code == 0) {
+                router.log("update succeeded: switchType=" + job.family().code + "\n");
+                return Result.OK;
+            }
+            String text = switchTexts.getOrDefault(ip, "");
+            String status = Codes.name(code);
+            String msg = "Error: " + job.family().displayName + " switch=" + ip + ": text of " + status
+                + (text.isEmpty() ? "" : " \nSWITCH TEXT=\n\"" + text + "\"");
+            router.log("update failed: error code=" + code + " (errmsg=" + msg + ")\n");
+            return new Result(code, msg);
+        } finally {
+            running.decrementAndGet();
+        }
+    }
+
+    private static void pause(long millis) {
+        try {
+            Thread.sleep(millis);
+        } catch (InterruptedException e) {
+            Thread.currentThread().interrupt();
+        }
+    }
+
+    /** Parameter-check verdicts by address (0 unless told otherwise), and the jobs checked. */
+    public final Map<String, Integer> checkCodes = new HashMap<>();
+    public final List<Job> checked = Collections.synchronizedList(new ArrayList<>());
+
+    @Override
+    public int check(Job job) {
+        checked.add(job);
+        return checkCodes.getOrDefault(job.address(), 0);
+    }
+
+    @Override
+    public String text(int code) {
+        return "text of " + Codes.name(code);
+    }
+
+    @Override
+    public boolean serves(Family family) {
+        return family == Family.BROCADE || family == Family.CISCO_IOS;
+    }
+}
