@@ -20,6 +20,8 @@ import picocli.CommandLine.Help.Ansi;
  * class's {@code commandLine(Context)} with the process's own context, as the tool itself runs.
  */
 public final class ToolDocs {
+    private static final int MAN_WIDTH = 72;
+
     private ToolDocs() {
     }
 
@@ -30,6 +32,8 @@ public final class ToolDocs {
         CommandLine tool = commandLine(args[0]);
         String name = tool.getCommandName();
         Files.writeString(Path.of(args[1]), AutoComplete.bash(name, tool), StandardCharsets.UTF_8);
+        // A man page's text stands indented on an 80-column terminal: the help is laid out narrower.
+        tool.setUsageHelpWidth(MAN_WIDTH);
         Files.writeString(Path.of(args[2]), manPage(tool), StandardCharsets.UTF_8);
     }
 
