@@ -135,8 +135,11 @@ final class NativeLibrary {
             try {
                 return file + " (copied to " + unpack(() -> Files.newInputStream(file)) + ")";
             } catch (UnsatisfiedLinkError copyFailed) {
-                copyFailed.addSuppressed(taken);
-                throw copyFailed;
+                UnsatisfiedLinkError e = new UnsatisfiedLinkError("modburn: cannot load " + file
+                        + " from java.library.path (" + taken.getMessage() + ")");
+                e.initCause(taken);
+                e.addSuppressed(copyFailed);
+                throw e;
             }
         }
     }
