@@ -113,8 +113,7 @@ bool callLog(JNIEnv* env, const Logger& logger, Source source, const char* entry
 
 // Hands one formatted entry to the Java logger on the calling thread, or to
 // the log file when that cannot be done.
-void deliver(Source source, const char* entry) {
-  JavaVM* jvm = vm();
+void deliver(JavaVM* jvm, Source source, const char* entry) {
   JNIEnv* env = nullptr;
   if (jvm->GetEnv(reinterpret_cast<void**>(&env), kJniVersion) != JNI_OK || env == nullptr) {
     // A thread the VM does not know has no JNIEnv to call the logger with;
@@ -137,7 +136,8 @@ void deliver(Source source, const char* entry) {
 // when no VM has loaded the library.
 void logEntry(Source source, const char* format, va_list ap) __attribute__((format(printf, 2, 0)));
 void logEntry(Source source, const char* format, va_list ap) {
-  if (vm() == nullptr) {
+  JavaVM* jvm = vm();
+  if (jvm == nullptr) {
     std::fputs("applogger: this_jvm is NULL. BAD!\n", stderr);
     return;
   }
@@ -146,7 +146,7 @@ void logEntry(Source source, const char* format, va_list ap) {
   if (source == Source::Library && std::string_view(entry).starts_with(kUpdateFailed)) {
     source = Source::UpdateFailed;
   }
-  deliver(source, entry);
+  deliver(jvm, source, entry);
 }
 
 }  // namespace
