@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(build-essential cmake clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev
           libre2-dev openjdk-17-jdk-headless junit4 libhamcrest-java libpicocli-java libjackson2-core-java libcommons-csv-java
-          inetutils-telnetd socat valgrind time
+          inetutils-telnetd socat valgrind time groff-base
           libcommons-net-java python3-pyftpdlib tftpd-hpa)
 missing=()
 for p in "${packages[@]}"; do

@@ -49,5 +49,10 @@ void setAppLogger(JNIEnv* env, jobject logger);
 // The Java-logger sink: formats one entry (at most 499 characters) and hands
 // it to the logger's log(String); without a logger, or on a thread the VM
 // does not know, the entry goes to the log file. Never lets a Java exception
-// of the logger reach the caller.
+// of the logger reach the caller. A logger that implements Switch.SourceLogger
+// gets log(source, entry) instead: the dispatcher's "update failed" line as
+// its own source, every other entry as the library's.
 void applogger(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same sink for the telnet layer: a SourceLogger is told that the entry
+// is the telnet layer's own trace.
+void telnet_applogger(const char* format, ...) __attribute__((format(printf, 1, 2)));

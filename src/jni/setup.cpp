@@ -1,6 +1,6 @@
 // The set-up methods of Switch: start the library, choose the log's
 // destination and the telnet layer's debug level. The core's sink and the
-// telnet layer's sink are always set alike.
+// telnet layer's sink always lead to the same destination.
 #include "com_corvane_qel_deployer_modburn_Switch.h"
 
 #include "core/log.h"
@@ -9,10 +9,12 @@
 
 namespace {
 
-void setSinks(LogSink sink) {
+void setSinks(LogSink sink, LogSink telnetSink) {
   io_setLogSink(sink);
-  telnet_setLogSink(sink);
+  telnet_setLogSink(telnetSink);
 }
+
+void setSinks(LogSink sink) { setSinks(sink, sink); }
 
 }  // namespace
 
@@ -35,7 +37,8 @@ JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setLogFile(J
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setAppLogger(JNIEnv* env, jclass,
                                                                                  jobject logger) {
   modburn::jni::setAppLogger(env, logger);
-  setSinks(&applogger);
+  // The Java logger is told which lines are the telnet layer's own.
+  setSinks(&applogger, &telnet_applogger);
   applogger("++++ Switch/MODBURN log AppLogger started\n");
 }
 

@@ -23,16 +23,18 @@ namespace {
 struct FakeVm {
   jint getEnvResult = JNI_OK;
   bool hasLogMethod = true;
+  bool sourceLogger = false;  // the logger implements Switch.SourceLogger
   bool logThrows = false;
   bool pending = false;
   int describes = 0;
   int globalRefs = 0;
   std::deque<std::u16string> strings;  // made by NewString; a jstring points at one
-  std::vector<std::u16string> logged;  // handed to log(String)
+  std::vector<std::u16string> logged;  // handed to log(String) or log(int, String)
+  std::vector<jint> sources;           // handed to log(int, String)
 };
 FakeVm fake;
 
-int loggerObject, loggerClass, logMethod;
+int loggerObject, loggerClass, logMethod, sourceLoggerClass, sourceLogMethod;
 
 JNINativeInterface_ envFunctions{};
 JNIEnv env{&envFunctions};
@@ -58,8 +60,20 @@ jobject JNICALL newGlobalRef(JNIEnv*, jobject obj) {
 void JNICALL deleteGlobalRef(JNIEnv*, jobject) { --fake.globalRefs; }
 void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
 jclass JNICALL getObjectClass(JNIEnv*, jobject) { return reinterpret_cast<jclass>(&loggerClass); }
-jmethodID JNICALL getMethodID(JNIEnv*, jclass, const char* name, const char* sig) {
+jclass JNICALL findClass(JNIEnv*, const char* name) {
+  EXPECT_STREQ(name, "com/corvane/qel/deployer/modburn/Switch$SourceLogger");
+  return reinterpret_cast<jclass>(&sourceLoggerClass);
+}
+jboolean JNICALL isInstanceOf(JNIEnv*, jobject, jclass cls) {
+  EXPECT_EQ(cls, reinterpret_cast<jclass>(&sourceLoggerClass));
+  return fake.sourceLogger ? JNI_TRUE : JNI_FALSE;
+}
+jmethodID JNICALL getMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
   EXPECT_STREQ(name, "log");
+  if (cls == reinterpret_cast<jclass>(&sourceLoggerClass)) {
+    EXPECT_STREQ(sig, "(ILjava/lang/String;)V");
+    return reinterpret_cast<jmethodID>(&sourceLogMethod);
+  }
   EXPECT_STREQ(sig, "(Ljava/lang/String;)V");
   if (!fake.hasLogMethod) {
     fake.pending = true;  // NoSuchMethodError
@@ -74,8 +88,12 @@ jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize len) {
 // The C++ face of JNIEnv calls the va_list form.
 void JNICALL callVoidMethodV(JNIEnv*, jobject obj, jmethodID method, va_list ap) {
   EXPECT_EQ(obj, reinterpret_cast<jobject>(&loggerObject));
-  EXPECT_EQ(method, reinterpret_cast<jmethodID>(&logMethod));
   EXPECT_FALSE(fake.pending) << "Java called with an exception pending";
+  if (method == reinterpret_cast<jmethodID>(&sourceLogMethod)) {
+    fake.sources.push_back(va_arg(ap, jint));
+  } else {
+    EXPECT_EQ(method, reinterpret_cast<jmethodID>(&logMethod));
+  }
   fake.logged.push_back(*reinterpret_cast<std::u16string*>(va_arg(ap, jstring)));
   if (fake.logThrows) fake.pending = true;
 }
@@ -94,6 +112,8 @@ class AppLoggerTest : public ::testing::Test {
     envFunctions.DeleteGlobalRef = &deleteGlobalRef;
     envFunctions.DeleteLocalRef = &deleteLocalRef;
     envFunctions.GetObjectClass = &getObjectClass;
+    envFunctions.FindClass = &findClass;
+    envFunctions.IsInstanceOf = &isInstanceOf;
     envFunctions.GetMethodID = &getMethodID;
     envFunctions.NewString = &newString;
     envFunctions.CallVoidMethodV = &callVoidMethodV;
@@ -186,6 +206,38 @@ TEST_F(AppLoggerTest, EntriesThatCannotReachJavaGoToTheLogFile) {
     fake.getEnvResult = JNI_OK;
     modburn::jni::setAppLogger(&env, nullptr);
   }
+}
+
+// A SourceLogger is told where each entry comes from; a plain logger gets
+// the same entries through log(String).
+TEST_F(AppLoggerTest, ASourceLoggerIsToldWhereEachEntryComesFrom) {
+  const struct {
+    const char* name;
+    void (*sink)(const char*, ...);
+    const char* entry;
+    jint source;  // Switch.SourceLogger's numbering
+  } rows[] = {
+      {"a library line", &applogger, "brocadeflash:connect:10.0.0.5: connected\n", 0},
+      {"the outcome of a success", &applogger, "update succeeded: switchType=6\n", 0},
+      {"the line of a failed update", &applogger, "update failed: error code=-13 (errmsg=time-out)\n", 1},
+      {"a failure quoted inside a line", &applogger, "sasflash: update failed: retrying\n", 0},
+      {"the telnet layer's trace", &telnet_applogger, "telnet_open:7: connect failed, errno=111\n", 2},
+      {"the telnet layer's trace, whatever it says", &telnet_applogger, "update failed: not a library line\n", 2},
+  };
+  for (const bool sourceLogger : {true, false}) {
+    for (const auto& row : rows) {
+      SCOPED_TRACE(std::string(row.name) + (sourceLogger ? " (SourceLogger)" : " (plain logger)"));
+      fake = FakeVm{};
+      fake.sourceLogger = sourceLogger;
+      holdLogger();
+      row.sink("%s", row.entry);
+      ASSERT_EQ(fake.logged.size(), 1u);
+      EXPECT_EQ(fake.logged[0], u16(row.entry));
+      EXPECT_EQ(fake.sources, sourceLogger ? std::vector<jint>{row.source} : std::vector<jint>{});
+      modburn::jni::setAppLogger(&env, nullptr);
+    }
+  }
+  EXPECT_EQ(fileEntries(), "");
 }
 
 TEST_F(AppLoggerTest, WithoutVmOnlyComplains) {

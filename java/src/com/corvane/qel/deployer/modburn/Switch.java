@@ -8,11 +8,13 @@ package com.corvane.qel.deployer.modburn;
  * methods set up the library for the whole process: call {@link #platform_init}
  * first, then {@link #setLogFile} and/or {@link #setAppLogger}. Several threads
  * may run updates at once, each on its own {@code Switch}.
+ *
+ * <p>The class loads {@code libmodburn.so} itself: from {@code java.library.path} when it is
+ * there, else the copy that {@code modburn.jar} carries for this platform (see
+ * {@link #nativeLibrary}).
  */
 public class Switch {
-    static {
-        System.loadLibrary("modburn");
-    }
+    private static final String LIBRARY = NativeLibrary.load();
 
     /** Family codes for {@link #switchType}. */
     public static final int CISCO = 1;
@@ -55,14 +57,53 @@ public class Switch {
         void log(String line);
     }
 
+    /**
+     * A destination for the library's log lines that is told where each line comes from: the
+     * library calls {@link #log(int, String)} on it instead of {@link #log(String)}.
+     */
+    public interface SourceLogger extends AppLogger {
+        /** A line of the library: set-up, progress, the switch dialogue, an update's success. */
+        int LIBRARY = 0;
+        /** The line that reports a failed update: "update failed: error code=... (errmsg=...)". */
+        int UPDATE_FAILED = 1;
+        /** A line of the TELNET layer's own trace (see {@link #setTelnetDebugLevel}). */
+        int TELNET = 2;
+
+        /** One line (with its line end) from source, one of the constants above. */
+        void log(int source, String line);
+
+        @Override
+        default void log(String line) {
+            log(LIBRARY, line);
+        }
+    }
+
+    /** Where {@code libmodburn.so} was loaded from: a file, or the jar entry and where it was unpacked. */
+    public static String nativeLibrary() {
+        return LIBRARY;
+    }
+
     /** Starts the library; log lines go to the log file, which is none until {@link #setLogFile}. */
     public static native void platform_init();
 
     /** Closes the current log file and appends to the named one (null or empty: standard error); drops the Java logger. */
     public static native void setLogFile(String name);
 
-    /** Sends every log line to logger.log(String); the logger must have that method. */
+    /**
+     * Sends every log line to logger.log(String); the logger must have that method. A
+     * {@link SourceLogger} gets log(int, String) instead. Null drops the logger: lines go to the
+     * log file.
+     */
     public static native void setAppLogger(Object logger);
+
+    /**
+     * Sends every log line to a logger of the platform's logging API, without its line end: the
+     * library's lines at INFO, the line of a failed update at WARNING, the TELNET trace at DEBUG
+     * (java.util.logging shows DEBUG as FINE). Null drops the logger.
+     */
+    public static void setAppLogger(System.Logger logger) {
+        setAppLogger(logger == null ? null : (Object) new PlatformLogger(logger));
+    }
 
     /** How much the TELNET layer logs: 0 nothing, higher is more. */
     public static native void setTelnetDebugLevel(int level);
