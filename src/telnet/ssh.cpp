@@ -438,7 +438,7 @@ bool configure(ssh_session s, const char* host, int port, const char* user, int 
                const std::string& knownHosts) {
   const long seconds = timeoutMillis / 1000;
   const long micros = static_cast<long>(timeoutMillis % 1000) * 1000;
-  const int no = 0;
+  const bool no = false;
   socket_t fd = sock;
   // Only the file set for the process decides: no system-wide file, and no
   // ssh_config of the user or the system alters the session.

@@ -6,6 +6,8 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -337,6 +339,20 @@ TEST_F(SshConsole, ReadTimesOutOnSilence) {
     EXPECT_GE(took, millis - 20);
     EXPECT_LT(took, millis + 700);
   }
+  // Signals during the wait (a JVM sends some) neither end it nor the session.
+  struct sigaction quiet {};
+  struct sigaction previous {};
+  quiet.sa_handler = [](int) {};
+  sigaction(SIGUSR1, &quiet, &previous);
+  int result = 0;
+  std::thread reader([&] { result = sshcon_read(h, buf, sizeof buf, 600); });
+  for (int i = 0; i < 5; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    pthread_kill(reader.native_handle(), SIGUSR1);
+  }
+  reader.join();
+  sigaction(SIGUSR1, &previous, nullptr);
+  EXPECT_EQ(result, TELNET_TIMEOUT);
   // The session goes on after a time-out.
   ASSERT_EQ(sshcon_write(h, "x\r", 2), TELNET_SUCCESS);
   EXPECT_NE(read_until(h, "ok\r\n").find("ok\r\n"), std::string::npos);
