@@ -30,6 +30,8 @@ constexpr char kUser[] = "modburnssh";
 // anyway, so that a test can look for any piece of it.
 constexpr char kPassword[] = "Qx7-vL2m-Zr9k";
 constexpr int kStartWaitMs = 10000;
+// Upper bound on the server's life, whatever becomes of the test process.
+constexpr const char* kServerLifetimeSecs = "600";
 // How often the account tools are tried while another test process holds
 // the password file's lock.
 constexpr int kAccountTries = 100;
@@ -95,8 +97,10 @@ std::string config_text(const std::string& dir, const std::string& address,
           "X11Forwarding no\n"
           "AllowTcpForwarding no\n"
           "LogLevel DEBUG1\n"
-          "ForceCommand " + dir + "/switchsim --stdio-map " + dir + "/consoles.map --transcript-dir " + dir +
-          "/transcripts\n";
+          // A sanitized build's leak check at the end of a program that sshd
+          // started as another user never finishes: it is left out there.
+          "ForceCommand ASAN_OPTIONS=detect_leaks=0 " + dir + "/switchsim --stdio-map " + dir +
+          "/consoles.map --transcript-dir " + dir + "/transcripts\n";
   std::string kbdOnly;
   for (const SshdConsole& c : consoles) {
     if (c.password_auth) continue;
@@ -233,14 +237,17 @@ bool SshdServer::start(const std::string& address, const std::vector<SshdConsole
   const std::string sshd = find_program("sshd", {"/usr/sbin/sshd"});
   const std::string config = dir_ + "/sshd_config";
   const std::string logFile = dir_ + "/sshd.log";
-  std::vector<std::string> argv{sshd, "-D", "-f", config, "-E", logFile};
+  // Under a time limit, so that a server whose test died stops by itself;
+  // timeout passes the stop signal on to it.
+  const std::string timeout = find_program("timeout", {"/usr/bin/timeout"});
+  std::vector<std::string> argv{timeout, "-k", "5", kServerLifetimeSecs, sshd, "-D", "-f", config, "-E", logFile};
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   for (int fd = 0; fd <= 2; ++fd) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
-  const int rc = posix_spawn(&pid_, sshd.c_str(), &actions, nullptr, args.data(), environ);
+  const int rc = posix_spawn(&pid_, timeout.c_str(), &actions, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     pid_ = -1;
