@@ -1,6 +1,8 @@
 // switchsim: simulated switch consoles on loopback addresses, for tests and
 // demos. See sim/README.md for the options and the scenario format.
+#include <pwd.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdio>
@@ -29,6 +31,8 @@ const char kUsage[] =
     "                 [--once | --count N] [--echo-password] [--accept-timeout-ms MS]\n"
     "       switchsim --config FILE [--transcript-dir DIR] [--once | --count N]\n"
     "                 [--echo-password] [--accept-timeout-ms MS]\n"
+    "       switchsim --stdio SCENARIO [--transcript FILE | --transcript-dir DIR] [--echo-password]\n"
+    "       switchsim --stdio-map MAP [--transcript FILE | --transcript-dir DIR] [--echo-password]\n"
     "       switchsim --check FILE...\n";
 
 switchsim::StopSignal* g_stop = nullptr;
@@ -103,30 +107,19 @@ bool parse_count(const char* text, int& out) {
 // Reads a config file: one switch per line, "ADDR[:PORT] SCENARIO"; scenario
 // paths are relative to the config file's folder.
 bool read_config(const std::string& path, std::vector<std::unique_ptr<Entry>>& entries) {
-  std::ifstream in(path);
-  if (!in) {
-    std::cerr << "switchsim: " << path << ": cannot read\n";
+  std::vector<switchsim::TableRow> rows;
+  std::string error;
+  if (!switchsim::read_table(path, rows, error)) {
+    std::cerr << "switchsim: " << error << '\n';
     return false;
   }
-  std::string folder = path.find('/') == std::string::npos ? "" : path.substr(0, path.rfind('/') + 1);
-  std::string line;
-  for (int n = 1; std::getline(in, line); ++n) {
-    size_t hash = line.find('#');
-    if (hash != std::string::npos) line.erase(hash);
-    std::vector<std::string> words;
-    size_t at = 0;
-    while ((at = line.find_first_not_of(" \t\r", at)) != std::string::npos) {
-      size_t end = line.find_first_of(" \t\r", at);
-      words.push_back(line.substr(at, end - at));
-      at = end;
-    }
-    if (words.empty()) continue;
+  for (const switchsim::TableRow& row : rows) {
     auto entry = std::make_unique<Entry>();
-    if (words.size() != 2 || !split_listen(words[0], entry->address, entry->port)) {
-      std::cerr << "switchsim: " << path << ":" << n << ": expected 'ADDR[:PORT] SCENARIO'\n";
+    if (row.words.size() != 2 || !split_listen(row.words[0], entry->address, entry->port)) {
+      std::cerr << "switchsim: " << path << ":" << row.line << ": expected 'ADDR[:PORT] SCENARIO'\n";
       return false;
     }
-    entry->scenario_file = words[1].front() == '/' ? words[1] : folder + words[1];
+    entry->scenario_file = switchsim::relative_to(path, row.words[1]);
     entries.push_back(std::move(entry));
   }
   if (entries.empty()) {
@@ -157,10 +150,76 @@ std::string file_name_for(const std::string& address, uint16_t port) {
   return name + "_" + std::to_string(port) + ".transcript";
 }
 
+// What --stdio and --stdio-map play and where the transcript goes.
+struct StdioRequest {
+  std::string scenario_file;
+  std::string map_file;
+  std::string transcript;
+  std::string transcript_dir;
+};
+
+std::string user_name() {
+  const passwd* pw = getpwuid(getuid());
+  return pw != nullptr && pw->pw_name != nullptr ? pw->pw_name : "";
+}
+
+// Plays one session on standard input and output: the scenario given, or the
+// one the console map picks for the SSH session's user or server port.
+int serve_stdio(StdioRequest req, SimOptions opts) {
+  std::string peer = "stdio";
+  int port = 0;
+  if (const char* connection = std::getenv("SSH_CONNECTION")) {
+    switchsim::parse_ssh_connection(connection, peer, port);
+  }
+  const std::string user = user_name();
+  std::string error;
+  if (!req.map_file.empty()) {
+    std::vector<switchsim::ConsoleRule> rules;
+    if (!switchsim::read_console_map(req.map_file, rules, error)) {
+      std::cerr << "switchsim: " << error << '\n';
+      return 2;
+    }
+    req.scenario_file = switchsim::pick_console(rules, user, port);
+    if (req.scenario_file.empty()) {
+      std::cerr << "switchsim: " << req.map_file << ": no console for user " << user << " on port " << port << '\n';
+      return 2;
+    }
+  }
+  Scenario sc;
+  if (!switchsim::load_scenario(req.scenario_file, sc, error)) {
+    std::cerr << error << '\n';
+    return 2;
+  }
+  if (req.transcript.empty() && !req.transcript_dir.empty()) {
+    req.transcript = req.transcript_dir + "/" + user + "-" + std::to_string(port) + "-" +
+                     std::to_string(getpid()) + ".transcript";
+  }
+  TranscriptFile file;
+  if (!req.transcript.empty()) {
+    if (!file.open(req.transcript)) {
+      std::cerr << "switchsim: cannot write " << req.transcript << '\n';
+      return 2;
+    }
+    opts.transcript = [&file](const std::string& line) { file.write(line); };
+  }
+  switchsim::StopSignal stop;
+  g_stop = &stop;
+  std::signal(SIGINT, on_signal);
+  std::signal(SIGTERM, on_signal);
+  std::signal(SIGPIPE, SIG_IGN);
+  // The hang-up of a terminal whose client has gone is seen as the client
+  // closing, and recorded as such, rather than ending the program.
+  std::signal(SIGHUP, SIG_IGN);
+  SessionResult r = switchsim::play_stdio(STDIN_FILENO, STDOUT_FILENO, sc, opts, stop.fd(), peer);
+  g_stop = nullptr;
+  return r.completed ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string listen, scenario_file, transcript, config, transcript_dir;
+  StdioRequest stdio;
   SimOptions opts;
   opts.sessions = 0;
   opts.accept_timeout_ms = -1;
@@ -192,10 +251,27 @@ int main(int argc, char** argv) {
       config = argv[++i];
     } else if (arg == "--transcript-dir" && has_value) {
       transcript_dir = argv[++i];
+    } else if (arg == "--stdio" && has_value) {
+      stdio.scenario_file = argv[++i];
+    } else if (arg == "--stdio-map" && has_value) {
+      stdio.map_file = argv[++i];
     } else {
       std::cerr << kUsage;
       return 2;
     }
+  }
+
+  if (!stdio.scenario_file.empty() || !stdio.map_file.empty()) {
+    const bool one_source = stdio.scenario_file.empty() != stdio.map_file.empty();
+    if (!one_source || !listen.empty() || !scenario_file.empty() || !config.empty() ||
+        (!transcript.empty() && !transcript_dir.empty())) {
+      std::cerr << kUsage;
+      return 2;
+    }
+    stdio.transcript = transcript;
+    stdio.transcript_dir = transcript_dir;
+    opts.sessions = 1;
+    return serve_stdio(std::move(stdio), opts);
   }
 
   std::vector<std::unique_ptr<Entry>> entries;

@@ -6,6 +6,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,19 +49,30 @@ std::string peer_name(int fd) {
   return "[" + std::string(host) + "]:" + std::to_string(ntohs(in6->sin6_port));
 }
 
+// Where a session's bytes come from and go to: one TCP socket speaking
+// TELNET, or a pair of descriptors (standard input and output, a terminal or
+// pipes) carrying the console's text as it is.
+struct Endpoint {
+  int in_fd = -1;
+  int out_fd = -1;
+  bool telnet = true;  // a TELNET socket: option requests, IAC handling, 255 doubled
+  std::string peer;    // the client's name in the transcript
+};
+
 // One client connection playing one scenario.
 class Session {
  public:
-  Session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd, int number)
-      : fd_(fd), sc_(sc), opts_(opts), stop_fd_(stop_fd), number_(number) {
+  Session(Endpoint ep, const Scenario& sc, const SimOptions& opts, int stop_fd, int number)
+      : in_fd_(ep.in_fd), out_fd_(ep.out_fd), telnet_(ep.telnet), sc_(sc), opts_(opts), stop_fd_(stop_fd),
+        number_(number) {
     echo_password_ = opts.echo_password || sc.options.echo_password;
+    result_.peer = std::move(ep.peer);
   }
 
   SessionResult run() {
     result_.accepted = true;
-    result_.peer = peer_name(fd_);
     note("= session " + std::to_string(number_) + " peer " + result_.peer + " scenario " + sc_.name);
-    write_raw(sc_.options.opening);
+    if (telnet_) write_raw(sc_.options.opening);
     bool finished = true;
     for (const Step& step : sc_.steps) {
       if (!run_step(step)) {
@@ -187,28 +199,35 @@ class Session {
 
   // --- output ------------------------------------------------------------
 
-  // Prints console text; a data byte 255 goes out doubled, as TELNET wants.
+  // Prints console text; under TELNET a data byte 255 goes out doubled.
   void say(std::string_view text) {
     flush_received(true);
     note("> " + escape(text));
     std::string wire;
     for (char c : text) {
       wire += c;
-      if (c == '\xff') wire += c;
+      if (c == '\xff' && telnet_) wire += c;
     }
     write_raw(wire);
   }
 
+  // One write of the endpoint: a socket never raises SIGPIPE; the program
+  // that plays on standard output ignores it.
+  ssize_t write_some(std::string_view bytes) {
+    if (telnet_) return ::send(out_fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    return ::write(out_fd_, bytes.data(), bytes.size());
+  }
+
   void write_raw(std::string_view bytes) {
     while (!bytes.empty() && !peer_gone_ && !write_closed_) {
-      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      ssize_t n = write_some(bytes);
       if (n > 0) {
         bytes.remove_prefix(static_cast<size_t>(n));
         continue;
       }
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-        pollfd p{fd_, POLLOUT, 0};
+        pollfd p{out_fd_, POLLOUT, 0};
         if (::poll(&p, 1, kWriteWaitMs) > 0) continue;
       }
       if (n < 0 && errno == ECONNRESET) result_.client_reset = true;
@@ -222,7 +241,13 @@ class Session {
 
   void close_orderly() {
     if (write_closed_) return;
-    ::shutdown(fd_, SHUT_WR);
+    if (telnet_) {
+      ::shutdown(out_fd_, SHUT_WR);
+    } else if (out_fd_ != in_fd_) {
+      // A pipe's reader sees the end once its writer is closed; a terminal
+      // hangs up only when the program ends.
+      ::close(out_fd_);
+    }
     write_closed_ = true;
     // Keep reading for a moment so that the client's last keystrokes are
     // recorded and its close is seen.
@@ -237,7 +262,7 @@ class Session {
     for (;;) {
       if (fault_due_) return commit_fault();
       if (want_line && !queue_.empty()) return Wake::Line;
-      if (peer_gone_) return Wake::Closed;
+      if (peer_gone_ || input_gone_) return Wake::Closed;
       Clock::time_point now = Clock::now();
       Clock::time_point idle_end = kNever;
       if (!partial_.empty()) {
@@ -256,7 +281,7 @@ class Session {
         auto left = std::chrono::ceil<Millis>(wake - now).count();
         timeout = static_cast<int>(std::min<long long>(left, 1000000));
       }
-      pollfd p[2] = {{fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
+      pollfd p[2] = {{in_fd_, POLLIN, 0}, {stop_fd_, POLLIN, 0}};
       int n = ::poll(p, stop_fd_ >= 0 ? 2 : 1, timeout);
       if (n < 0 && errno != EINTR) return Wake::Stopped;
       if (n <= 0) continue;
@@ -267,19 +292,31 @@ class Session {
 
   void receive() {
     unsigned char buf[4096];
-    ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+    ssize_t n = telnet_ ? ::recv(in_fd_, buf, sizeof buf, MSG_DONTWAIT) : ::read(in_fd_, buf, sizeof buf);
     if (n > 0) {
-      for (ssize_t i = 0; i < n; ++i) telnet_byte_in(buf[i]);
+      for (ssize_t i = 0; i < n; ++i) {
+        if (telnet_) {
+          telnet_byte_in(buf[i]);
+        } else {
+          data_in(buf[i]);
+        }
+      }
       flush_received(false);
       return;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
+    // A terminal whose other side has gone reads as an error (EIO): the
+    // client has closed.
+    if (n < 0 && errno == EIO && !telnet_) n = 0;
     if (!partial_.empty()) {
       end_line(std::move(partial_), "");
       partial_.clear();
     }
     flush_received(true);
-    peer_gone_ = true;
+    // The end of a pipe's input says nothing of its output: the console may
+    // still print. A socket or a terminal that ends has gone both ways.
+    input_gone_ = true;
+    if (telnet_ || in_fd_ == out_fd_) peer_gone_ = true;
     if (n == 0) {
       result_.client_closed = true;
       note("= client closed");
@@ -384,7 +421,7 @@ class Session {
     char c = static_cast<char>(b);
     partial_ += c;
     last_byte_ = Clock::now();
-    if (echoing()) echo(b == 255 ? std::string_view("\xff\xff", 2) : std::string_view(&c, 1));
+    if (echoing()) echo(b == 255 && telnet_ ? std::string_view("\xff\xff", 2) : std::string_view(&c, 1));
   }
 
   void end_line(std::string text, const std::string& end) {
@@ -444,7 +481,7 @@ class Session {
         fault_outcome_ = "fault: reset" + after;
         note("= fault: reset");
         struct ::linger lin{1, 0};  // closing with a zero linger time sends RST
-        ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
+        ::setsockopt(out_fd_, SOL_SOCKET, SO_LINGER, &lin, sizeof lin);
         write_closed_ = true;
         break;
       }
@@ -452,7 +489,7 @@ class Session {
         fault_outcome_ = "fault: stalled" + after;
         note("= fault: stall");
         // Neither reads nor writes; only the client's going (or a stop) ends it.
-        pollfd p[2] = {{fd_, POLLRDHUP, 0}, {stop_fd_, POLLIN, 0}};
+        pollfd p[2] = {{in_fd_, POLLRDHUP, 0}, {stop_fd_, POLLIN, 0}};
         const Clock::time_point end = after_ms(opts_.stall_max_ms);
         while (Clock::now() < end) {
           const auto left = std::chrono::ceil<Millis>(end - Clock::now()).count();
@@ -490,7 +527,9 @@ class Session {
 
   enum class In { Data, Iac, Option, Sub, SubIac };
 
-  int fd_;
+  int in_fd_;
+  int out_fd_;
+  bool telnet_;
   const Scenario& sc_;
   const SimOptions& opts_;
   int stop_fd_;
@@ -512,6 +551,7 @@ class Session {
   bool hide_ = false;
   bool silent_ = false;
   bool peer_gone_ = false;
+  bool input_gone_ = false;  // the client typed its last (end of file or error)
   bool write_closed_ = false;
   bool ended_ = false;  // closed or silenced for good: no linger
   bool fault_due_ = false;      // the fault's line has been typed: commit it at the next read
@@ -630,8 +670,30 @@ SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, i
   int on = 1;
   // Prompts go out at once, not held back to be joined with later text.
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  SessionResult result = Session(fd, sc, opts, stop_fd, session).run();
+  SessionResult result = Session(Endpoint{fd, fd, true, peer_name(fd)}, sc, opts, stop_fd, session).run();
   ::close(fd);
+  return result;
+}
+
+SessionResult play_stdio(int in_fd, int out_fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
+                         const std::string& peer) {
+  // A terminal (the PTY of an SSH session) is put into raw mode for the
+  // session: no echo, no line editing, no CR/LF translation of its own, so
+  // that the client sees exactly what the scenario prints and echoes.
+  termios saved{};
+  const bool terminal = ::isatty(in_fd) && ::tcgetattr(in_fd, &saved) == 0;
+  if (terminal) {
+    termios raw = saved;
+    ::cfmakeraw(&raw);
+    ::tcsetattr(in_fd, TCSANOW, &raw);
+  }
+  const int in_flags = ::fcntl(in_fd, F_GETFL);
+  const int out_flags = ::fcntl(out_fd, F_GETFL);
+  ::fcntl(in_fd, F_SETFL, in_flags | O_NONBLOCK);
+  ::fcntl(out_fd, F_SETFL, out_flags | O_NONBLOCK);
+  SessionResult result = Session(Endpoint{in_fd, out_fd, false, peer}, sc, opts, stop_fd, 1).run();
+  ::fcntl(in_fd, F_SETFL, in_flags);
+  if (terminal) ::tcsetattr(in_fd, TCSANOW, &saved);
   return result;
 }
 

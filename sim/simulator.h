@@ -108,6 +108,43 @@ class Listener {
 SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
                            int session = 1);
 
+// Plays sc once on a pair of descriptors (standard input and output, say, as
+// the forced command of an SSH server) with no TELNET: no option requests,
+// every byte typed is console text, a byte 255 goes out once. A terminal is
+// put into raw mode for the session and restored after it. out_fd is closed
+// when the scenario closes the session (a terminal hangs up only when the
+// program ends). peer names the client in the transcript.
+SessionResult play_stdio(int in_fd, int out_fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
+                         const std::string& peer);
+
+// One row of a whitespace-separated table file ('#' starts a comment).
+struct TableRow {
+  int line = 0;
+  std::vector<std::string> words;
+};
+// Reads the rows of a table file, blank lines left out; false with error set
+// when the file cannot be read.
+bool read_table(const std::string& path, std::vector<TableRow>& rows, std::string& error);
+// path as seen from the folder of file (absolute paths stay as they are).
+std::string relative_to(const std::string& file, const std::string& path);
+
+// A console map says which scenario an SSH session plays, by the user it
+// logged in as or the server port it reached: one rule per line,
+// "user:NAME SCENARIO", "port:N SCENARIO" or "* SCENARIO" (any session);
+// the first rule that fits wins. Scenario paths are relative to the map.
+struct ConsoleRule {
+  std::string key;       // "user:NAME", "port:N" or "*"
+  std::string scenario;  // the scenario file, resolved against the map's folder
+};
+// Reads a console map; false with error "FILE:LINE: message" on a bad rule.
+bool read_console_map(const std::string& path, std::vector<ConsoleRule>& rules, std::string& error);
+// The scenario of the first rule that fits user or port; empty when none does.
+std::string pick_console(const std::vector<ConsoleRule>& rules, std::string_view user, int port);
+// Client and server port of an SSH session from the text of SSH_CONNECTION
+// ("CLIENT_ADDR CLIENT_PORT SERVER_ADDR SERVER_PORT"): peer becomes
+// "addr:port" ("[addr]:port" for IPv6); false when the text is not of that form.
+bool parse_ssh_connection(std::string_view text, std::string& peer, int& server_port);
+
 // Accepts clients on listener and plays sc to each in turn, opts.sessions
 // times (or until stopped, or until no client comes within the accept
 // time-out); on_session gets each result.

@@ -70,4 +70,30 @@ printf '127.0.0.201 go.scn extra\n' >"$dir/bad.conf"
 "$sim" --config "$dir/bad.conf" >/dev/null 2>"$dir/err"
 check "config error names file and line" grep -qx "switchsim: $dir/bad.conf:1: expected 'ADDR\[:PORT\] SCENARIO'" "$dir/err"
 
+# One session on standard input and output, as an SSH server's forced command
+# runs it: no TELNET opening, the typed line in the transcript.
+printf 'go\r' | "$sim" --stdio "$dir/go.scn" --transcript "$dir/t4" >"$dir/out4"
+check "stdio: exit 0 when the session completed" test $? -eq 0
+check "stdio: the console's bytes only" cmp -s "$dir/out4" <(printf '> go\r\nbye\r\n')
+check "stdio: transcript holds the typed line" grep -qx '< go\\r' "$dir/t4"
+printf 'stop\r' | "$sim" --stdio "$dir/go.scn" >/dev/null
+check "stdio: exit 1 when the session stopped early" test $? -eq 1
+
+# The console map picks the scenario by the server port of SSH_CONNECTION.
+printf 'user:nobody-here bad.scn\nport:2222 go.scn\n* bad.scn\n' >"$dir/consoles.map"
+mkdir "$dir/tr2"
+printf 'go\r' | SSH_CONNECTION="127.0.0.1 40000 127.0.0.9 2222" \
+  "$sim" --stdio-map "$dir/consoles.map" --transcript-dir "$dir/tr2" >/dev/null
+check "stdio-map: exit 0 with the port's console" test $? -eq 0
+check "stdio-map: a transcript per session, named by port" \
+  grep -qx "= session 1 peer 127.0.0.1:40000 scenario $dir/go.scn" "$dir"/tr2/*-2222-*.transcript
+printf 'port:2222 go.scn\n' >"$dir/port.map"
+SSH_CONNECTION="127.0.0.1 40000 127.0.0.9 22" "$sim" --stdio-map "$dir/port.map" </dev/null >/dev/null 2>"$dir/err"
+check "stdio-map: exit 2 without a console for the port" test $? -eq 2
+check "stdio-map: says why" grep -q "port.map: no console for user .* on port 22" "$dir/err"
+"$sim" --stdio "$dir/go.scn" --listen 127.0.0.201:2326 >/dev/null 2>&1
+check "stdio: usage error with --listen" test $? -eq 2
+"$sim" --stdio "$dir/go.scn" --stdio-map "$dir/port.map" >/dev/null 2>&1
+check "stdio: usage error with both sources" test $? -eq 2
+
 exit $((fails > 0))

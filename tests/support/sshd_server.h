@@ -1,0 +1,69 @@
+// A real OpenSSH server for the SSH console tests: the system's sshd, run
+// with a host key, a configuration and a log of its own in a private folder,
+// listening on loopback ports, whose forced command plays the simulator's
+// scenario for the port a session reached (switchsim --stdio-map). Sessions
+// log in as a test user with a password; the user is created on first use
+// and kept. Nothing else outside the folder is changed, except the empty
+// folder sshd itself requires (/run/sshd), made when missing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+// One listening port of the server and the console it plays.
+struct SshdConsole {
+  int port = 0;
+  std::string scenario;        // scenario text
+  bool password_auth = true;   // the password method; keyboard-interactive is always offered
+};
+
+class SshdServer {
+ public:
+  SshdServer() = default;
+  ~SshdServer();  // stops the server and removes its folder
+  SshdServer(const SshdServer&) = delete;
+  SshdServer& operator=(const SshdServer&) = delete;
+
+  // Why the tests cannot run here (sshd is not installed), or empty.
+  static std::string missing();
+  // The test user and its password.
+  static const char* user();
+  static const char* password();
+
+  // Starts sshd on address (a loopback address) with one port per console;
+  // false with error set when anything fails.
+  bool start(const std::string& address, const std::vector<SshdConsole>& consoles, std::string& error);
+  // Stops sshd (its listener; sessions end with their clients).
+  void stop();
+
+  const std::string& address() const { return address_; }
+  const std::string& folder() const { return dir_; }
+  // The host key: its public line ("ssh-ed25519 AAAA...") and its SHA256
+  // fingerprint ("SHA256:...").
+  const std::string& host_key() const { return host_key_; }
+  const std::string& fingerprint() const { return fingerprint_; }
+  // Everything sshd has logged so far (LogLevel DEBUG1).
+  std::string log() const;
+  // The transcripts of the sessions so far, one text per session.
+  std::vector<std::string> transcripts() const;
+  // Waits up to ms for n transcripts that each end with "= end ...";
+  // returns the transcripts then.
+  std::vector<std::string> wait_transcripts(std::size_t n, int ms) const;
+
+ private:
+  std::string address_;
+  std::string dir_;
+  std::string host_key_;
+  std::string fingerprint_;
+  pid_t pid_ = -1;
+};
+
+// Runs program with args and text on its standard input; its standard output
+// in out. The exit status (-1 when it could not run).
+int run_program(const std::vector<std::string>& argv, const std::string& input, std::string* out = nullptr);
+
+}  // namespace testsupport
