@@ -34,7 +34,7 @@ public final class Cli implements Runnable {
         return cl.execute(args);
     }
 
-    static CommandLine commandLine(Context ctx) {
+    public static CommandLine commandLine(Context ctx) {
         CommandLine cl = new CommandLine(new Cli(ctx));
         cl.addSubcommand("update", new UpdateCommand(ctx));
         cl.addSubcommand("families", new FamiliesCommand(ctx));
