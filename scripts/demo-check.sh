@@ -58,7 +58,7 @@ kill -0 "${pids[1]}" 2>/dev/null || { cat "$work/tftpd.out" >&2; fail "the TFTP 
 (cd "$srv" && find . -type f | sort | sed 's|^\./|  |')
 
 say "The next rollout's inventory, with two mistakes: a mistyped file name and an old FTP password"
-printf 'old-ftp-pw\n' >"$work/ftp-old.pw"
+printf 'Ov4-Rk1-W6m\n' >"$work/ftp-old.pw"
 cat >"$work/next.csv" <<'CSV'
 family,address,user,password,url,url_password,reboot,name
 brocade,127.0.0.61,admin,file:switch.pw,ftp://fw@127.0.0.1/fos/v9.9.9.bin,file:ftp.pw,yes,brocade-a
@@ -106,7 +106,7 @@ rc=0
 modburn fleet "$work/rollout.csv" --wait-back 2m --log-dir "$work/rollout-logs" | tee "$work/rollout.out" || rc=$?
 ((rc == 0)) || fail "the fleet with --wait-back ended with status $rc, expected 0"
 (($(grep -c 'ok (back after' "$work/rollout.out") == 2)) || fail "a rebooted switch was not seen back"
-if grep -rq -e demo-switch-pw -e demo-ftp-pw -e old-ftp-pw "$work/check.out" "$work/check-first.out" \
+if grep -rq -e Dq7-xSw-K3y -e Fz8-Tq2-J9p -e Ov4-Rk1-W6m "$work/check.out" "$work/check-first.out" \
     "$work/rollout.out" "$work/rollout-logs"; then
   fail "a password reached the output or a log file"
 fi

@@ -37,7 +37,7 @@ say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 modburn() { MODBURN_BUILD=$build "$root/scripts/modburn" "$@"; }
 
 # Passwords live in files only this user can read; none is ever on a command line.
-(umask 077; printf 'demo-switch-pw\n' >"$work/switch.pw"; printf 'demo-ftp-pw\n' >"$work/ftp.pw")
+(umask 077; printf 'Dq7-xSw-K3y\n' >"$work/switch.pw"; printf 'Fz8-Tq2-J9p\n' >"$work/ftp.pw")
 
 say "Starting the simulated switches (sim/scenarios/demo.conf)"
 "$build/sim/switchsim" --config "$root/sim/scenarios/demo.conf" >"$work/switchsim.out" 2>&1 &
@@ -85,7 +85,7 @@ if ((rc != 1)); then
   echo "demo: the fleet ended with status $rc, expected 1 (two switches fail on purpose)" >&2
   exit 1
 fi
-if grep -rq -e demo-switch-pw -e demo-ftp-pw "$work/logs"; then
+if grep -rq -e Dq7-xSw-K3y -e Fz8-Tq2-J9p "$work/logs"; then
   echo "demo: a password reached a log file" >&2
   exit 1
 fi
