@@ -1,8 +1,9 @@
 // Every family against hostile consoles: after the first line the library
 // types, and again half-way through and just before the end of its normal
 // update, the switch floods 10 MB without a line end, floods TELNET commands
-// and subnegotiations, chatters a progress line for ever, or prints NUL and
-// 0xFF bytes; and a switch echoes every byte twice throughout. Each run must
+// and subnegotiations, chatters a progress line for ever, prints NUL and
+// 0xFF bytes, opens a subnegotiation that never ends, or drips one byte at a
+// time without a line end; and a switch echoes every byte twice throughout. Each run must
 // end in bounded time with a failure (the echo may still succeed), with log
 // entries of bounded length and no password in them.
 #include <algorithm>
@@ -46,7 +47,11 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
   } kinds[] = {{switchsim::Fault::Flood, "10 MB without a line end"},
                {switchsim::Fault::IacFlood, "TELNET command flood"},
                {switchsim::Fault::Chatter, "progress for ever"},
-               {switchsim::Fault::Garbage, "NUL and 0xFF bytes"}};
+               {switchsim::Fault::Garbage, "NUL and 0xFF bytes"},
+               {switchsim::Fault::EndlessSub, "a subnegotiation without end"},
+               // A byte every 10 ms, below the line gap (25 ms here): a line
+               // that only the wait's overall limit can end.
+               {switchsim::Fault::Drip, "a byte now and then, never a line end"}};
   std::vector<int> points = {1, std::max(1, lines / 2), std::max(1, lines - 1)};
   points.erase(std::unique(points.begin(), points.end()), points.end());
   for (const auto& kind : kinds) {
@@ -57,6 +62,7 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
       opts.fault_after_lines = k;
       opts.stall_max_ms = 30000;  // the library must end it long before
       opts.flood_bytes = kind.fault == switchsim::Fault::IacFlood ? 1024 * 1024 : 10 * 1024 * 1024;
+      opts.drip_ms = 10;
       opts.echo_password = true;
       // Once the switch turns hostile nothing more is needed of the dialogue:
       // even its longest waits may then end quickly.
