@@ -50,6 +50,9 @@ LogSink telnet_getLogSink();
 const char* aiFlagsText(int flags, char* out, std::size_t outSize);
 // Debug dump of one resolver entry (level 2 and above).
 void logaddrinfo(const char* host, const addrinfo* ai);
+// The walk of net_connect over a resolver list (each entry's own address and
+// port): the first socket connected, or a negative TelnetStatus.
+int connectFirst(const char* who, const char* host, const addrinfo* list, int timeoutSecs);
 
 // Sends len bytes in one send call: 0 when all were accepted, -1 otherwise.
 int sendToServer(int sock, const unsigned char* buf, int len);
