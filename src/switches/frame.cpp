@@ -347,7 +347,10 @@ Run::~Run() {
 }
 
 void Run::addSecret(std::string_view secret) {
-  if (!secret.empty()) secrets_.push_back(std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}));
+  if (!secret.empty()) {
+    secrets_.push_back(
+        std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}, SecretMatch::Whole));
+  }
 }
 
 
