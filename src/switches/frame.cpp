@@ -151,6 +151,8 @@ int check_address(const char* targetip, const ParamRules& rules) {
 
 int check_url(const char* fileurl, const ParamRules& rules) {
   if (missing(fileurl)) return IO_MISSING_URL;
+  // A password holding '/' would be taken for a server and a port.
+  if (url_slashed_password(fileurl, nullptr, nullptr)) return IO_INV_URL_LOGIN;
   const int u = url_validate(fileurl, rules.schemes);
   if (u == URL_INV_SCHEME || u == URL_BAD_SCHEME_SYNTAX) return IO_INV_URL_SCHEME;
   if (u != URL_OK) return IO_INV_URL_SYNTAX;
@@ -498,6 +500,10 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
   if (const int rc = check_params(req, f.params); rc != 0) {
     const char* ip = req != nullptr ? req->targetip : nullptr;  // null: "Unknown switch"
     composeError(f, ip, rc, nullptr, errText, errTextSize);
+    if (rc == IO_INV_URL_LOGIN && errText != nullptr && url_slashed_password(req->fileurl, nullptr, nullptr)) {
+      const std::size_t used = std::strlen(errText);
+      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", URL_SLASHED_PASSWORD_ADVICE);
+    }
     if (req != nullptr && req->debugLevel == 2 && errText != nullptr) {
       io_log("%s:%s: param error: %s\n", f.module, ip != nullptr ? ip : "Unknown switch", errText);
     }
