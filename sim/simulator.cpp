@@ -438,6 +438,9 @@ class Session {
         case Fault::Drip:
           chunk = std::string(1, static_cast<char>('a' + n % 26));
           break;
+        case Fault::Escapes:  // clear the screen, retitle the window, CSI raw and in UTF-8, overwrite the line
+          chunk = "\x1b[2J\x1b]0;owned\x07\x9b" "31m\xc2\x9b" "0m\xc2\x85progress\rupdate succeeded\r\n";
+          break;
         default: return;
       }
       write_raw(chunk);
@@ -451,7 +454,8 @@ class Session {
   int pause_between_sends() const {
     switch (opts_.fault) {
       case Fault::Chatter:
-      case Fault::Garbage: return 5;
+      case Fault::Garbage:
+      case Fault::Escapes: return 5;
       case Fault::EndlessSub: return 1;
       case Fault::Drip: return opts_.drip_ms;
       default: return 0;
@@ -499,6 +503,7 @@ class Session {
       case Fault::Garbage:
       case Fault::EndlessSub:
       case Fault::Drip:
+      case Fault::Escapes:
         fault_outcome_ = "fault: hostile" + after;
         note("= fault: hostile");
         hostile();

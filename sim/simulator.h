@@ -25,8 +25,9 @@ namespace switchsim {
 // every few milliseconds, Garbage prints NUL and 0xFF bytes among text,
 // EndlessSub opens a subnegotiation (IAC SB) and sends its bytes for ever
 // without the IAC SE that would end it, Drip prints one byte every drip_ms
-// and never a line end. The switch then closes.
-enum class Fault { None, Close, Reset, Stall, Flood, IacFlood, Chatter, Garbage, EndlessSub, Drip };
+// and never a line end, Escapes prints lines full of terminal sequences and
+// C1 controls (raw and in UTF-8). The switch then closes.
+enum class Fault { None, Close, Reset, Stall, Flood, IacFlood, Chatter, Garbage, EndlessSub, Drip, Escapes };
 
 struct SimOptions {
   bool echo_password = false;     // echo typed text even where the scenario hides it

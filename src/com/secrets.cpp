@@ -90,24 +90,4 @@ std::string redact(std::string_view text) {
   return out;
 }
 
-int format_masked(char* buf, std::size_t size, const char* format, va_list ap) {
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(buf, size, format, ap);
-  if (n < 0) {
-    buf[0] = '\0';
-  } else if (static_cast<std::size_t>(n) >= size && has_secrets()) {
-    // A secret may straddle the cut: mask the whole text, then cut it.
-    std::string whole(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(whole.data(), whole.size(), format, again);
-    maskAll(whole.data(), static_cast<std::size_t>(n));
-    std::memcpy(buf, whole.data(), size - 1);
-    buf[size - 1] = '\0';
-  } else {
-    redact_in_place(buf);
-  }
-  va_end(again);
-  return n;
-}
-
 }  // namespace modburn

@@ -13,7 +13,6 @@
 // other's secrets.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -51,13 +50,5 @@ void redact_in_place(char* buf);
 
 // Copy of text with every piece of a registered secret masked.
 std::string redact(std::string_view text);
-
-// Formats into buf (size > 0) with every registered secret masked before the
-// text is cut to size - 1 characters, so that no part of a secret survives the
-// cut. Returns the length of the whole formatted text, as vsnprintf does (a
-// result of size or more means the entry was cut), or -1 on a format error,
-// which leaves buf empty.
-int format_masked(char* buf, std::size_t size, const char* format, va_list ap)
-    __attribute__((format(printf, 3, 0)));
 
 }  // namespace modburn

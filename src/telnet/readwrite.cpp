@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "com/escape.h"
 #include "com/secrets.h"
 #include "com/timescale.h"
 #include "telnet/telnet.h"
@@ -32,21 +33,6 @@ bool debugAtLeast(int level) { return telnet_getDebugLevel() >= level; }
 
 // A whole-second protocol time-out in microseconds, through the time seam.
 long long secondsToUsecs(int secs) { return modburn::scaled_micros(secs * USECS_PER_SEC); }
-
-// The escape of one byte for a log line into esc (room for 5); its length.
-int escapeByte(unsigned char c, char* esc) {
-  static constexpr char kLetters[] = "abtnvfr";  // bell (7) to carriage return (13)
-  if (c >= 7 && c <= 13) {
-    esc[0] = '\\';
-    esc[1] = kLetters[c - 7];
-    return 2;
-  }
-  if (c >= 32 && c < 127) {
-    esc[0] = static_cast<char>(c);
-    return 1;
-  }
-  return std::snprintf(esc, 5, "\\x%x", c);
-}
 
 // A wait of usecs, but not beyond deadline.
 long long waitMicros(long long usecs, TelnetClock::time_point deadline) {
@@ -82,12 +68,8 @@ int writeText(const char* name, TelnetHandle h, const char* text) {
 
 const char* escapeBytes(const unsigned char* src, std::size_t len, char* out, int size) {
   if (out == nullptr || size <= 0) return "";
-  // One escape (up to four characters) and the terminator always fit.
-  int n = 0;
-  for (std::size_t i = 0; i < len && n < size - 5; ++i) {
-    n += escapeByte(src[i], out + n);
-  }
-  out[n] = '\0';
+  modburn::escape_bounded(std::string_view(reinterpret_cast<const char*>(src), len), out,
+                          static_cast<std::size_t>(size), modburn::LineEnds::Escaped);
   return out;
 }
 

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <string>
 
-#include "com/secrets.h"
+#include "com/escape.h"
 #include "telnet/connect.h"
 #include "telnet/telnet_internal.h"
 
@@ -148,7 +148,7 @@ void logit(const char* format, ...) {
   char entry[LOGIT_BUFSIZE];
   va_list ap;
   va_start(ap, format);
-  const int n = modburn::format_masked(entry, sizeof entry, format, ap);
+  const int n = modburn::format_entry(entry, sizeof entry, format, ap);
   va_end(ap);
   if (n < 0) {
     errno = savedErrno;

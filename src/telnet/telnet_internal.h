@@ -107,7 +107,8 @@ int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int s
 // line also ends, and the first byte is awaited no longer than, the limit.
 int readLineWithin(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, const WaitLimit& limit);
 
-// Escapes len bytes (NULs included) for a log line the way printable does.
+// Escapes len bytes (NULs included) for a log line the way printable does,
+// without masking.
 const char* escapeBytes(const unsigned char* src, std::size_t len, char* out, int size);
 
 // Copies text into the caller's out (at most outSize - 1 characters).

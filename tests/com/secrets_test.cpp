@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-
 #include <string>
 #include <thread>
 
@@ -38,35 +36,6 @@ TEST(Secrets, AreInvisibleToOtherThreads) {
   std::thread([&] { seen = redact("s3cret"); }).join();
   EXPECT_EQ(seen, "s3cret");
   EXPECT_EQ(redact("s3cret"), "******");
-}
-
-namespace {
-int formatInto(char* buf, std::size_t size, const char* format, ...) __attribute__((format(printf, 3, 4)));
-int formatInto(char* buf, std::size_t size, const char* format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  const int n = modburn::format_masked(buf, size, format, ap);
-  va_end(ap);
-  return n;
-}
-}  // namespace
-
-TEST(Secrets, FormattedEntriesAreMaskedBeforeTheyAreCut) {
-  SecretScope scope{"topsecret"};
-  char buf[12];
-  // The cut falls inside the secret: not even its first characters survive.
-  EXPECT_EQ(formatInto(buf, sizeof buf, "pw=%s!", "topsecret"), 13);
-  EXPECT_STREQ(buf, "pw=********");
-  EXPECT_EQ(formatInto(buf, sizeof buf, "%s", "topsecret"), 9);
-  EXPECT_STREQ(buf, "*********");
-  EXPECT_EQ(formatInto(buf, sizeof buf, "%d-%s", 42, "ok"), 5);
-  EXPECT_STREQ(buf, "42-ok");
-  // Pieces of five in front of a cut are masked too, the cut one included.
-  SecretScope pieces{"Ftp-9ass"};
-  EXPECT_EQ(formatInto(buf, sizeof buf, "login:%s@host", "Ftp-9ass"), 19);
-  EXPECT_STREQ(buf, "login:*****");
-  EXPECT_EQ(formatInto(buf, sizeof buf, "%s", "9ass@h p-9as"), 12);
-  EXPECT_STREQ(buf, "9ass@h ****");
 }
 
 // Every piece of five characters of a secret is masked wherever it stands;
