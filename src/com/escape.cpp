@@ -132,12 +132,19 @@ int format_entry(char* buf, std::size_t size, const char* format, va_list ap) {
   int result = n;
   if (n < 0) {
     buf[0] = '\0';
-  } else if (static_cast<std::size_t>(n) >= size || has_secrets() || !plain(buf)) {
+  } else if (static_cast<std::size_t>(n) >= size) {
     // Masked and escaped whole, then cut: a cut must not leave a piece of a
-    // secret, or half of an escape's UTF-8 sequence, behind.
+    // secret, or half of a UTF-8 sequence, behind.
     const std::string entry = format_entry_whole(format, again);
     copyCut(buf, size, entry);
     result = static_cast<int>(entry.size());
+  } else {
+    redact_in_place(buf);
+    if (!plain(buf)) {
+      const std::string entry = escape_text(buf, LineEnds::Kept);
+      copyCut(buf, size, entry);
+      result = static_cast<int>(entry.size());
+    }
   }
   va_end(again);
   return result;

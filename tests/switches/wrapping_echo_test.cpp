@@ -15,22 +15,15 @@
 #include "com/secrets.h"
 #include "com/timescale.h"
 #include "families.h"
+#include "secret_pieces.h"
 
 namespace {
 
 using switchtest::FamilyRow;
+using switchtest::firstPiece;
 using switchtest::kFamilies;
 
 const char* const kPasswords[] = {switchtest::kSwitchPassword, switchtest::kUrlPassword};
-
-// The first piece of kSecretWindow characters of secret found in text, or "".
-std::string firstPiece(std::string_view text, std::string_view secret) {
-  const std::size_t k = std::min(modburn::kSecretWindow, secret.size());
-  for (std::size_t j = 0; j + k <= secret.size(); ++j) {
-    if (text.find(secret.substr(j, k)) != std::string_view::npos) return std::string(secret.substr(j, k));
-  }
-  return "";
-}
 
 // True when an echo wrapped every width columns shows a piece of at least
 // five characters of the secret typed at column in a line of its own.
