@@ -408,6 +408,7 @@ class Session {
       partial_.clear();
       cr_open_ = b == '\r';
       echo("\r\n");
+      echo_column_ = 0;
       return;
     }
     if (b == '\0') return;
@@ -416,12 +417,25 @@ class Session {
       partial_.clear();
       end_line(std::string(1, static_cast<char>(b)), "");
       if (b == 0x03 && echoing()) echo("^C\r\n");
+      echo_column_ = 0;
       return;
     }
     char c = static_cast<char>(b);
     partial_ += c;
     last_byte_ = Clock::now();
-    if (echoing()) echo(b == 255 && telnet_ ? std::string_view("\xff\xff", 2) : std::string_view(&c, 1));
+    if (echoing()) {
+      echo(b == 255 && telnet_ ? std::string_view("\xff\xff", 2) : std::string_view(&c, 1));
+      wrap_echo();
+    }
+  }
+
+  // A line editor on a terminal of wrap_echo_columns columns: once the echo
+  // fills the last column it moves to the next row with a blank and a bare
+  // carriage return, sent as CR NUL.
+  void wrap_echo() {
+    if (opts_.wrap_echo_columns <= 0 || ++echo_column_ < opts_.wrap_echo_columns) return;
+    echo_column_ = 0;
+    write_raw(std::string_view(" \r\0", 3));
   }
 
   void end_line(std::string text, const std::string& end) {
@@ -455,13 +469,33 @@ class Session {
         case Fault::Garbage:
           chunk = std::string("\0\0\xff\xff\xffjunk\0\xff\xff\r\n", 14);
           break;
+        case Fault::EndlessSub:  // IAC SB TTYPE once, then its bytes without an IAC SE
+          chunk = n == 0 ? std::string("\xff\xfa\x18", 3) : std::string(64, 'q');
+          break;
+        case Fault::Drip:
+          chunk = std::string(1, static_cast<char>('a' + n % 26));
+          break;
+        case Fault::Escapes:  // clear the screen, retitle the window, CSI raw and in UTF-8, overwrite the line
+          chunk = "\x1b[2J\x1b]0;owned\x07\x9b" "31m\xc2\x9b" "0m\xc2\x85progress\rupdate succeeded\r\n";
+          break;
         default: return;
       }
       write_raw(chunk);
       sent += chunk.size();
       if ((opts_.fault == Fault::Flood || opts_.fault == Fault::IacFlood) && sent >= opts_.flood_bytes) return;
-      // Keep taking what the client types, and let it breathe between lines.
-      pump(after_ms(opts_.fault == Fault::Chatter || opts_.fault == Fault::Garbage ? 5 : 0), false);
+      // Keep taking what the client types, and let it breathe between sends.
+      pump(after_ms(pause_between_sends()), false);
+    }
+  }
+
+  int pause_between_sends() const {
+    switch (opts_.fault) {
+      case Fault::Chatter:
+      case Fault::Garbage:
+      case Fault::Escapes: return 5;
+      case Fault::EndlessSub: return 1;
+      case Fault::Drip: return opts_.drip_ms;
+      default: return 0;
     }
   }
 
@@ -504,6 +538,9 @@ class Session {
       case Fault::IacFlood:
       case Fault::Chatter:
       case Fault::Garbage:
+      case Fault::EndlessSub:
+      case Fault::Drip:
+      case Fault::Escapes:
         fault_outcome_ = "fault: hostile" + after;
         note("= fault: hostile");
         hostile();
@@ -542,6 +579,7 @@ class Session {
   std::string sub_;
 
   std::string partial_;           // typed text of the line not yet ended
+  int echo_column_ = 0;           // columns the echo of the current line has filled
   Clock::time_point last_byte_;   // when the last byte of partial_ came
   bool cr_open_ = false;          // the last line ended at CR; an LF or NUL may follow
   std::deque<std::string> queue_; // ended lines (without line ends) not yet taken by a step

@@ -22,9 +22,12 @@ namespace switchsim {
 // turns hostile until the client goes (at most stall_max_ms): Flood prints
 // flood_bytes without a line end, IacFlood sends TELNET commands and
 // subnegotiations (flood_bytes of them), Chatter prints a progress line
-// every few milliseconds, Garbage prints NUL and 0xFF bytes among text.
-// The switch then closes.
-enum class Fault { None, Close, Reset, Stall, Flood, IacFlood, Chatter, Garbage };
+// every few milliseconds, Garbage prints NUL and 0xFF bytes among text,
+// EndlessSub opens a subnegotiation (IAC SB) and sends its bytes for ever
+// without the IAC SE that would end it, Drip prints one byte every drip_ms
+// and never a line end, Escapes prints lines full of terminal sequences and
+// C1 controls (raw and in UTF-8). The switch then closes.
+enum class Fault { None, Close, Reset, Stall, Flood, IacFlood, Chatter, Garbage, EndlessSub, Drip, Escapes };
 
 struct SimOptions {
   bool echo_password = false;     // echo typed text even where the scenario hides it
@@ -34,7 +37,13 @@ struct SimOptions {
   int fault_after_lines = 0;
   int stall_max_ms = 60000;       // longest stall or hostile spell before the switch closes
   std::size_t flood_bytes = 10 * 1024 * 1024;
+  int drip_ms = 200;              // Drip: the pause between two bytes
   bool echo_twice = false;        // echo every typed byte back twice
+  // Wrapping echo: a line editor's echo on a terminal of this many columns
+  // (0: no wrapping). Each time the echo of a typed line reaches the last
+  // column, the switch inserts a blank and a bare carriage return, which
+  // reaches the client as " \r\0" (CR NUL, as TELNET sends a bare CR).
+  int wrap_echo_columns = 0;
   // Receives each transcript line as it is made (without a line end); may be empty.
   std::function<void(const std::string&)> transcript;
 };

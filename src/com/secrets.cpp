@@ -1,6 +1,7 @@
 #include "com/secrets.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -8,69 +9,85 @@
 namespace modburn {
 namespace {
 
-// The secrets registered on this thread, in registration order.
-thread_local std::vector<std::string> tlsSecrets;
+// One registered secret and the length of the pieces of it that are masked.
+struct Secret {
+  std::string text;
+  std::size_t window;
+};
 
-// Masks each occurrence of every secret in [data, data + len). Longer secrets
-// go first so that a secret containing a shorter one is masked whole.
-void maskAll(char* data, std::size_t len) {
-  std::vector<const std::string*> order;
-  order.reserve(tlsSecrets.size());
-  for (const auto& s : tlsSecrets) order.push_back(&s);
-  std::stable_sort(order.begin(), order.end(),
-                   [](const std::string* a, const std::string* b) { return a->size() > b->size(); });
-  std::string_view view(data, len);
-  for (const std::string* secret : order) {
-    std::size_t pos = 0;
-    while ((pos = view.find(*secret, pos)) != std::string_view::npos) {
-      std::memset(data + pos, '*', secret->size());
-      pos += secret->size();
+// The secrets registered on this thread, in registration order, and the
+// bytes that begin one of their windows (a cheap test before any compare).
+struct ThreadSecrets {
+  std::vector<Secret> secrets;
+  std::bitset<256> windowStarts;
+
+  void rebuild() {
+    windowStarts.reset();
+    for (const Secret& s : secrets) {
+      for (std::size_t j = 0; j + s.window <= s.text.size(); ++j) {
+        windowStarts.set(static_cast<unsigned char>(s.text[j]));
+      }
     }
+  }
+
+  // Length of the window of some secret that begins at data[0] (at most
+  // len bytes available), or 0 when none does.
+  std::size_t windowAt(const char* data, std::size_t len) const {
+    for (const Secret& s : secrets) {
+      if (s.window > len) continue;
+      for (std::size_t j = 0; j + s.window <= s.text.size(); ++j) {
+        if (std::memcmp(data, s.text.data() + j, s.window) == 0) return s.window;
+      }
+    }
+    return 0;
+  }
+};
+
+thread_local ThreadSecrets tlsSecrets;
+
+// Masks, in [data, data + len), every occurrence of every window of every
+// secret, so that a piece of a secret is masked wherever it stands: split
+// over two lines by a line editor, or cut off by a buffer's end. One pass:
+// a window is looked for at each position before that position is starred,
+// so overlapping windows are all found.
+void maskAll(char* data, std::size_t len) {
+  std::size_t maskedUntil = 0;
+  for (std::size_t i = 0; i < len; ++i) {
+    if (tlsSecrets.windowStarts.test(static_cast<unsigned char>(data[i]))) {
+      maskedUntil = std::max(maskedUntil, i + tlsSecrets.windowAt(data + i, len - i));
+    }
+    if (i < maskedUntil) data[i] = '*';
   }
 }
 
 }  // namespace
 
-SecretScope::SecretScope(std::initializer_list<std::string_view> secrets)
-    : previousCount_(tlsSecrets.size()) {
+SecretScope::SecretScope(std::initializer_list<std::string_view> secrets, SecretMatch match)
+    : previousCount_(tlsSecrets.secrets.size()) {
   for (std::string_view s : secrets) {
-    if (!s.empty()) tlsSecrets.emplace_back(s);
+    if (s.empty()) continue;
+    const std::size_t window = match == SecretMatch::Pieces ? std::min(kSecretWindow, s.size()) : s.size();
+    tlsSecrets.secrets.push_back({std::string(s), window});
   }
+  tlsSecrets.rebuild();
 }
 
-SecretScope::~SecretScope() { tlsSecrets.resize(previousCount_); }
+SecretScope::~SecretScope() {
+  tlsSecrets.secrets.resize(previousCount_);
+  tlsSecrets.rebuild();
+}
 
-bool has_secrets() { return !tlsSecrets.empty(); }
+bool has_secrets() { return !tlsSecrets.secrets.empty(); }
 
 void redact_in_place(char* buf) {
-  if (buf == nullptr || tlsSecrets.empty()) return;
+  if (buf == nullptr || !has_secrets()) return;
   maskAll(buf, std::strlen(buf));
 }
 
 std::string redact(std::string_view text) {
   std::string out(text);
-  if (!tlsSecrets.empty()) maskAll(out.data(), out.size());
+  if (has_secrets()) maskAll(out.data(), out.size());
   return out;
-}
-
-int format_masked(char* buf, std::size_t size, const char* format, va_list ap) {
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(buf, size, format, ap);
-  if (n < 0) {
-    buf[0] = '\0';
-  } else if (static_cast<std::size_t>(n) >= size && !tlsSecrets.empty()) {
-    // A secret may straddle the cut: mask the whole text, then cut it.
-    std::string whole(static_cast<std::size_t>(n) + 1, '\0');
-    std::vsnprintf(whole.data(), whole.size(), format, again);
-    maskAll(whole.data(), static_cast<std::size_t>(n));
-    std::memcpy(buf, whole.data(), size - 1);
-    buf[size - 1] = '\0';
-  } else {
-    redact_in_place(buf);
-  }
-  va_end(again);
-  return n;
 }
 
 }  // namespace modburn

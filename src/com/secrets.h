@@ -5,11 +5,14 @@
 // on its own thread for as long as it runs; every log path of the library
 // (the core's io_log, the telnet layer's logit) and the error text given to
 // Java pass through redact(), which writes one '*' per character of each
-// registered secret found. Registration is per thread, so concurrent updates
-// never see each other's secrets.
+// piece of a registered secret it finds. A piece is any kSecretWindow
+// characters in a row of a secret (the whole secret when it is shorter):
+// text that reaches a log only in pieces (an echo that a line editor wrapped
+// in the middle of a password, a tail cut off by a buffer's end) shows none
+// of them. Registration is per thread, so concurrent updates never see each
+// other's secrets.
 #pragma once
 
-#include <cstdarg>
 #include <cstddef>
 #include <initializer_list>
 #include <string>
@@ -17,11 +20,19 @@
 
 namespace modburn {
 
+// The length of the pieces of a secret that are masked wherever they stand.
+inline constexpr std::size_t kSecretWindow = 5;
+
+// What of a registered text is masked: every piece of kSecretWindow
+// characters (a password), or only the text whole (a text that holds a
+// secret among other characters, whose pieces alone are no secret).
+enum class SecretMatch { Pieces, Whole };
+
 // Registers secrets for the lifetime of the scope on the calling thread.
 // Empty texts are ignored. Scopes nest; leaving one forgets only its own.
 class SecretScope {
  public:
-  SecretScope(std::initializer_list<std::string_view> secrets);
+  explicit SecretScope(std::initializer_list<std::string_view> secrets, SecretMatch match = SecretMatch::Pieces);
   ~SecretScope();
   SecretScope(const SecretScope&) = delete;
   SecretScope& operator=(const SecretScope&) = delete;
@@ -33,20 +44,12 @@ class SecretScope {
 // True when at least one secret is registered on this thread.
 bool has_secrets();
 
-// Masks every occurrence of a registered secret in buf (NUL-terminated), in
-// place: one '*' per character; longer secrets are masked first.
+// Masks every piece of a registered secret in buf (NUL-terminated), in
+// place: one '*' per character.
 void redact_in_place(char* buf);
 
-// Copy of text with every registered secret masked.
+// Copy of text with every piece of a registered secret masked.
 std::string redact(std::string_view text);
-
-// Formats into buf (size > 0) with every registered secret masked before the
-// text is cut to size - 1 characters, so that no part of a secret survives the
-// cut. Returns the length of the whole formatted text, as vsnprintf does (a
-// result of size or more means the entry was cut), or -1 on a format error,
-// which leaves buf empty.
-int format_masked(char* buf, std::size_t size, const char* format, va_list ap)
-    __attribute__((format(printf, 3, 0)));
 
 }  // namespace modburn
 

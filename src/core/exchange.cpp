@@ -2,7 +2,10 @@
 
 #include <array>
 #include <cstdio>
+#include <string>
 
+#include "com/escape.h"
+#include "com/secrets.h"
 #include "com/timescale.h"
 #include "core/iostatus.h"
 #include "core/log.h"
@@ -120,10 +123,16 @@ void io_errorText(const char* switchName, const char* ip, int code, const char* 
   const char* name = switchName != nullptr ? switchName : "";
   const char* where = ip != nullptr ? ip : "Unknown switch";
   const auto cap = static_cast<std::size_t>(size);
+  int n = 0;
   if (switchText != nullptr && switchText[0] != '\0') {
-    std::snprintf(buf, cap, "Error: %s switch=%s: %s \nSWITCH TEXT=\n\"%s\"", name, where, err2String(code),
-                  switchText);
+    // The switch's own words reach Java and a person: masked, and escaped
+    // but for the line ends between its answers.
+    const std::string quoted = modburn::escape_text(modburn::redact(switchText), modburn::LineEnds::Kept);
+    n = std::snprintf(buf, cap, "Error: %s switch=%s: %s \nSWITCH TEXT=\n\"%s\"", name, where, err2String(code),
+                      quoted.c_str());
   } else {
-    std::snprintf(buf, cap, "Error: %s switch=%s: %s", name, where, err2String(code));
+    n = std::snprintf(buf, cap, "Error: %s switch=%s: %s", name, where, err2String(code));
   }
+  // A cut must not leave half of a UTF-8 sequence at the end.
+  if (n >= size) buf[modburn::utf8_cut(buf, cap - 1)] = '\0';
 }

@@ -21,7 +21,9 @@ int io_mapTelnetStatus(int telnetStatus);
 
 // Composes "Error: <switchName> switch=<ip>: <text of code>", followed by the
 // switch's collected answers when switchText is not empty, into buf (cut to
-// size - 1 characters, always terminated); a null buf or a size below 1 is
-// left alone. A null ip reads "Unknown switch".
+// size - 1 characters, never inside a UTF-8 sequence, always terminated); a
+// null buf or a size below 1 is left alone. A null ip reads "Unknown switch".
+// The answers are quoted with the thread's secrets masked and every control
+// character escaped but their line ends (modburn::escape_text).
 void io_errorText(const char* switchName, const char* ip, int code, const char* switchText,
                   char* buf, int size);

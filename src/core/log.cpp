@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "com/secrets.h"
+#include "com/escape.h"
 
 namespace {
 
@@ -28,22 +28,6 @@ std::atomic<LogSink> gSink{&io_stderr_sink};
 // so each entry reaches the file whole and never after the file closed.
 std::mutex gFileMutex;
 std::FILE* gLogFile = nullptr;
-
-// Formats an entry without a size limit, secrets masked.
-std::string formatWhole(const char* format, va_list ap) __attribute__((format(printf, 1, 0)));
-std::string formatWhole(const char* format, va_list ap) {
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(nullptr, 0, format, ap);
-  std::string text;
-  if (n > 0) {
-    text.resize(static_cast<std::size_t>(n));
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-    modburn::redact_in_place(text.data());
-  }
-  va_end(again);
-  return text;
-}
 
 // The banner line: prefix followed by the ctime text of now (newline included).
 std::string banner(const char* prefix) {
@@ -96,7 +80,7 @@ int io_vformat(char* buf, std::size_t size, const char* format, va_list ap) {
   if (buf == nullptr || size == 0) return 0;
   buf[0] = '\0';
   if (format == nullptr) return 0;
-  modburn::format_masked(buf, size, format, ap);
+  modburn::format_entry(buf, size, format, ap);
   return static_cast<int>(std::strlen(buf));
 }
 
@@ -104,7 +88,7 @@ void io_stderr_sink(const char* format, ...) {
   if (format == nullptr) return;
   va_list ap;
   va_start(ap, format);
-  const std::string entry = formatWhole(format, ap);
+  const std::string entry = modburn::format_entry_whole(format, ap);
   va_end(ap);
   std::fputs(entry.c_str(), stderr);
 }
@@ -157,7 +141,7 @@ void modburnlog(const char* format, ...) {
   }
   va_list ap;
   va_start(ap, format);
-  const std::string line = stamp + formatWhole(format, ap);
+  const std::string line = stamp + modburn::format_entry_whole(format, ap);
   va_end(ap);
 
   std::unique_lock<std::mutex> lock(gFileMutex);

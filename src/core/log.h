@@ -11,7 +11,8 @@
 void io_stderr_sink(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Formats one entry (at most 1999 characters) and hands it to the core's sink
-// as ("%s", entry); secrets of the calling thread are masked first.
+// as ("%s", entry); secrets of the calling thread are masked and control
+// characters escaped first (modburn::format_entry).
 void io_log(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Replaces the core's sink (null discards entries); returns the previous one.
 LogSink io_setLogSink(LogSink sink);
@@ -31,8 +32,9 @@ int modburnlog_reopen(const char* name);
 void modburnlog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Formats one entry into buf (size > 0), cut to size - 1 characters and
-// terminated, with the calling thread's secrets masked before the cut so that
-// no part of a secret survives it. Returns the length of the result.
+// terminated, with the calling thread's secrets masked and control
+// characters escaped before the cut (modburn::format_entry). Returns the
+// length of the result.
 int io_vformat(char* buf, std::size_t size, const char* format, va_list ap)
     __attribute__((format(printf, 3, 0)));
 

@@ -156,6 +156,15 @@ jstring newJavaString(JNIEnv* env, const char* text) {
   return env->NewString(reinterpret_cast<const jchar*>(chars.data()), static_cast<jsize>(chars.size()));
 }
 
+void reportInternalError(const char* entry, const char* what) noexcept {
+  try {
+    io_log("modburn:%s: internal error: %s\n", entry, what);
+  } catch (...) {
+    // Logging failed too (out of memory, say): standard error is all that is left.
+    std::fprintf(stderr, "modburn:%s: internal error: %s\n", entry, what);
+  }
+}
+
 void setVm(JavaVM* vm) { gVm.store(vm); }
 
 JavaVM* vm() { return gVm.load(); }

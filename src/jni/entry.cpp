@@ -5,11 +5,14 @@
 #include "com_corvane_qel_deployer_modburn_Switch.h"
 
 #include <cstdio>
+#include <optional>
+#include <string_view>
 
 #include "com/secrets.h"
 #include "core/iostatus.h"
 #include "jni/jniutil.h"
 #include "switches/switches.h"
+#include "url/url.h"
 
 using modburn::jni::newJavaString;
 using modburn::jni::ScopedUtfChars;
@@ -50,10 +53,26 @@ jstring stringField(JNIEnv* env, jobject self, jfieldID id) {
 // The texts of one request. Members are released in reverse order: fileurl,
 // password, user, targetip.
 struct RequestTexts {
-  ScopedUtfChars targetip;
-  ScopedUtfChars user;
-  ScopedUtfChars password;
-  ScopedUtfChars fileurl;
+  std::optional<ScopedUtfChars> targetip;
+  std::optional<ScopedUtfChars> user;
+  std::optional<ScopedUtfChars> password;
+  std::optional<ScopedUtfChars> fileurl;
+
+  // Reads the texts in that order. A conversion that fails (out of memory)
+  // leaves its exception pending, and no JNI call may follow it: false at
+  // once, the texts read so far released by the destructor.
+  bool read(JNIEnv* env, jobject self, const SwitchFields& f, jstring url) {
+    const struct {
+      std::optional<ScopedUtfChars>& text;
+      jfieldID field;
+    } fields[] = {{targetip, f.targetip}, {user, f.user}, {password, f.password}};
+    for (const auto& [text, field] : fields) {
+      text.emplace(env, stringField(env, self, field));
+      if (env->ExceptionCheck()) return false;
+    }
+    fileurl.emplace(env, url);
+    return !env->ExceptionCheck();
+  }
 };
 
 // Runs the module of switchType for req; -99 with its text when the family
@@ -93,7 +112,9 @@ JNIEXPORT void JNICALL JNI_OnUnload(JavaVM*, void*) {}
 
 JNIEXPORT jstring JNICALL Java_com_corvane_qel_deployer_modburn_Switch_err2String(JNIEnv* env, jclass,
                                                                                   jint code) {
-  return newJavaString(env, err2String(code));
+  jstring text = nullptr;  // what Java gets when the string cannot be made
+  modburn::jni::guarded("err2String", [&] { text = newJavaString(env, err2String(code)); });
+  return text;
 }
 
 namespace {
@@ -107,15 +128,12 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
   const SwitchFields fields = lookUpFields(env, self);
   if (!fields.complete()) return false;  // NoSuchFieldError is pending
   switchType = env->GetIntField(self, fields.switchType);
-  RequestTexts texts{ScopedUtfChars(env, stringField(env, self, fields.targetip)),
-                     ScopedUtfChars(env, stringField(env, self, fields.user)),
-                     ScopedUtfChars(env, stringField(env, self, fields.password)),
-                     ScopedUtfChars(env, fileurl)};
-  if (env->ExceptionCheck()) return false;  // a conversion ran out of memory
-  const SwitchRequest req{texts.targetip.c_str(),
-                          texts.user.c_str(),
-                          texts.password.c_str(),
-                          texts.fileurl.c_str(),
+  RequestTexts texts;
+  if (!texts.read(env, self, fields, fileurl)) return false;  // a conversion ran out of memory
+  const SwitchRequest req{texts.targetip->c_str(),
+                          texts.user->c_str(),
+                          texts.password->c_str(),
+                          texts.fileurl->c_str(),
                           reboot != JNI_FALSE,
                           env->GetIntField(self, fields.debugLevel),
                           modifier,
@@ -125,8 +143,13 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
   // the switch's quoted answers, and the rest is the library's own text,
   // which masking here could only spoil (a one-letter password would star
   // that letter throughout the message).
-  const char* password = texts.password.c_str();
-  modburn::SecretScope secrets{password != nullptr ? password : ""};
+  const char* password = texts.password->c_str();
+  // A URL password holding '/' is refused by the parameter check; should
+  // any line show the URL before that, the password is masked all the same.
+  std::string_view slashed;
+  std::size_t from = 0, length = 0;
+  if (url_slashed_password(req.fileurl, &from, &length)) slashed = std::string_view(req.fileurl + from, length);
+  modburn::SecretScope secrets{password != nullptr ? password : "", slashed};
   result = runModule(switchType, req, errText);
   return true;
 }
@@ -136,25 +159,39 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_update(JNIEnv* env, jobject self,
                                                                            jstring fileurl, jboolean reboot,
                                                                            jint modifier) {
-  char errText[ERRTEXT_SIZE] = "";
-  int switchType = 0;
-  int result = 0;
-  if (!runRequest(env, self, fileurl, reboot, modifier, false, switchType, result, errText)) return;
-
-  if (result == IO_SUCCESS) {
-    applogger("update succeeded: switchType=%d\n", switchType);
-    return;
-  }
-  applogger("update failed: error code=%d (errmsg=%s)\n", result, errText);
-  throwSwitchException(env, result, errText);
+  modburn::jni::guarded(
+      "update",
+      [&] {
+        char errText[ERRTEXT_SIZE] = "";
+        int switchType = 0;
+        int result = 0;
+        if (!runRequest(env, self, fileurl, reboot, modifier, false, switchType, result, errText)) return;
+        if (result == IO_SUCCESS) {
+          applogger("update succeeded: switchType=%d\n", switchType);
+          return;
+        }
+        applogger("update failed: error code=%d (errmsg=%s)\n", result, errText);
+        throwSwitchException(env, result, errText);
+      },
+      [&](const char* what) {
+        // A Java exception already pending (a failed JNI call) says enough.
+        if (env->ExceptionCheck()) return;
+        char message[ERRTEXT_SIZE];
+        std::snprintf(message, sizeof message, "Error: internal error of the library: %s", what);
+        throwSwitchException(env, IO_UPDATE_ERR, message);
+      });
 }
 
 JNIEXPORT jint JNICALL Java_com_corvane_qel_deployer_modburn_Switch_checkRequest(JNIEnv* env, jobject self,
                                                                                  jstring fileurl,
                                                                                  jboolean reboot, jint modifier) {
-  char errText[ERRTEXT_SIZE] = "";
-  int switchType = 0;
-  int result = 0;
-  if (!runRequest(env, self, fileurl, reboot, modifier, true, switchType, result, errText)) return IO_BAD_PARAMS;
-  return result;
+  jint verdict = IO_UPDATE_ERR;  // what an internal error leaves
+  modburn::jni::guarded("checkRequest", [&] {
+    char errText[ERRTEXT_SIZE] = "";
+    int switchType = 0;
+    int result = 0;
+    verdict = runRequest(env, self, fileurl, reboot, modifier, true, switchType, result, errText) ? result
+                                                                                                 : IO_BAD_PARAMS;
+  });
+  return verdict;
 }

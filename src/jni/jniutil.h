@@ -5,7 +5,42 @@
 
 #include <jni.h>
 
+#include <cstddef>
+#include <cstdio>
+#include <exception>
+
 namespace modburn::jni {
+
+// Logs that the native method entry ended on a C++ exception (what it said);
+// never throws itself.
+void reportInternalError(const char* entry, const char* what) noexcept;
+
+// Runs body, the work of the native method named entry, so that no C++
+// exception crosses into the VM: one that body throws is logged
+// (reportInternalError) and then onFailure(what) runs, itself guarded.
+template <typename Body, typename OnFailure>
+void guarded(const char* entry, Body&& body, OnFailure&& onFailure) noexcept {
+  char what[200] = "unknown exception";
+  try {
+    body();
+    return;
+  } catch (const std::exception& e) {
+    std::snprintf(what, sizeof what, "%s", e.what());
+  } catch (...) {
+  }
+  reportInternalError(entry, what);
+  try {
+    onFailure(static_cast<const char*>(what));
+  } catch (...) {
+    reportInternalError(entry, "the failure could not be reported to Java");
+  }
+}
+
+// The same for a native method that has nothing to do on a failure but log it.
+template <typename Body>
+void guarded(const char* entry, Body&& body) noexcept {
+  guarded(entry, body, [](const char*) {});
+}
 
 // The JNI version the library asks for and announces: 1.2.
 inline constexpr jint kJniVersion = JNI_VERSION_1_2;

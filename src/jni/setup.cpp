@@ -19,30 +19,39 @@ void setSinks(LogSink sink) { setSinks(sink, sink); }
 }  // namespace
 
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_platform_1init(JNIEnv*, jclass) {
-  io_init();
-  modburnlog_close();
-  setSinks(&modburnlog);
+  modburn::jni::guarded("platform_init", [] {
+    io_init();
+    modburnlog_close();
+    setSinks(&modburnlog);
+  });
 }
 
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setLogFile(JNIEnv* env, jclass, jstring name) {
-  {
-    // A null name is taken as an empty one: the log goes to standard error.
-    modburn::jni::ScopedUtfChars chars(env, name);
-    modburnlog_reopen(chars.c_str());
-    setSinks(&modburnlog);
-  }
-  modburn::jni::setAppLogger(env, nullptr);
+  modburn::jni::guarded("setLogFile", [&] {
+    {
+      // A null name is taken as an empty one: the log goes to standard error.
+      modburn::jni::ScopedUtfChars chars(env, name);
+      // A conversion that failed leaves its exception pending for Java to
+      // see; no JNI call may follow it, and the log stays as it was.
+      if (env->ExceptionCheck()) return;
+      modburnlog_reopen(chars.c_str());
+      setSinks(&modburnlog);
+    }
+    modburn::jni::setAppLogger(env, nullptr);
+  });
 }
 
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setAppLogger(JNIEnv* env, jclass,
                                                                                  jobject logger) {
-  modburn::jni::setAppLogger(env, logger);
-  // The Java logger is told which lines are the telnet layer's own.
-  setSinks(&applogger, &telnet_applogger);
-  applogger("++++ Switch/MODBURN log AppLogger started\n");
+  modburn::jni::guarded("setAppLogger", [&] {
+    modburn::jni::setAppLogger(env, logger);
+    // The Java logger is told which lines are the telnet layer's own.
+    setSinks(&applogger, &telnet_applogger);
+    applogger("++++ Switch/MODBURN log AppLogger started\n");
+  });
 }
 
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setTelnetDebugLevel(JNIEnv*, jclass,
                                                                                         jint level) {
-  telnet_setDebugLevel(level);
+  telnet_setDebugLevel(level);  // an atomic exchange: nothing here can throw
 }

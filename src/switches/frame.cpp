@@ -183,7 +183,10 @@ Run::~Run() {
 }
 
 void Run::addSecret(std::string_view secret) {
-  if (!secret.empty()) secrets_.push_back(std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}));
+  if (!secret.empty()) {
+    secrets_.push_back(
+        std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}, SecretMatch::Whole));
+  }
 }
 
 int Run::connect() {
@@ -396,6 +399,10 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
   if (const int rc = check_params(req, f.params); rc != 0) {
     const char* ip = req != nullptr ? req->targetip : nullptr;  // null: "Unknown switch"
     composeError(f, ip, rc, nullptr, errText, errTextSize);
+    if (rc == IO_INV_URL_LOGIN && errText != nullptr && url_slashed_password(req->fileurl, nullptr, nullptr)) {
+      const std::size_t used = std::strlen(errText);
+      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", URL_SLASHED_PASSWORD_ADVICE);
+    }
     if (req != nullptr && req->debugLevel == 2 && errText != nullptr) {
       io_log("%s:%s: param error: %s\n", f.module, ip != nullptr ? ip : "Unknown switch", errText);
     }

@@ -49,6 +49,8 @@ int check_login(const char* user, const char* password) {
 
 int check_url(const char* fileurl, const ParamRules& rules) {
   if (missing(fileurl)) return IO_MISSING_URL;
+  // A password holding '/' would be taken for a server and a port.
+  if (url_slashed_password(fileurl, nullptr, nullptr)) return IO_INV_URL_LOGIN;
   const int u = url_validate(fileurl, rules.schemes);
   if (u == URL_INV_SCHEME || u == URL_BAD_SCHEME_SYNTAX) return IO_INV_URL_SCHEME;
   if (u != URL_OK) return IO_INV_URL_SYNTAX;

@@ -2,10 +2,7 @@
 // read one at a time and tried against the patterns in array order.
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstring>
-
-#include "com/timescale.h"
 
 #include "com/sregex.h"
 #include "telnet/telnet.h"
@@ -54,7 +51,8 @@ void appendTail(char* running, const char* line, std::size_t cap) {
 
 int telnet_expect_limit(int timeoutSecs) { return std::max(4 * timeoutSecs, 120); }
 
-int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize) {
+// extra is accepted and has no effect, as in telnet_readline.
+int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int /*extra*/, char* out, int outSize) {
   if (exp == nullptr || exp[0] == nullptr) return TELNET_BAD_STRING;
   std::array<char, TRACE_SIZE> trace;
   if (debugAtLeast(2)) {
@@ -64,15 +62,20 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
   running[0] = '\0';
   std::array<char, LINE_SIZE> line;
   std::array<char, MATCH_SIZE> match;
-  // A switch that prints for ever must not hold the caller for ever. The
-  // limit is scaled when it is checked, so a test may shorten it mid-wait.
-  const auto start = std::chrono::steady_clock::now();
-  const long long limitMicros = static_cast<long long>(telnet_expect_limit(timeoutSecs)) * 1000000;
+  // A switch that prints for ever, or drips a line that never ends, must not
+  // hold the caller for ever: the limit ends the wait even inside a line.
+  const WaitLimit limit(static_cast<long long>(telnet_expect_limit(timeoutSecs)) * 1000000);
+  const auto limitReached = [&] {
+    logit("telnet_expect:%d: no match within %d seconds in all\n", h, telnet_expect_limit(timeoutSecs));
+    copyToCaller(h, running.data(), out, outSize);
+    return TELNET_TIMEOUT;
+  };
 
   for (;;) {
-    // The time-out is one of silence before each line, not a limit on the call.
-    const int n = telnet_readline(h, line.data(), LINE_SIZE, 0, timeoutSecs, extra);
+    // The time-out is one of silence before each line; the limit bounds the call.
+    const int n = readLineWithin(h, line.data(), LINE_SIZE, 0, timeoutSecs, limit);
     if (n == TELNET_TIMEOUT) {
+      if (limit.expired()) return limitReached();
       if (debugAtLeast(2)) logit("telnet_expect:%d: telnet_read TIMEOUT\n", h);
       copyToCaller(h, running.data(), out, outSize);
       return TELNET_TIMEOUT;
@@ -106,12 +109,7 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
       if (debugAtLeast(2)) logit(":%d:    NO MATCH - continuing\n", h);
     }
     appendTail(running.data(), line.data(), TAIL_SIZE);
-    const auto spent = std::chrono::steady_clock::now() - start;
-    if (spent >= std::chrono::microseconds(modburn::scaled_micros(limitMicros))) {
-      logit("telnet_expect:%d: no match within %d seconds in all\n", h, telnet_expect_limit(timeoutSecs));
-      copyToCaller(h, running.data(), out, outSize);
-      return TELNET_TIMEOUT;
-    }
+    if (limit.expired()) return limitReached();
     if (debugAtLeast(2)) logit("telnet_expect:%d: no match on response, iterating read\n", h);
   }
 }

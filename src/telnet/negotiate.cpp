@@ -69,6 +69,8 @@ bool readCommandByte(int sock, unsigned char& byte) {
   }
 }
 
+CommandRead answered(bool sent) { return sent ? CommandRead::Done : CommandRead::SendFailed; }
+
 bool sendReply(int sock, unsigned char verb, unsigned char option) {
   const unsigned char reply[3] = {TC_IAC, verb, option};
   if (sendToServer(sock, reply, sizeof reply) == 0) return true;
@@ -163,27 +165,30 @@ bool handleServerCommand(int sock, const unsigned char* cmd, std::size_t len) {
   return true;
 }
 
-bool readServerCommand(int sock) {
+CommandRead readServerCommand(int sock, TelnetClock::time_point giveUp) {
   unsigned char cmd[TELNET_CMD_BUFSIZE];
   std::size_t len = 0;
   cmd[len++] = TC_IAC;
   unsigned char byte = 0;
-  if (!readCommandByte(sock, byte)) return true;
+  if (!readCommandByte(sock, byte)) return CommandRead::Done;
   cmd[len++] = byte;
 
   if (byte == TC_SB) {
     // Up to and including the first SE; what does not fit is read and dropped.
+    // A server that never sends the SE would hold the read below every time
+    // limit of the caller: the subnegotiation ends the read at giveUp.
     do {
-      if (!readCommandByte(sock, byte)) return true;
+      if (TelnetClock::now() >= giveUp) return CommandRead::Endless;
+      if (!readCommandByte(sock, byte)) return CommandRead::Done;
       if (len < sizeof cmd) cmd[len++] = byte;
     } while (byte != TC_SE);
-    return handleServerCommand(sock, cmd, len);
+    return answered(handleServerCommand(sock, cmd, len));
   }
   if (byte >= TC_WILL && byte <= TC_DONT) {
-    if (!readCommandByte(sock, byte)) return true;
+    if (!readCommandByte(sock, byte)) return CommandRead::Done;
     cmd[len++] = byte;
-    return handleServerCommand(sock, cmd, len);
+    return answered(handleServerCommand(sock, cmd, len));
   }
   // Any other command (NOP, GA, DM, a doubled IAC, ...) is dropped.
-  return true;
+  return CommandRead::Done;
 }

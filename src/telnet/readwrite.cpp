@@ -16,6 +16,7 @@
 #include <ctime>
 #include <string>
 
+#include "com/escape.h"
 #include "com/secrets.h"
 #include "com/timescale.h"
 #include "telnet/telnet.h"
@@ -33,19 +34,12 @@ bool debugAtLeast(int level) { return telnet_getDebugLevel() >= level; }
 // A whole-second protocol time-out in microseconds, through the time seam.
 long long secondsToUsecs(int secs) { return modburn::scaled_micros(secs * USECS_PER_SEC); }
 
-// The escape of one byte for a log line into esc (room for 5); its length.
-int escapeByte(unsigned char c, char* esc) {
-  static constexpr char kLetters[] = "abtnvfr";  // bell (7) to carriage return (13)
-  if (c >= 7 && c <= 13) {
-    esc[0] = '\\';
-    esc[1] = kLetters[c - 7];
-    return 2;
-  }
-  if (c >= 32 && c < 127) {
-    esc[0] = static_cast<char>(c);
-    return 1;
-  }
-  return std::snprintf(esc, 5, "\\x%x", c);
+// A wait of usecs, but not beyond deadline.
+long long waitMicros(long long usecs, TelnetClock::time_point deadline) {
+  if (deadline == TelnetClock::time_point::max()) return usecs;
+  const long long left =
+      std::chrono::duration_cast<std::chrono::microseconds>(deadline - TelnetClock::now()).count();
+  return std::clamp(left, 0LL, std::max(usecs, 0LL));
 }
 
 // A receive error while assembling a line: logged with the socket error.
@@ -74,12 +68,8 @@ int writeText(const char* name, TelnetHandle h, const char* text) {
 
 const char* escapeBytes(const unsigned char* src, std::size_t len, char* out, int size) {
   if (out == nullptr || size <= 0) return "";
-  // One escape (up to four characters) and the terminator always fit.
-  int n = 0;
-  for (std::size_t i = 0; i < len && n < size - 5; ++i) {
-    n += escapeByte(src[i], out + n);
-  }
-  out[n] = '\0';
+  modburn::escape_bounded(std::string_view(reinterpret_cast<const char*>(src), len), out,
+                          static_cast<std::size_t>(size), modburn::LineEnds::Escaped);
   return out;
 }
 
@@ -116,8 +106,9 @@ int selectpoll(int sock, long long usecs) {
 // call per byte, so that nothing beyond what is asked for leaves the socket,
 // and an IAC ends the take once its command is consumed (never stored).
 // Returns the count stored (0: nothing waiting), or RTO_SHUTDOWN, RTO_BADSOCKET
-// or RTO_ERROR.
-static int takeWaiting(int sock, char* buf, int len) {
+// or RTO_ERROR; RTO_TIMEOUT when a subnegotiation still had no end at giveUp
+// (what was stored before it is returned first).
+static int takeWaiting(int sock, char* buf, int len, TelnetClock::time_point giveUp) {
   int stored = 0;
   while (stored < len) {
     unsigned char c = 0;
@@ -132,8 +123,13 @@ static int takeWaiting(int sock, char* buf, int len) {
       return RTO_ERROR;
     }
     if (c == TC_IAC) {
+      const CommandRead command = readServerCommand(sock, giveUp);
       // An answer that cannot be sent ends the session's read.
-      if (!readServerCommand(sock)) return RTO_ERROR;
+      if (command == CommandRead::SendFailed) return RTO_ERROR;
+      if (command == CommandRead::Endless) {
+        if (debugAtLeast(2)) logit("recvtimeout:%d: subnegotiation without end\n", sock);
+        return stored > 0 ? stored : RTO_TIMEOUT;
+      }
       break;
     }
     buf[stored++] = static_cast<char>(c);
@@ -141,29 +137,37 @@ static int takeWaiting(int sock, char* buf, int len) {
   return stored;
 }
 
-int recvtimeout(int sock, char* buf, int len, long long usecs) {
+TelnetClock::time_point WaitLimit::deadline() const {
+  if (micros_ < 0) return TelnetClock::time_point::max();
+  return start_ + std::chrono::microseconds(modburn::scaled_micros(micros_));
+}
+
+int recvtimeout(int sock, char* buf, int len, long long usecs, TelnetClock::time_point deadline) {
   if (sock < 0) return RTO_BADSOCKET;
   if (buf == nullptr || len < 1) return RTO_ERROR;
   // Wait afresh each time: the time-out measures silence, and a server that
   // sends only negotiation commands keeps the call waiting, but never for
-  // longer than four time-outs in all: a flood of commands is not a console.
-  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::microseconds(4 * std::max(usecs, 0LL));
+  // longer than four time-outs in all: a flood of commands, or one
+  // subnegotiation without end, is not a console.
+  const auto now = TelnetClock::now();
+  if (now >= deadline) return RTO_TIMEOUT;
+  const auto giveUp = std::min(deadline, now + std::chrono::microseconds(4 * std::max(usecs, 0LL)));
   bool waited = false;
   for (;;) {
     // What is waiting is taken before any readiness wait: in the middle of a
     // console line the next byte is there already, and a wait before every
     // byte would double the system calls of each line.
-    const int stored = takeWaiting(sock, buf, len);
+    const int stored = takeWaiting(sock, buf, len, giveUp);
     if (stored < 0) return stored;
     if (stored > 0) {
       if (stored < len) buf[stored] = '\0';
       return stored;
     }
-    if (waited && std::chrono::steady_clock::now() >= giveUp) {
+    if (waited && TelnetClock::now() >= giveUp) {
       if (debugAtLeast(2)) logit("recvtimeout:%d: only TELNET commands for %lld usecs\n", sock, 4 * usecs);
       return RTO_TIMEOUT;
     }
-    const int ready = selectpoll(sock, usecs);
+    const int ready = selectpoll(sock, waitMicros(usecs, deadline));
     if (ready == RTO_INTERRUPTED) {
       if (debugAtLeast(2)) logit("recvtimeout: signal interrupted select() - redoing selectpoll()\n");
     } else if (ready < 0) {
@@ -175,13 +179,13 @@ int recvtimeout(int sock, char* buf, int len, long long usecs) {
   }
 }
 
-int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size) {
+int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size, const WaitLimit& limit) {
   // Room for at least one character and the terminator.
   if (buf == nullptr || size < 2) return TELNET_BAD_BUFFER;
   if (charUsecs == 0) charUsecs = modburn::scaled_gap_micros(TELNET_DEFAULT_CHAR_USECS);
 
   char c = 0;
-  int r = recvtimeout(sock, &c, 1, firstUsecs);
+  int r = recvtimeout(sock, &c, 1, firstUsecs, limit.deadline());
   switch (r) {
     case RTO_ERROR:
       return lineLost(sock);
@@ -211,9 +215,12 @@ int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int s
       buf[n] = '\0';
       return n;
     }
-    r = recvtimeout(sock, &c, 1, charUsecs);
+    // A switch that never falls silent for a whole gap (one byte now and
+    // then, never a line end) would stretch the line to the buffer's size:
+    // the caller's limit ends it as a silence would.
+    r = recvtimeout(sock, &c, 1, charUsecs, limit.deadline());
     switch (r) {
-      case RTO_TIMEOUT:  // the switch fell silent: the line so far is the line
+      case RTO_TIMEOUT:  // the switch fell silent (or the limit came): the line so far is the line
         buf[n] = '\0';
         return n;
       case RTO_ERROR:
@@ -231,7 +238,11 @@ int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int s
 }
 
 int telnet_readline(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, int /*extra*/) {
-  const int n = rdline(h, charMillis * USECS_PER_MSEC, secondsToUsecs(timeoutSecs), buf, size);
+  return readLineWithin(h, buf, size, charMillis, timeoutSecs, WaitLimit());
+}
+
+int readLineWithin(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, const WaitLimit& limit) {
+  const int n = rdline(h, charMillis * USECS_PER_MSEC, secondsToUsecs(timeoutSecs), buf, size, limit);
   if (n == TELNET_TIMEOUT) {
     if (debugAtLeast(2)) logit("telnet_readline:%d: rdline TIMEOUT after %d seconds\n", h, timeoutSecs);
     return n;

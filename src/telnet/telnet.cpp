@@ -15,10 +15,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "com/secrets.h"
+#include "com/escape.h"
+#include "telnet/connect.h"
 #include "telnet/telnet_internal.h"
 
 namespace {
@@ -33,15 +33,8 @@ constexpr std::size_t SOCKERR_BUFSIZE = 1024;
 std::atomic<int> gDebugLevel{0};
 std::atomic<LogSink> gSink{&telnet_stderr_sink};
 
-// Numeric text of a resolver address, as large as the resolver allows.
-constexpr std::size_t HOSTTEXT_SIZE = 1025;
 // How long telnet_close waits for the peer to finish after the half-close.
 constexpr std::chrono::milliseconds CLOSE_DRAIN_LIMIT{1000};
-
-struct AddrInfoFree {
-  void operator()(addrinfo* list) const { freeaddrinfo(list); }
-};
-using AddrInfoList = std::unique_ptr<addrinfo, AddrInfoFree>;
 
 bool debugAtLeast(int level) { return gDebugLevel.load() >= level; }
 
@@ -72,25 +65,6 @@ const char* protocolName(int protocol) {
     case 6: return "TCP";
     case 17: return "UDP";
     default: return "UNKNOWN PROTOCOL";
-  }
-}
-
-// Blocking connect that survives a signal: an interrupted connect goes on in
-// the background, so wait for it to finish and fetch its outcome.
-int connectBlocking(int sock, const sockaddr* addr, socklen_t len) {
-  if (connect(sock, addr, len) == 0) return 0;
-  if (errno != EINTR) return -1;
-  for (;;) {
-    pollfd pfd{sock, POLLOUT, 0};
-    const int r = poll(&pfd, 1, -1);
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) return -1;
-    int err = 0;
-    socklen_t errLen = sizeof err;
-    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &errLen) != 0) return -1;
-    if (err == 0) return 0;
-    errno = err;
-    return -1;
   }
 }
 
@@ -174,7 +148,7 @@ void logit(const char* format, ...) {
   char entry[LOGIT_BUFSIZE];
   va_list ap;
   va_start(ap, format);
-  const int n = modburn::format_masked(entry, sizeof entry, format, ap);
+  const int n = modburn::format_entry(entry, sizeof entry, format, ap);
   va_end(ap);
   if (n < 0) {
     errno = savedErrno;
@@ -235,53 +209,8 @@ TelnetHandle telnet_open(const char* host, int port) {
   if (port == 0) port = TELNET_DEFAULT_PORT;
   logit("telnet_open:%s: using IPV6 APIs\n", host);
 
-  char service[100];
-  std::snprintf(service, sizeof service, "%d", port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* raw = nullptr;
-  const int rc = getaddrinfo(host, service, &hints, &raw);
-  if (rc != 0) {
-    logit("telnet_open:%s: getaddrinfo call failed, rc=%d (%s)\n", host, rc, gai_strerror(rc));
-    return TELNET_BAD_HOST;
-  }
-  const AddrInfoList list(raw);
-  if (!list) {
-    logit("telnet_open:%s: getaddrinfo returned no address\n", host);
-    return TELNET_BAD_HOST;
-  }
-
-  // Walk the addresses until a socket can be made for one of them.
-  int sock = -1;
-  int failure = TELNET_CONN_ERR;
-  const addrinfo* entry = list.get();
-  for (; entry != nullptr; entry = entry->ai_next) {
-    char numeric[HOSTTEXT_SIZE];
-    const int nrc = getnameinfo(entry->ai_addr, entry->ai_addrlen, numeric, sizeof numeric, nullptr, 0,
-                                NI_NUMERICHOST);
-    if (nrc != 0) {
-      logit("telnet_open:%s: getnameinfo failed, rc=%d (%s)\n", host, nrc, gai_strerror(nrc));
-    } else if (debugAtLeast(1)) {
-      logit("telnet_open:%s: IP Address=%s port=%d\n", host, numeric, port);
-    }
-    // Close-on-exec: a process the host starts must not inherit the session.
-    sock = socket(entry->ai_family, entry->ai_socktype | SOCK_CLOEXEC, entry->ai_protocol);
-    if (sock >= 0) break;
-    const int err = errno;
-    logaddrinfo(host, entry);
-    logit("telnet_open:%s: socket call failed, errno=%d (%s)\n", host, err, sockErrorText(err));
-    failure = err == EAFNOSUPPORT ? TELNET_NO_IPSTACK : TELNET_CONN_ERR;
-  }
-  if (sock < 0) return failure;
-
-  if (debugAtLeast(1)) logit("telnet_open:%d: now calling connect\n", sock);
-  if (connectBlocking(sock, entry->ai_addr, entry->ai_addrlen) != 0) {
-    const int err = errno;
-    logit("telnet_open:%d: connect failed, errno=%d (%s)\n", sock, err, sockErrorText(err));
-    close(sock);
-    return TELNET_CONN_ERR;
-  }
+  const int sock = net_connect("telnet_open", host, port, NET_CONNECT_SECS);
+  if (sock < 0) return sock;
 
   const int flags = fcntl(sock, F_GETFL, 0);
   if (flags < 0 || fcntl(sock, F_SETFL, flags | O_NONBLOCK) != 0) {

@@ -46,7 +46,8 @@ int telnet_setDebugLevel(int level);
 int telnet_getDebugLevel();
 // Sets the layer's log sink (null silences it); returns the previous one.
 LogSink telnet_setLogSink(LogSink sink);
-// The layer's only way to log: one entry through its sink, secrets masked.
+// The layer's only way to log: one entry through its sink, secrets masked and
+// control characters escaped (modburn::format_entry).
 void logit(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Message text of a system error number, in a per-thread buffer.
 const char* sockErrorText(int errnum);
@@ -64,7 +65,9 @@ int telnet_readlines(TelnetHandle h, char* buf, int size, int nextMillis, int fi
 int telnet_write(TelnetHandle h, const char* text);
 // As telnet_write, logging under its own name.
 int telnet_send(TelnetHandle h, const char* text);
-// Escapes src for a log line into out (size >= 5); "(NULL)" for a null src.
+// Escapes src for a log line into out (size >= 5): secrets masked, every
+// control character escaped (line ends too), valid UTF-8 kept, other bytes as
+// \xHH (modburn::escape_bounded); "(NULL)" for a null src.
 const char* printable(const char* src, char* out, int size);
 
 // --- Expect ---------------------------------------------------------------

@@ -3,6 +3,7 @@
 // Only the telnet layer and its tests include this header.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 #include "telnet/telnet.h"
@@ -18,6 +19,9 @@ enum RecvResult : int {
   RTO_BADSOCKET = -4,    // negative handle, not a descriptor, or not a socket
   RTO_INTERRUPTED = -5,  // the wait was interrupted by a signal (selectpoll only)
 };
+
+// The clock of every time limit of the layer.
+using TelnetClock = std::chrono::steady_clock;
 
 // Gap between the characters of one line when a caller gives 0: 250 ms.
 inline constexpr long long TELNET_DEFAULT_CHAR_USECS = 250000;
@@ -46,13 +50,23 @@ LogSink telnet_getLogSink();
 const char* aiFlagsText(int flags, char* out, std::size_t outSize);
 // Debug dump of one resolver entry (level 2 and above).
 void logaddrinfo(const char* host, const addrinfo* ai);
+// The walk of net_connect over a resolver list (each entry's own address and
+// port): the first socket connected, or a negative TelnetStatus.
+int connectFirst(const char* who, const char* host, const addrinfo* list, int timeoutSecs);
 
 // Sends len bytes in one send call: 0 when all were accepted, -1 otherwise.
 int sendToServer(int sock, const unsigned char* buf, int len);
 // The client opens no negotiation of its own: sends nothing, returns 0.
 int sendInitialOptions(int sock);
-// Reads the rest of a server command after its IAC and answers it.
-bool readServerCommand(int sock);
+// How reading one server command ended.
+enum class CommandRead {
+  Done,        // consumed (and answered where the policy answers)
+  SendFailed,  // the answer could not be sent: the session is unusable
+  Endless,     // a subnegotiation still had no end at giveUp
+};
+// Reads the rest of a server command after its IAC and answers it; a
+// subnegotiation is read until its SE, but not beyond giveUp.
+CommandRead readServerCommand(int sock, TelnetClock::time_point giveUp);
 // Answers one complete command (IAC, command, option or subnegotiation bytes).
 bool handleServerCommand(int sock, const unsigned char* cmd, std::size_t len);
 // Negotiation trace of an outgoing buffer (level 2 and above).
@@ -62,17 +76,39 @@ const char* telcmdName(unsigned char c);
 // Name of a TELNET option byte; unknown bytes in a per-thread buffer.
 const char* teloptName(unsigned char c);
 
+// The overall limit of one wait, measured from its construction. Its length
+// passes through the time seam each time the deadline is read, so that a
+// test may shorten a wait that has already begun. A default WaitLimit has none.
+class WaitLimit {
+ public:
+  WaitLimit() = default;
+  explicit WaitLimit(long long micros) : start_(TelnetClock::now()), micros_(micros) {}
+  // When the wait must end; time_point::max() without a limit.
+  TelnetClock::time_point deadline() const;
+  bool expired() const { return micros_ >= 0 && TelnetClock::now() >= deadline(); }
+
+ private:
+  TelnetClock::time_point start_{};
+  long long micros_ = -1;
+};
+
 // Waits up to usecs microseconds for sock to become readable.
 int selectpoll(int sock, long long usecs);
 // Receives up to len bytes (taking TELNET commands out) after waiting up to
-// usecs of silence: the count stored, or a negative RecvResult.
-int recvtimeout(int sock, char* buf, int len, long long usecs);
-// Assembles one line: ended by LF, NUL, a full buffer or charUsecs of
-// silence; firstUsecs bounds the wait for its first byte. Length or a
-// negative TelnetStatus.
-int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size);
+// usecs of silence: the count stored, or a negative RecvResult. Nothing is
+// taken at or after deadline: RTO_TIMEOUT then, even with bytes waiting.
+int recvtimeout(int sock, char* buf, int len, long long usecs,
+                TelnetClock::time_point deadline = TelnetClock::time_point::max());
+// Assembles one line: ended by LF, NUL, a full buffer, charUsecs of silence
+// or the end of limit; firstUsecs (and limit) bound the wait for its first
+// byte. Length or a negative TelnetStatus.
+int rdline(int sock, long long charUsecs, long long firstUsecs, char* buf, int size, const WaitLimit& limit = {});
+// telnet_readline within an overall limit: what it does and logs, but the
+// line also ends, and the first byte is awaited no longer than, the limit.
+int readLineWithin(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, const WaitLimit& limit);
 
-// Escapes len bytes (NULs included) for a log line the way printable does.
+// Escapes len bytes (NULs included) for a log line the way printable does,
+// without masking.
 const char* escapeBytes(const unsigned char* src, std::size_t len, char* out, int size);
 
 // Copies text into the caller's out (at most outSize - 1 characters).

@@ -446,6 +446,21 @@ char* url_compose_authority(char* buf, std::size_t size, const char* server, con
                       bracket ? "]" : "", port != nullptr ? ":" : "", port != nullptr ? port : "");
 }
 
+bool url_slashed_password(const char* url, std::size_t* from, std::size_t* length) {
+  if (url == nullptr) return false;
+  const string_view s(url);
+  const string_view authority = authority_region(s);
+  const std::size_t colon = authority.find(':');
+  if (colon == npos || authority.find('@') != npos) return false;
+  const std::size_t start = static_cast<std::size_t>(authority.data() - s.data());
+  const std::size_t slash = start + authority.size();
+  const std::size_t at = s.rfind('@');
+  if (slash >= s.size() || at == npos || at < slash || at + 1 == s.size()) return false;
+  if (from != nullptr) *from = start + colon + 1;
+  if (length != nullptr) *length = at - (start + colon + 1);
+  return true;
+}
+
 // Masks in the URL's own text rather than re-composing it from its parts:
 // the result is the same for a well-formed URL, and it also hides the
 // password of a URL that does not parse or whose re-composition would not fit.

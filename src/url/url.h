@@ -137,6 +137,22 @@ char* url_compose(char* buf, std::size_t size, const char* scheme, const char* a
 char* url_compose_authority(char* buf, std::size_t size, const char* server, const char* port, const char* login,
                             const char* password);
 
+// A password holding '/', which the grammar cannot tell from the end of the
+// authority: "ftp://user:pa/ss@host/fw.bin" reads as server "user", port
+// "pa" and path "ss@host/fw.bin", and its password would be neither used nor
+// masked as one. Such a URL has a ':' and no '@' between "://" and the next
+// '/', and an '@' with text behind it further on. True for such a URL, with
+// the place of the password meant (from behind that ':' to the last '@') in
+// *from and *length when they are not null; false for any other URL (a null
+// one included). A URL with a port whose path holds an '@' is taken for one
+// too ("ftp://host:21/d/f@x"): the password must then be written
+// percent-encoded, "/" as %2F, which the switch is left to decode.
+bool url_slashed_password(const char* url, std::size_t* from, std::size_t* length);
+
+// What a refusal of such a URL tells the user to do.
+inline constexpr const char* URL_SLASHED_PASSWORD_ADVICE =
+    "a \"/\" in the URL's password ends its server part: write the password percent-encoded (\"/\" as %2F)";
+
 // The loggable form of url: its first min(511, size - 1) characters, with
 // every character of the password replaced by '*'. The password is the text
 // between the first ':' and the last '@' of the authority (between the first

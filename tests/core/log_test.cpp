@@ -156,6 +156,34 @@ TEST_F(LogTest, SecretsAreMaskedEvenWhereTheCutSplitsThem) {
   EXPECT_EQ(got[1], padding + "****");
 }
 
+// Whatever a console sent, an entry reaches the sink and the file with every
+// control character escaped; line ends stay where they are.
+TEST_F(LogTest, ControlCharactersReachNoSinkRaw) {
+  const struct {
+    const char* name;
+    std::string entry;
+    std::string logged;
+  } rows[] = {
+      {"terminal sequences", "got \x1b[2J\x1b]0;pwned\a\n", "got \\x1b[2J\\x1b]0;pwned\\a\n"},
+      {"C1 controls", "got \x9b" "31m\xc2\x9b" "0m\n", "got \\x9b31m\\xc2\\x9b0m\n"},
+      {"a bare carriage return", "ok\rFAILED\n", "ok\\rFAILED\n"},
+      {"NUL-free bytes outside UTF-8", "\xff\xfe x\n", "\\xff\\xfe x\n"},
+      {"line ends and UTF-8 kept", "a\r\nb\nd\xc3\xa9j\xc3\xa0\n", "a\r\nb\nd\xc3\xa9j\xc3\xa0\n"},
+  };
+  const fs::path p = file("a.log");
+  modburnlog_open(p.c_str());
+  for (const auto& row : rows) {
+    io_setLogSink(&testsupport::capture_sink);
+    testsupport::capture_clear();
+    io_log("%s", row.entry.c_str());
+    EXPECT_EQ(testsupport::capture_text(), row.logged) << row.name;
+    modburnlog("%s", row.entry.c_str());
+  }
+  modburnlog_close();
+  const std::string file = readFile(p);
+  for (const auto& row : rows) EXPECT_NE(file.find(row.logged), std::string::npos) << row.name << " in\n" << file;
+}
+
 TEST_F(LogTest, FileGetsBannerThenTimestampedEntries) {
   const fs::path p = file("a.log");
   EXPECT_EQ(modburnlog_open(p.c_str()), 0);

@@ -1,10 +1,7 @@
-// The Java-logger sink against a stand-in VM: a JavaVM and JNIEnv whose
-// function tables hold only what the sink calls, recording what it does.
+// The Java-logger sink against a stand-in VM (stand_in_vm.h).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdarg>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,123 +11,34 @@
 #include "com/secrets.h"
 #include "core/log.h"
 #include "jni/jniutil.h"
+#include "stand_in_vm.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// What the stand-in VM saw and how it behaves.
-struct FakeVm {
-  jint getEnvResult = JNI_OK;
-  bool hasLogMethod = true;
-  bool sourceLogger = false;  // the logger implements Switch.SourceLogger
-  bool logThrows = false;
-  bool pending = false;
-  int describes = 0;
-  int globalRefs = 0;
-  std::deque<std::u16string> strings;  // made by NewString; a jstring points at one
-  std::vector<std::u16string> logged;  // handed to log(String) or log(int, String)
-  std::vector<jint> sources;           // handed to log(int, String)
-};
-FakeVm fake;
-
-int loggerObject, loggerClass, logMethod, sourceLoggerClass, sourceLogMethod;
-
-JNINativeInterface_ envFunctions{};
-JNIEnv env{&envFunctions};
-JNIInvokeInterface_ vmFunctions{};
-JavaVM vm{&vmFunctions};
-
-jint JNICALL getEnv(JavaVM*, void** out, jint version) {
-  EXPECT_EQ(version, JNI_VERSION_1_2);
-  *out = fake.getEnvResult == JNI_OK ? &env : nullptr;
-  return fake.getEnvResult;
-}
-jboolean JNICALL exceptionCheck(JNIEnv*) { return fake.pending ? JNI_TRUE : JNI_FALSE; }
-void JNICALL exceptionDescribe(JNIEnv*) {
-  ++fake.describes;
-  fake.pending = false;
-}
-void JNICALL exceptionClear(JNIEnv*) { fake.pending = false; }
-jobject JNICALL newRef(JNIEnv*, jobject obj) { return obj; }
-jobject JNICALL newGlobalRef(JNIEnv*, jobject obj) {
-  ++fake.globalRefs;
-  return obj;
-}
-void JNICALL deleteGlobalRef(JNIEnv*, jobject) { --fake.globalRefs; }
-void JNICALL deleteLocalRef(JNIEnv*, jobject) {}
-jclass JNICALL getObjectClass(JNIEnv*, jobject) { return reinterpret_cast<jclass>(&loggerClass); }
-jclass JNICALL findClass(JNIEnv*, const char* name) {
-  EXPECT_STREQ(name, "com/corvane/qel/deployer/modburn/Switch$SourceLogger");
-  return reinterpret_cast<jclass>(&sourceLoggerClass);
-}
-jboolean JNICALL isInstanceOf(JNIEnv*, jobject, jclass cls) {
-  EXPECT_EQ(cls, reinterpret_cast<jclass>(&sourceLoggerClass));
-  return fake.sourceLogger ? JNI_TRUE : JNI_FALSE;
-}
-jmethodID JNICALL getMethodID(JNIEnv*, jclass cls, const char* name, const char* sig) {
-  EXPECT_STREQ(name, "log");
-  if (cls == reinterpret_cast<jclass>(&sourceLoggerClass)) {
-    EXPECT_STREQ(sig, "(ILjava/lang/String;)V");
-    return reinterpret_cast<jmethodID>(&sourceLogMethod);
-  }
-  EXPECT_STREQ(sig, "(Ljava/lang/String;)V");
-  if (!fake.hasLogMethod) {
-    fake.pending = true;  // NoSuchMethodError
-    return nullptr;
-  }
-  return reinterpret_cast<jmethodID>(&logMethod);
-}
-jstring JNICALL newString(JNIEnv*, const jchar* chars, jsize len) {
-  fake.strings.emplace_back(reinterpret_cast<const char16_t*>(chars), static_cast<std::size_t>(len));
-  return reinterpret_cast<jstring>(&fake.strings.back());
-}
-// The C++ face of JNIEnv calls the va_list form.
-void JNICALL callVoidMethodV(JNIEnv*, jobject obj, jmethodID method, va_list ap) {
-  EXPECT_EQ(obj, reinterpret_cast<jobject>(&loggerObject));
-  EXPECT_FALSE(fake.pending) << "Java called with an exception pending";
-  if (method == reinterpret_cast<jmethodID>(&sourceLogMethod)) {
-    fake.sources.push_back(va_arg(ap, jint));
-  } else {
-    EXPECT_EQ(method, reinterpret_cast<jmethodID>(&logMethod));
-  }
-  fake.logged.push_back(*reinterpret_cast<std::u16string*>(va_arg(ap, jstring)));
-  if (fake.logThrows) fake.pending = true;
-}
+using standin::env;
+using standin::fake;
 
 std::u16string u16(const std::string& ascii) { return std::u16string(ascii.begin(), ascii.end()); }
 
 class AppLoggerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    vmFunctions.GetEnv = &getEnv;
-    envFunctions.ExceptionCheck = &exceptionCheck;
-    envFunctions.ExceptionDescribe = &exceptionDescribe;
-    envFunctions.ExceptionClear = &exceptionClear;
-    envFunctions.NewLocalRef = &newRef;
-    envFunctions.NewGlobalRef = &newGlobalRef;
-    envFunctions.DeleteGlobalRef = &deleteGlobalRef;
-    envFunctions.DeleteLocalRef = &deleteLocalRef;
-    envFunctions.GetObjectClass = &getObjectClass;
-    envFunctions.FindClass = &findClass;
-    envFunctions.IsInstanceOf = &isInstanceOf;
-    envFunctions.GetMethodID = &getMethodID;
-    envFunctions.NewString = &newString;
-    envFunctions.CallVoidMethodV = &callVoidMethodV;
-    fake = FakeVm{};
-    EXPECT_EQ(JNI_OnLoad(&vm, nullptr), JNI_VERSION_1_2);
+    standin::install();
     logFile_ = fs::temp_directory_path() / ("modburn_applogger_" + std::to_string(::getpid()) + ".log");
     fs::remove(logFile_);
     modburnlog_close();
     modburnlog_open(logFile_.c_str());
   }
   void TearDown() override {
+    EXPECT_TRUE(fake.callsWhilePending.empty()) << "Java called with an exception pending";
     modburn::jni::setAppLogger(&env, nullptr);
     EXPECT_EQ(fake.globalRefs, 0);
     modburnlog_close();
     fs::remove(logFile_);
   }
-  void holdLogger() { modburn::jni::setAppLogger(&env, reinterpret_cast<jobject>(&loggerObject)); }
+  void holdLogger() { modburn::jni::setAppLogger(&env, standin::logger()); }
   // Entries of the log file after its banner.
   std::string fileEntries() const {
     std::ifstream in(logFile_);
@@ -191,7 +99,7 @@ TEST_F(AppLoggerTest, EntriesThatCannotReachJavaGoToTheLogFile) {
     modburnlog_close();
     fs::remove(logFile_);
     modburnlog_open(logFile_.c_str());
-    fake = FakeVm{};
+    fake = standin::Vm{};
     if (row.holdLogger) holdLogger();
     fake.getEnvResult = row.getEnvResult;
     fake.hasLogMethod = row.hasLogMethod;
@@ -199,6 +107,7 @@ TEST_F(AppLoggerTest, EntriesThatCannotReachJavaGoToTheLogFile) {
     applogger("entry %d\n", 42);
     EXPECT_TRUE(fake.logged.empty());
     EXPECT_EQ(fake.describes, row.describes);
+    EXPECT_TRUE(fake.callsWhilePending.empty()) << "Java called with an exception pending";
     const std::string entries = fileEntries();
     EXPECT_EQ(entries.size(), 20u + 9u) << entries;
     EXPECT_EQ(entries.substr(20), "entry 42\n");
@@ -227,7 +136,7 @@ TEST_F(AppLoggerTest, ASourceLoggerIsToldWhereEachEntryComesFrom) {
   for (const bool sourceLogger : {true, false}) {
     for (const auto& row : rows) {
       SCOPED_TRACE(std::string(row.name) + (sourceLogger ? " (SourceLogger)" : " (plain logger)"));
-      fake = FakeVm{};
+      fake = standin::Vm{};
       fake.sourceLogger = sourceLogger;
       holdLogger();
       row.sink("%s", row.entry);

@@ -101,7 +101,7 @@ TEST_F(QLogic, SuccessWithoutResetLeavesAdminMode) {
            prefix("update") + "writing: \"admin start\\r\"\n",
            prefix("update") + "Switch in admin mode\n",
            prefix("update") + "image cleanup succeeded\n",
-           prefix("update") + "writing: \"" + kFetch + "\r\"\n",
+           prefix("update") + "writing: \"" + kFetch + "\\r\"\n",  // a bare CR reaches no log raw
            prefix("update") + "Image file fetched from FTP server\n",
            prefix("update") + "Download complete fw/image.bin\n",
        }) {

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/scripted_server.h"
 #include "telnet_fixture.h"
@@ -91,7 +93,124 @@ TEST_F(TelnetOpen, RefusedConnectionGivesConnErrAndClosesTheSocket) {
   const int before = openDescriptors();
   EXPECT_EQ(telnet_open("127.0.0.1", port), TELNET_CONN_ERR);
   EXPECT_EQ(openDescriptors(), before);
-  EXPECT_EQ(capture_count(": connect failed, errno=111 (Connection refused)\n"), 1) << capture_text();
+  EXPECT_EQ(capture_count(": connect to 127.0.0.1 port " + std::to_string(port) +
+                          " failed, errno=111 (Connection refused)\n"),
+            1)
+      << capture_text();
+}
+
+namespace {
+
+// A loopback listener that answers no connection: its queue of one is taken
+// by a connection that is never accepted, so the next connect gets no answer.
+struct SilentListener {
+  SilentListener() {
+    listener = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sin;
+    if (bind(listener, reinterpret_cast<sockaddr*>(&sin), len) != 0 || listen(listener, 0) != 0) return;
+    getsockname(listener, reinterpret_cast<sockaddr*>(&sin), &len);
+    port = ntohs(sin.sin_port);
+    filler = socket(AF_INET, SOCK_STREAM, 0);
+    connect(filler, reinterpret_cast<sockaddr*>(&sin), len);
+  }
+  ~SilentListener() {
+    close(filler);
+    close(listener);
+  }
+  int listener = -1, filler = -1, port = 0;
+};
+
+// One resolver entry of a hand-made list.
+struct Entry {
+  const char* address;  // numeric, IPv4 or IPv6
+  int port;
+};
+
+}  // namespace
+
+// Every address of the list is tried in turn: one that refuses, has no
+// answer (given up after the time-out, 2 s scaled to 0.2 s) or is an IPv6
+// address nobody listens on is passed over, and each failed try is logged.
+TEST_F(TelnetOpen, EachAddressIsTriedInTurnWithinTheTimeOut) {
+  modburn::set_time_scale(0.1);
+  ScriptedServer server({Step::send("hi\n")});
+  const SilentListener silent;
+  ASSERT_GT(silent.port, 0);
+  const int refused = testsupport::refused_port();
+  const int live = server.port();
+  const struct {
+    const char* name;
+    std::vector<Entry> entries;
+    int connectsTo;  // index of the entry that connects, or -1
+    int result;      // when none does
+    std::vector<std::string> failures;
+  } rows[] = {
+      {"IPv6 refused, then IPv4", {{"::1", refused}, {"127.0.0.1", live}}, 1, 0,
+       {"connect to ::1 port " + std::to_string(refused) + " failed, errno=111 (Connection refused)"}},
+      {"silent, then live", {{"127.0.0.1", silent.port}, {"127.0.0.1", live}}, 1, 0,
+       {"connect to 127.0.0.1 port " + std::to_string(silent.port) + " failed, errno=110 (Connection timed out)"}},
+      {"live first", {{"127.0.0.1", live}, {"::1", refused}}, 0, 0, {}},
+      {"none answers", {{"::1", refused}, {"127.0.0.1", silent.port}}, -1, TELNET_CONN_ERR,
+       {"connect to ::1 port " + std::to_string(refused) + " failed, errno=111",
+        "connect to 127.0.0.1 port " + std::to_string(silent.port) + " failed, errno=110"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    testsupport::capture_clear();
+    std::vector<sockaddr_storage> addrs(row.entries.size());
+    std::vector<addrinfo> list(row.entries.size());
+    for (std::size_t i = 0; i < row.entries.size(); ++i) {
+      const bool v6 = std::string(row.entries[i].address).find(':') != std::string::npos;
+      auto* in4 = reinterpret_cast<sockaddr_in*>(&addrs[i]);
+      auto* in6 = reinterpret_cast<sockaddr_in6*>(&addrs[i]);
+      if (v6) {
+        in6->sin6_family = AF_INET6;
+        in6->sin6_port = htons(static_cast<uint16_t>(row.entries[i].port));
+        inet_pton(AF_INET6, row.entries[i].address, &in6->sin6_addr);
+      } else {
+        in4->sin_family = AF_INET;
+        in4->sin_port = htons(static_cast<uint16_t>(row.entries[i].port));
+        inet_pton(AF_INET, row.entries[i].address, &in4->sin_addr);
+      }
+      list[i].ai_family = v6 ? AF_INET6 : AF_INET;
+      list[i].ai_socktype = SOCK_STREAM;
+      list[i].ai_addrlen = v6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+      list[i].ai_addr = reinterpret_cast<sockaddr*>(&addrs[i]);
+      list[i].ai_next = i + 1 < list.size() ? &list[i + 1] : nullptr;
+    }
+    const int before = openDescriptors();
+    const auto start = std::chrono::steady_clock::now();
+    const int sock = connectFirst("test", "sw", list.data(), 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    if (row.connectsTo < 0) {
+      EXPECT_EQ(sock, row.result);
+      EXPECT_EQ(openDescriptors(), before) << "a failed try left its socket open";
+    } else {
+      ASSERT_GE(sock, 0) << capture_text();
+      sockaddr_storage peer{};
+      socklen_t len = sizeof peer;
+      ASSERT_EQ(getpeername(sock, reinterpret_cast<sockaddr*>(&peer), &len), 0);
+      EXPECT_EQ(ntohs(reinterpret_cast<sockaddr_in*>(&peer)->sin_port), row.entries[row.connectsTo].port);
+      EXPECT_EQ(fcntl(sock, F_GETFL, 0) & O_NONBLOCK, 0) << "handed over in blocking mode";
+      EXPECT_NE(fcntl(sock, F_GETFD, 0) & FD_CLOEXEC, 0);
+      close(sock);
+    }
+    EXPECT_EQ(capture_count(" failed, errno="), static_cast<int>(row.failures.size())) << capture_text();
+    for (const std::string& failure : row.failures) EXPECT_EQ(capture_count(failure), 1) << capture_text();
+  }
+}
+
+TEST_F(TelnetOpen, AnAddressThatDoesNotAnswerIsGivenUpAfterTheConnectTimeOut) {
+  modburn::set_time_scale(0.01);  // 15 s: 0.15 s
+  const SilentListener silent;
+  ASSERT_GT(silent.port, 0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(telnet_open("127.0.0.1", silent.port), TELNET_CONN_ERR);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(capture_count("failed, errno=110 (Connection timed out)\n"), 1) << capture_text();
 }
 
 TEST_F(TelnetOpen, SessionSocketIsNonBlocking) {

@@ -338,6 +338,13 @@ TEST(TelnetPrintable, EscapesControlAndHighBytes) {
       {"abc\x1b" "efg", 10, "abc\\x1b"},
       {"abc", 5, ""},
       {"", 10, ""},
+      // Valid UTF-8 stays readable; C1 controls, raw or in UTF-8, do not.
+      {"caf\xc3\xa9 \xe2\x82\xac", 100, "caf\xc3\xa9 \xe2\x82\xac"},
+      {"\x9b" "1m\xc2\x9b" "2J", 100, "\\x9b1m\\xc2\\x9b2J"},
+      {"abcd\xe2\x82\xac", 10, "abcd\xe2\x82\xac"},
+      {"abcde\xe2\x82\xac", 10, "abcde"},
+      {"abc\xc2\x9b", 10, "abc\\xc2"},
+      {"abc\xc2\x9b", 13, "abc\\xc2\\x9b"},
   };
   for (const auto& c : cases) {
     char out[128];
