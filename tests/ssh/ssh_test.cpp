@@ -251,7 +251,7 @@ TEST_F(SshConsole, OpeningTable) {
     testsupport::capture_clear();
 
     std::string why;
-    const SshHandle h = open(row.port, row.rightPassword ? SshdServer::password() : "not-Qx7-the-password", &why);
+    const SshHandle h = open(row.port, row.rightPassword ? SshdServer::password() : "Wr0ng-Qx7-Kz9", &why);
     if (row.expected == 0) {
       ASSERT_GE(h, 0) << why;
       EXPECT_TRUE(sshcon_isSession(h));

@@ -38,7 +38,7 @@ public class SystemLoggerTest {
             p(Pattern.quote("++++ Switch/MODBURN log AppLogger started"))),
         new Row("a console that refuses the connection", Switch.BROCADE, "127.204.6.2", null,
             p("update failed: error code=-11 \\(errmsg=Error: Brocade switch=127\\.204\\.6\\.2: .*"),
-            p("telnet_open:\\d+: connect failed, errno=111 \\(Connection refused\\)"),
+            p("telnet_open:\\d+: connect to [0-9.]+ port 23 failed, errno=111 \\(Connection refused\\)"),
             p("brocadeflash:connect:127\\.204\\.6\\.2: .*")),
         new Row("a simulated Brocade that succeeds", Switch.BROCADE, "127.204.6.1", "brocade/success.scn", null,
             p("telnet_open:\\d+: returns successfully"), p(Pattern.quote("update succeeded: switchType=6"))),

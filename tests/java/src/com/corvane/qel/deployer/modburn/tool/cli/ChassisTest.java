@@ -95,7 +95,7 @@ public class ChassisTest {
             Files.writeString(dir.resolve("pw"), "sw-Secret1\n");
             Files.writeString(dir.resolve("inv.csv"), inventory(r));
             FakeBackend backend = new FakeBackend();
-            backend.pauseMillis = 15;
+            backend.pauseMillis = 60;  // long enough that what may overlap does
             Map<String, String> setOf = new HashMap<>();
             Map<String, String> serverOf = new HashMap<>();
             List<String> order = new ArrayList<>();
@@ -168,8 +168,10 @@ public class ChassisTest {
             assertEquals(what + backend.events, r.mostPerSet(), mostPerSet);
             assertEquals(what + backend.events, r.mostPerServer(), mostPerServer);
             // One module of every set starts before any second module of a set (unless a canary goes first
-            // or a first module waits for its server).
-            if (!r.options().contains("--canary") && !r.options().contains("--per-server") && r.groups() > 0) {
+            // or a first module waits for its server). With more than one module of a set at once, the
+            // updates handed out together start in any order: the start order proves nothing then.
+            if (!r.options().contains("--canary") && !r.options().contains("--per-server") && r.groups() > 0
+                    && r.mostPerSet() == 1) {
                 int sets = new HashSet<>(setOf.values()).size();
                 List<String> first = firstStarts.subList(0, Math.min(sets, firstStarts.size()));
                 assertEquals(what + firstStarts, first.size(), new HashSet<>(first).size());
