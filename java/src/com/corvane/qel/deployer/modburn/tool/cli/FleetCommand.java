@@ -176,10 +176,12 @@ final class FleetCommand implements Callable<Integer> {
             List<String> without = entries.stream().filter(e -> e.expectVersion().isEmpty())
                 .map(e -> String.valueOf(e.line())).toList();
             if (!without.isEmpty()) {
+                String lines = String.join(", ", without.subList(0, Math.min(10, without.size())))
+                    + (without.size() > 10 ? ", ..." : "");
                 throw new UsageException("--skip-current leaves alone a switch that runs its expected version, but "
-                    + (without.size() == 1 ? "line " : "lines ") + String.join(", ", without.subList(0,
-                    Math.min(10, without.size()))) + (without.size() > 10 ? ", ..." : "") + " of " + inventory
-                    + " name none: give expect_version there or --expect-version");
+                    + (without.size() == 1 ? "line " + lines + " of " + inventory + " names none"
+                        : "lines " + lines + " of " + inventory + " name none")
+                    + ": give expect_version there, or --expect-version");
             }
         }
         boolean chassis = entries.stream().anyMatch(e -> !e.chassis().isEmpty());

@@ -211,6 +211,8 @@ final class UpdateCommand implements Callable<Integer> {
         if (proof != null && proof.hasVersions()) {
             ctx.out.println(m.line("  before: " + Versions.shown(proof.before())));
             ctx.out.println(m.line("  after:  " + Versions.shown(proof.after())));
+        } else if (proof != null) {
+            ctx.out.println("  before: not read; nothing was updated");
         }
         return ExitStatus.forCode(r.code());
     }

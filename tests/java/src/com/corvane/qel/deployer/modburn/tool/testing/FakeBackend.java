@@ -86,10 +86,14 @@ public final class FakeBackend implements Backend {
     public final Map<String, List<Integer>> listingCodes = new java.util.concurrent.ConcurrentHashMap<>();
     private final Map<String, AtomicInteger> listings = new java.util.concurrent.ConcurrentHashMap<>();
 
+    /** The jobs whose versions were listed. */
+    public final List<Job> listed = Collections.synchronizedList(new ArrayList<>());
+
     @Override
     public Versions versions(Job job) {
         String ip = job.address();
         events.add("versions " + ip);
+        listed.add(job);
         int n = listings.computeIfAbsent(ip, k -> new AtomicInteger()).getAndIncrement();
         List<Integer> codes = listingCodes.getOrDefault(ip, List.of());
         int code = n < codes.size() ? codes.get(n) : 0;
@@ -101,11 +105,11 @@ public final class FakeBackend implements Backend {
             router.log("readVersions failed: error code=" + code + " (errmsg=" + msg + ")\n");
             return Versions.failed(new Result(code, msg));
         }
-        List<String> listed = versions.getOrDefault(ip, List.of("Active FW Version: v1"));
-        for (String v : listed) {
+        List<String> lines = versions.getOrDefault(ip, List.of("Active FW Version: v1"));
+        for (String v : lines) {
             router.log(m + ":logConfigInfo:" + ip + ": " + v + "\n");
         }
-        return Versions.of(listed);
+        return Versions.of(lines);
     }
 
     private Result script(Job job) {
