@@ -236,6 +236,38 @@ TEST_F(Versions, AListingThatFailsDropsOrNeverEndsIsAFailure) {
   EXPECT_EQ(log.find(kSwitchPassword), std::string::npos);
 }
 
+// A versions request is refused before any connection as an update is, the
+// URL aside: the address, the login, the debug level and what the family's
+// last rule can judge without a URL (SAS's target, QLogic's user name).
+TEST_F(Versions, RefusedBeforeConnectingAsAnUpdateIs) {
+  const std::string longUser(190, 'u');
+  const struct {
+    const char* family;
+    const char* address;
+    const char* user;
+    int debugLevel;
+    int modifier;
+    int expected;
+  } rows[] = {
+      {"brocade", nullptr, "admin", 0, 1, IO_INV_IP},
+      {"brocade", "127.0.0.1", "", 0, 1, IO_INV_LOGIN},
+      {"brocade", "127.0.0.1", "admin", 3, 1, IO_BAD_PARAMS},
+      {"sas", "127.0.0.1", "admin", 0, 0, IO_INV_MOD},
+      {"sas", "127.0.0.1", "admin", 0, 4, IO_INV_MOD},
+      {"qlogic", "127.0.0.1", longUser.c_str(), 0, 1, IO_INV_LOGIN},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.family) + " " + std::to_string(row.expected));
+    Lines versions = {"left alone"};
+    SwitchRequest req{row.address, row.user, kSwitchPassword, nullptr, false, row.debugLevel, row.modifier};
+    req.versions = &versions;
+    char err[1000] = "";
+    EXPECT_EQ(familyRow(row.family).entry(&req, err, sizeof err), row.expected) << err;
+    EXPECT_EQ(versions, Lines{"left alone"});
+  }
+  EXPECT_EQ(logText().find("telnet_open"), std::string::npos) << "nothing connected";
+}
+
 // SAS lists the target its modifier names: the switch, or a storage module.
 TEST_F(Versions, SasListsTheTargetOfItsModifier) {
   const struct {

@@ -141,6 +141,35 @@ public class VersionsTest {
         }
     }
 
+    /** readVersions fails as update does: the same codes, the same error text. */
+    @Test
+    public void aFailedListingThrowsAsAnUpdateDoes() throws Exception {
+        Object[][] rows = {
+            // switch type, address, scenario (null: none reached), modifier, code, exact message
+            {Switch.BROCADE, "127.204.30.1", "brocade/login-incorrect.scn", 1, -19,
+                "Error: Brocade switch=127.204.30.1: Switch login failed (IO_BAD_SWITCH_LOGIN) \n"
+                    + "SWITCH TEXT=\n\"login\nPassword\nLogin incorrect\r\n\""},
+            {Switch.BROCADE, null, null, 1, -4, "Error: Brocade switch=Unknown switch: Invalid switch hostname/ip address (IO_INV_IP)"},
+            {Switch.SAS, "127.204.30.2", null, 4, -10,
+                "Error: SASSwitch switch=127.204.30.2: Invalid modifier (IO_INV_MOD)"},
+            {0, "127.204.30.3", null, 1, -99, Native.NOT_IMPLEMENTED},
+        };
+        for (Object[] r : rows) {
+            SimulatedSwitch sim = r[2] == null ? null : new SimulatedSwitch((String) r[1], (String) r[2]);
+            try {
+                new Switch((Integer) r[0], (String) r[1], "admin", PASSWORD, 0).readVersions((Integer) r[3]);
+                throw new AssertionError(r[1] + ": no exception");
+            } catch (SwitchException e) {
+                assertEquals(r[1] + ": " + e.getMessage(), (int) (Integer) r[4], e.getCode());
+                assertEquals((String) r[5], e.getMessage());
+            } finally {
+                if (sim != null) {
+                    sim.close();
+                }
+            }
+        }
+    }
+
     /** readVersions at debug levels 0 and 2, then a verified update with its restart. */
     @SuppressWarnings("try")  // the switch only needs to run meanwhile
     private void restarted(Row row, String address, Played p) throws Exception {
