@@ -73,8 +73,10 @@ public class VerifiedFleetTest {
         Files.writeString(dir.resolve("fleet.csv"), inv);
         Files.writeString(dir.resolve("sw.pw"), SWITCH_PW + "\n");
         Files.writeString(dir.resolve("ftp.pw"), FTP_PW + "\n");
+        Path transcripts = Files.createDirectory(dir.resolve("transcripts"));
         sim = new ProcessBuilder(property("modburn.switchsim"), "--config", dir.resolve("switches.conf").toString(),
-            "--option", "reboot-down-ms 1000").redirectErrorStream(true).start();
+            "--option", "reboot-down-ms 1000", "--transcript-dir", transcripts.toString()).redirectErrorStream(true)
+            .start();
         BufferedReader said = new BufferedReader(new InputStreamReader(sim.getInputStream(), StandardCharsets.UTF_8));
         for (int listening = 0; listening < switches.length; ) {
             String line = said.readLine();
@@ -130,7 +132,9 @@ public class VerifiedFleetTest {
         for (String text : new String[] {out, tool.err(), report, Files.readString(dir.resolve("logs/new-image.log"))}) {
             assertFalse(text, text.contains(SWITCH_PW) || text.contains(FTP_PW));
         }
-        String currentLog = Files.readString(dir.resolve("logs/current.log"));
-        assertFalse(currentLog, currentLog.contains("firmwaredownload"));
+        // The current switch saw its login and its listing, nothing else.
+        List<String> typed = Files.readAllLines(transcripts.resolve("127.0.92.3_23.transcript")).stream()
+            .filter(l -> l.startsWith("< ")).toList();
+        assertEquals(List.of("< admin\\r\\n", "< " + SWITCH_PW + "\\r\\n", "< version\\r", "< firmwareshow\\r"), typed);
     }
 }
