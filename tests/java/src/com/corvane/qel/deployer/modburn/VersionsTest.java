@@ -98,7 +98,7 @@ public class VersionsTest {
             played.add(p);
             for (int k = 0; k < parts.length; k++) {
                 Part part = parts[k];
-                String address = "127.204." + (i + 1) + "." + (k + 1);
+                String address = "127.206." + (i + 1) + "." + (k + 1);
                 futures.add(pool.submit(() -> {
                     router.attach(p.log::append);
                     try {
@@ -146,13 +146,13 @@ public class VersionsTest {
     public void aFailedListingThrowsAsAnUpdateDoes() throws Exception {
         Object[][] rows = {
             // switch type, address, scenario (null: none reached), modifier, code, exact message
-            {Switch.BROCADE, "127.204.30.1", "brocade/login-incorrect.scn", 1, -19,
-                "Error: Brocade switch=127.204.30.1: Switch login failed (IO_BAD_SWITCH_LOGIN) \n"
+            {Switch.BROCADE, "127.206.30.1", "brocade/login-incorrect.scn", 1, -19,
+                "Error: Brocade switch=127.206.30.1: Switch login failed (IO_BAD_SWITCH_LOGIN) \n"
                     + "SWITCH TEXT=\n\"login\nPassword\nLogin incorrect\r\n\""},
             {Switch.BROCADE, null, null, 1, -4, "Error: Brocade switch=Unknown switch: Invalid switch hostname/ip address (IO_INV_IP)"},
-            {Switch.SAS, "127.204.30.2", null, 4, -10,
-                "Error: SASSwitch switch=127.204.30.2: Invalid modifier (IO_INV_MOD)"},
-            {0, "127.204.30.3", null, 1, -99, Native.NOT_IMPLEMENTED},
+            {Switch.SAS, "127.206.30.2", null, 4, -10,
+                "Error: SASSwitch switch=127.206.30.2: Invalid modifier (IO_INV_MOD)"},
+            {0, "127.206.30.3", null, 1, -99, Native.NOT_IMPLEMENTED},
         };
         for (Object[] r : rows) {
             SimulatedSwitch sim = r[2] == null ? null : new SimulatedSwitch((String) r[1], (String) r[2]);
