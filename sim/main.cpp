@@ -28,9 +28,9 @@ using switchsim::SimOptions;
 
 const char kUsage[] =
     "usage: switchsim --listen ADDR[:PORT] --scenario FILE [--transcript FILE]\n"
-    "                 [--once | --count N] [--echo-password] [--accept-timeout-ms MS]\n"
+    "                 [--once | --count N] [--echo-password] [--accept-timeout-ms MS] [--option OPTION]...\n"
     "       switchsim --config FILE [--transcript-dir DIR] [--once | --count N]\n"
-    "                 [--echo-password] [--accept-timeout-ms MS]\n"
+    "                 [--echo-password] [--accept-timeout-ms MS] [--option OPTION]...\n"
     "       switchsim --stdio SCENARIO [--transcript FILE | --transcript-dir DIR] [--echo-password]\n"
     "       switchsim --stdio-map MAP [--transcript FILE | --transcript-dir DIR] [--echo-password]\n"
     "       switchsim --check FILE...\n";
@@ -39,6 +39,23 @@ switchsim::StopSignal* g_stop = nullptr;
 
 extern "C" void on_signal(int) {
   if (g_stop) g_stop->raise();
+}
+
+// Loads a scenario and applies the command line's options to it, as if it
+// ended with their "option" statements.
+bool load_with_options(const std::string& file, const std::vector<std::string>& options, Scenario& sc) {
+  std::string error;
+  if (!switchsim::load_scenario(file, sc, error)) {
+    std::cerr << error << '\n';
+    return false;
+  }
+  for (const std::string& option : options) {
+    if (!switchsim::apply_option(sc, option, error)) {
+      std::cerr << "switchsim: " << error << '\n';
+      return false;
+    }
+  }
+  return true;
 }
 
 // One simulated switch of the command line or of a config file.
@@ -156,6 +173,7 @@ struct StdioRequest {
   std::string map_file;
   std::string transcript;
   std::string transcript_dir;
+  std::vector<std::string> options;
 };
 
 std::string user_name() {
@@ -186,10 +204,7 @@ int serve_stdio(StdioRequest req, SimOptions opts) {
     }
   }
   Scenario sc;
-  if (!switchsim::load_scenario(req.scenario_file, sc, error)) {
-    std::cerr << error << '\n';
-    return 2;
-  }
+  if (!load_with_options(req.scenario_file, req.options, sc)) return 2;
   if (req.transcript.empty() && !req.transcript_dir.empty()) {
     req.transcript = req.transcript_dir + "/" + user + "-" + std::to_string(port) + "-" +
                      std::to_string(getpid()) + ".transcript";
@@ -220,6 +235,7 @@ int serve_stdio(StdioRequest req, SimOptions opts) {
 int main(int argc, char** argv) {
   std::string listen, scenario_file, transcript, config, transcript_dir;
   StdioRequest stdio;
+  std::vector<std::string> options;
   SimOptions opts;
   opts.sessions = 0;
   opts.accept_timeout_ms = -1;
@@ -241,6 +257,8 @@ int main(int argc, char** argv) {
         std::cerr << "switchsim: --accept-timeout-ms needs a number\n";
         return 2;
       }
+    } else if (arg == "--option" && has_value) {
+      options.emplace_back(argv[++i]);
     } else if (arg == "--listen" && has_value) {
       listen = argv[++i];
     } else if (arg == "--scenario" && has_value) {
@@ -270,6 +288,7 @@ int main(int argc, char** argv) {
     }
     stdio.transcript = transcript;
     stdio.transcript_dir = transcript_dir;
+    stdio.options = options;
     opts.sessions = 1;
     return serve_stdio(std::move(stdio), opts);
   }
@@ -312,10 +331,7 @@ int main(int argc, char** argv) {
   std::map<std::string, std::unique_ptr<TranscriptFile>> files;
   for (auto& e : entries) {
     std::string error;
-    if (!switchsim::load_scenario(e->scenario_file, e->scenario, error)) {
-      std::cerr << error << '\n';
-      return 2;
-    }
+    if (!load_with_options(e->scenario_file, options, e->scenario)) return 2;
     if (!e->listener.open(e->address, e->port, error)) {
       std::cerr << "switchsim: " << error << '\n';
       return 2;

@@ -32,6 +32,13 @@ constexpr std::array<NamedByte, 11> kOptions{{
 
 constexpr int kMaxIncludeDepth = 8;
 
+// The fields of a printed text that show the firmware versions.
+constexpr char kRunningField[] = "${running}";
+constexpr char kInstalledField[] = "${installed}";
+// Prints nothing: marks a text as part of the version listing, which a
+// failing listing replaces.
+constexpr char kListingField[] = "${listing}";
+
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -141,6 +148,12 @@ class Parser {
     return true;
   }
 
+  // Where a text shows a version while no firmware is declared; "" when none does.
+  std::string undeclared_firmware() const {
+    const FirmwareStart& f = out_.firmware;
+    return f.used_at.empty() || f.declared ? std::string() : f.used_at;
+  }
+
  private:
   bool fail(const std::string& message) {
     error_ = where_ + ": " + message;
@@ -165,7 +178,73 @@ class Parser {
     std::string why;
     if (!decode(unquote(arg), false, pieces, why)) return fail(why);
     bytes = std::move(pieces.front());
+    return version_fields(bytes);
+  }
+
+  // A printed text may show the firmware versions: ${running} and
+  // ${installed}, filled in as it is sent; ${listing} marks it as part of the
+  // listing. Any other ${...} is a typo.
+  bool version_fields(std::string_view text) {
+    for (size_t at = text.find("${"); at != std::string_view::npos; at = text.find("${", at + 2)) {
+      const size_t end = text.find('}', at);
+      const std::string_view name = end == std::string_view::npos ? text.substr(at) : text.substr(at, end - at + 1);
+      if (name != kRunningField && name != kInstalledField && name != kListingField) {
+        return fail("unknown field '" + std::string(name) + "' (fields: " + kRunningField + ", " + kInstalledField +
+                    ", " + kListingField + ")");
+      }
+      if (out_.firmware.used_at.empty()) out_.firmware.used_at = where_;
+    }
     return true;
+  }
+
+  // "firmware RUNNING [INSTALLED]": the versions the switch starts with (the
+  // installed one is the running one unless given); a later one replaces it.
+  bool firmware(std::string_view arg) {
+    std::string running, installed;
+    const size_t blank = arg.find_first_of(" \t");
+    if (!text_arg(arg.substr(0, blank), running)) return false;
+    if (blank != std::string_view::npos && !text_arg(trim(arg.substr(blank)), installed)) return false;
+    if (running.empty()) return fail("firmware needs the running version");
+    if (installed.find_first_of(" \t") != std::string::npos) return fail("firmware takes two versions at most");
+    out_.firmware.declared = true;
+    out_.firmware.running = running;
+    out_.firmware.installed = installed.empty() ? running : installed;
+    return true;
+  }
+
+  // "install [VERSION]" and "reboot": the firmware steps.
+  bool firmware_step(std::string_view word, std::string_view arg, Step& step) {
+    if (word == "install") {
+      step.kind = StepKind::Install;
+      return arg.empty() || text_arg(arg, step.text);
+    }
+    step.kind = StepKind::Reboot;
+    return arg.empty() || fail("reboot takes nothing");
+  }
+
+  static bool is_firmware_option(std::string_view name) {
+    return name == "image-not-taken" || name == "listing-fails" || name == "reboot-down-ms";
+  }
+
+  // The options of the simulated firmware; false (error set) for a bad value.
+  bool firmware_option(std::string_view name, std::string_view value) {
+    ScenarioOptions& o = out_.options;
+    if (name == "image-not-taken") {
+      if (!value.empty()) return fail("option image-not-taken takes no value");
+      o.image_not_taken = true;
+      return true;
+    }
+    if (name == "listing-fails") {
+      if (value.empty()) {
+        o.listing_fails = ListingFault::Always;
+      } else if (value == "after-reboot") {
+        o.listing_fails = ListingFault::AfterReboot;
+      } else {
+        return fail("option listing-fails takes nothing or 'after-reboot'");
+      }
+      return true;
+    }
+    return number_arg(value, o.reboot_down_ms);
   }
 
   bool glob_arg(std::string_view arg, Glob& glob) {
@@ -215,6 +294,7 @@ class Parser {
     for (auto& [known, field] : numbers) {
       if (name == known) return number_arg(value, *field);
     }
+    if (is_firmware_option(name)) return firmware_option(name, value);
     return fail("unknown option '" + std::string(name) + "'");
   }
 
@@ -239,6 +319,7 @@ class Parser {
 
   bool statement(std::string_view word, std::string_view arg) {
     if (word == "option") return option(arg);
+    if (word == "firmware") return firmware(arg);
     if (word == "echo-password") return option("echo-password");
     if (ended_) {
       return fail("'" + std::string(word) + "' never runs: the session has ended at " + ended_at_);
@@ -273,6 +354,8 @@ class Parser {
     } else if (word == "close") {
       step.kind = StepKind::Close;
       if (!arg.empty()) return fail("close takes nothing");
+    } else if (word == "install" || word == "reboot") {
+      if (!firmware_step(word, arg, step)) return false;
     } else if (word == "iac") {
       step.kind = StepKind::Iac;
       step.text = "\xff";
@@ -326,7 +409,21 @@ bool parse_scenario(std::string_view text, const std::string& file_name, Scenari
   out = Scenario();
   out.name = file_name;
   Parser parser(out, error);
-  return parser.parse(text, file_name, 0);
+  if (!parser.parse(text, file_name, 0)) return false;
+  if (const std::string at = parser.undeclared_firmware(); !at.empty()) {
+    error = at + ": a text shows a firmware version, but the scenario declares none ('firmware RUNNING')";
+    return false;
+  }
+  return true;
+}
+
+bool apply_option(Scenario& sc, std::string_view option, std::string& error) {
+  error.clear();
+  Scenario patched = sc;
+  Parser parser(patched, error);
+  if (!parser.parse("option " + std::string(option), "--option", 0)) return false;
+  sc.options = patched.options;
+  return true;
 }
 
 bool load_scenario(const std::string& path, Scenario& out, std::string& error) {

@@ -40,15 +40,24 @@ enum class StepKind {
   Silence,  // say nothing, echo nothing, until the client gives up (or ms pass)
   Close,    // close the connection
   Reply,    // from here on, answer a typed line that matches with text
+  Install,  // a download succeeded: the image becomes the installed firmware
+  Reboot,   // the switch restarts: the installed firmware becomes the running one
 };
 
 struct Step {
   StepKind kind = StepKind::Send;
   std::string where;  // "file:line" of the step, for messages
-  std::string text;   // Send, Iac: bytes to send; Reply: the answer
+  std::string text;   // Send, Iac: bytes to send; Reply: the answer; Install: the version (empty: from the image's name)
   Glob pattern;       // Expect, Reply
   int ms = 0;         // Pause; Silence (0: until the client closes)
   bool on = false;    // NoEcho
+};
+
+// How a simulated switch's firmware misbehaves.
+enum class ListingFault {
+  None,
+  Always,       // every version listing fails
+  AfterReboot,  // the listings fail once the switch has rebooted
 };
 
 struct ScenarioOptions {
@@ -58,11 +67,25 @@ struct ScenarioOptions {
   int linger_ms = 10000;             // after the last step, wait this long for the client to close
   int silence_max_ms = 2000000;      // an open-ended silence stops after this long
   std::string opening{"\xff\xfd\x18\xff\xfb\x01\xff\xfb\x03"};  // DO TTYPE, WILL ECHO, WILL SGA
+  bool image_not_taken = false;      // a reboot brings the old image back up: the new one did not take
+  ListingFault listing_fails = ListingFault::None;
+  int reboot_down_ms = 0;            // after a session that rebooted, the console is gone this long
+};
+
+// The firmware a scenario starts with: the running version and the
+// installed one (the image the next reboot starts). Shared by every session
+// of one simulated switch once it serves.
+struct FirmwareStart {
+  bool declared = false;
+  std::string running;
+  std::string installed;
+  std::string used_at;  // "file:line" of the first text that shows a version, for messages
 };
 
 struct Scenario {
   std::string name;  // the file it came from
   ScenarioOptions options;
+  FirmwareStart firmware;
   std::vector<Step> steps;
 };
 
@@ -75,6 +98,9 @@ bool parse_scenario(std::string_view text, const std::string& file_name, Scenari
 // Reads and parses a scenario file; failures as for parse_scenario (a file that
 // cannot be read gives "FILE: message").
 bool load_scenario(const std::string& path, Scenario& out, std::string& error);
+// Applies one option as an "option" statement would ("image-not-taken",
+// "reboot-down-ms 3000"); false with error set when it is not one.
+bool apply_option(Scenario& sc, std::string_view option, std::string& error);
 
 // Decodes the escapes of scenario text (\r \n \t \e \\ \" \* \xHH) into bytes;
 // false with error set on a bad escape.

@@ -15,6 +15,8 @@
 #include <deque>
 #include <utility>
 
+#include "firmware.h"
+
 #ifndef SWITCHSIM_SCENARIO_DIR
 #define SWITCHSIM_SCENARIO_DIR "sim/scenarios"
 #endif
@@ -62,9 +64,9 @@ struct Endpoint {
 // One client connection playing one scenario.
 class Session {
  public:
-  Session(Endpoint ep, const Scenario& sc, const SimOptions& opts, int stop_fd, int number)
+  Session(Endpoint ep, const Scenario& sc, const SimOptions& opts, int stop_fd, int number, Firmware& firmware)
       : in_fd_(ep.in_fd), out_fd_(ep.out_fd), telnet_(ep.telnet), sc_(sc), opts_(opts), stop_fd_(stop_fd),
-        number_(number) {
+        number_(number), firmware_(firmware) {
     echo_password_ = opts.echo_password || sc.options.echo_password;
     result_.peer = std::move(ep.peer);
   }
@@ -124,7 +126,26 @@ class Session {
         close_orderly();
         ended_ = true;
         return true;
+      case StepKind::Install:
+      case StepKind::Reboot:
+        return firmware_step(step);
     }
+    return true;
+  }
+
+  // A download took: the version given, or the one of the image named in
+  // the last typed line that named one. A restart: the installed image runs.
+  bool firmware_step(const Step& step) {
+    flush_received(true);
+    if (step.kind == StepKind::Reboot) {
+      firmware_.reboot();
+      note("= reboot: running " + firmware_.running());
+      return true;
+    }
+    if (!firmware_.install(step.text, last_image_line_)) {
+      return stop(step, "install: no version given and no typed line names an image file");
+    }
+    note("= install " + firmware_.installed());
     return true;
   }
 
@@ -199,8 +220,10 @@ class Session {
 
   // --- output ------------------------------------------------------------
 
-  // Prints console text; under TELNET a data byte 255 goes out doubled.
-  void say(std::string_view text) {
+  // Prints console text, its version fields filled in; under TELNET a data
+  // byte 255 goes out doubled.
+  void say(std::string_view scripted) {
+    const std::string text = firmware_.fill(scripted);
     flush_received(true);
     note("> " + escape(text));
     std::string wire;
@@ -439,6 +462,7 @@ class Session {
   }
 
   void end_line(std::string text, const std::string& end) {
+    if (!hide_ && !image_version(text).empty()) last_image_line_ = text;
     result_.received.push_back(text + end);
     queue_.push_back(std::move(text));
     if (opts_.fault != Fault::None && !result_.fault_fired &&
@@ -571,6 +595,8 @@ class Session {
   const SimOptions& opts_;
   int stop_fd_;
   int number_;
+  Firmware& firmware_;
+  std::string last_image_line_;  // the last line typed in the clear that named an image file
   bool echo_password_ = false;
   SessionResult result_;
 
@@ -694,6 +720,11 @@ bool Listener::open(const std::string& address, uint16_t port, std::string& erro
   return true;
 }
 
+bool Listener::reopen(std::string& error) {
+  const std::string address = address_;
+  return open(address, port_, error);
+}
+
 std::string Listener::name() const {
   bool v6 = address_.find(':') != std::string::npos;
   return (v6 ? "[" + address_ + "]" : address_) + ":" + std::to_string(port_);
@@ -703,12 +734,18 @@ std::string Listener::name() const {
 
 SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
                            int session) {
+  Firmware firmware(sc);
+  return play_session(fd, sc, opts, stop_fd, session, firmware);
+}
+
+SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd, int session,
+                           Firmware& firmware) {
   int flags = ::fcntl(fd, F_GETFL);
   ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
   int on = 1;
   // Prompts go out at once, not held back to be joined with later text.
   ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  SessionResult result = Session(Endpoint{fd, fd, true, peer_name(fd)}, sc, opts, stop_fd, session).run();
+  SessionResult result = Session(Endpoint{fd, fd, true, peer_name(fd)}, sc, opts, stop_fd, session, firmware).run();
   ::close(fd);
   return result;
 }
@@ -729,14 +766,41 @@ SessionResult play_stdio(int in_fd, int out_fd, const Scenario& sc, const SimOpt
   const int out_flags = ::fcntl(out_fd, F_GETFL);
   ::fcntl(in_fd, F_SETFL, in_flags | O_NONBLOCK);
   ::fcntl(out_fd, F_SETFL, out_flags | O_NONBLOCK);
-  SessionResult result = Session(Endpoint{in_fd, out_fd, false, peer}, sc, opts, stop_fd, 1).run();
+  Firmware firmware(sc);
+  SessionResult result = Session(Endpoint{in_fd, out_fd, false, peer}, sc, opts, stop_fd, 1, firmware).run();
   ::fcntl(in_fd, F_SETFL, in_flags);
   if (terminal) ::tcsetattr(in_fd, TCSANOW, &saved);
   return result;
 }
 
+namespace {
+
+// A switch that rebooted in its last session is gone for the scenario's
+// reboot-down-ms: its console port refuses connections, then answers again.
+// False when the wait was stopped or the port could not be taken back.
+bool restart_console(Listener& listener, const Scenario& sc, const SimOptions& opts, int stop_fd) {
+  const int down_ms = sc.options.reboot_down_ms;
+  if (down_ms <= 0) return true;
+  if (opts.transcript) opts.transcript("= console down for " + std::to_string(down_ms) + " ms (reboot)");
+  listener.close();
+  pollfd p{stop_fd, POLLIN, 0};
+  const int stopped = ::poll(&p, stop_fd >= 0 ? 1 : 0, down_ms);
+  if (stopped > 0) return false;
+  std::string error;
+  if (!listener.reopen(error)) {
+    if (opts.transcript) opts.transcript("= console not back: " + error);
+    return false;
+  }
+  if (opts.transcript) opts.transcript("= console back");
+  return true;
+}
+
+}  // namespace
+
 void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int stop_fd,
            const std::function<void(const SessionResult&)>& on_session) {
+  // One switch: every session it serves sees the same firmware.
+  Firmware firmware(sc);
   for (int n = 1; opts.sessions == 0 || n <= opts.sessions; ++n) {
     pollfd p[2] = {{listener.fd(), POLLIN, 0}, {stop_fd, POLLIN, 0}};
     int ready = ::poll(p, stop_fd >= 0 ? 2 : 1, opts.accept_timeout_ms);
@@ -765,8 +829,10 @@ void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int s
       if (on_session) on_session(failed);
       return;
     }
-    SessionResult result = play_session(fd, sc, opts, stop_fd, n);
+    SessionResult result = play_session(fd, sc, opts, stop_fd, n, firmware);
     if (on_session) on_session(result);
+    const bool more = opts.sessions == 0 || n < opts.sessions;
+    if (firmware.take_reboot() && more && !restart_console(listener, sc, opts, stop_fd)) return;
   }
 }
 

@@ -100,6 +100,8 @@ class Listener {
   // listens; false with error set when that fails.
   bool open(const std::string& address, uint16_t port, std::string& error);
   void close();
+  // Listens again on the address and port it last listened on.
+  bool reopen(std::string& error);
   int fd() const { return fd_; }
   uint16_t port() const { return port_; }
   // "address:port" ("[addr]:port" for IPv6).
@@ -111,11 +113,16 @@ class Listener {
   std::string address_;
 };
 
+class Firmware;
+
 // Plays sc on the connected socket fd (which it closes) and returns what
 // happened; session counts sessions in the transcript. Returns early when
-// stop_fd becomes readable (-1: no stop).
+// stop_fd becomes readable (-1: no stop). The switch's firmware starts as sc
+// declares it, or is firmware, shared with the switch's other sessions.
 SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd,
                            int session = 1);
+SessionResult play_session(int fd, const Scenario& sc, const SimOptions& opts, int stop_fd, int session,
+                           Firmware& firmware);
 
 // Plays sc once on a pair of descriptors (standard input and output, say, as
 // the forced command of an SSH server) with no TELNET: no option requests,
@@ -156,7 +163,9 @@ bool parse_ssh_connection(std::string_view text, std::string& peer, int& server_
 
 // Accepts clients on listener and plays sc to each in turn, opts.sessions
 // times (or until stopped, or until no client comes within the accept
-// time-out); on_session gets each result.
+// time-out); on_session gets each result. The sessions share the switch's
+// firmware; after a session that rebooted it, the console is gone for the
+// scenario's reboot-down-ms before the next session is accepted.
 void serve(Listener& listener, const Scenario& sc, const SimOptions& opts, int stop_fd,
            const std::function<void(const SessionResult&)>& on_session);
 

@@ -1,12 +1,16 @@
-// The library hooks and the native methods err2String, update and
-// checkRequest: update reads the request out of the Switch object, runs the
-// module of its family and turns a failure into a thrown SwitchException;
-// checkRequest runs the module's parameter check alone and returns its verdict.
+// The library hooks and the native methods err2String, update, readVersions
+// and checkRequest: update reads the request out of the Switch object, runs
+// the module of its family and turns a failure into a thrown SwitchException;
+// readVersions logs in the same way, lists the firmware versions and returns
+// them; checkRequest runs the module's parameter check alone and returns its
+// verdict.
 #include "com_corvane_qel_deployer_modburn_Switch.h"
 
 #include <cstdio>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "com/secrets.h"
 #include "core/iostatus.h"
@@ -101,6 +105,15 @@ void throwSwitchException(JNIEnv* env, int code, const char* message) {
   }
 }
 
+// An internal error of the library as a SwitchException; a Java exception
+// already pending (a failed JNI call) says enough.
+void throwInternalError(JNIEnv* env, const char* what) {
+  if (env->ExceptionCheck()) return;
+  char message[ERRTEXT_SIZE];
+  std::snprintf(message, sizeof message, "Error: internal error of the library: %s", what);
+  throwSwitchException(env, IO_UPDATE_ERR, message);
+}
+
 }  // namespace
 
 JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void*) {
@@ -120,11 +133,12 @@ JNIEXPORT jstring JNICALL Java_com_corvane_qel_deployer_modburn_Switch_err2Strin
 namespace {
 
 // Reads the request out of self, runs the module of its family (checkOnly:
-// its parameter check alone) with the switch password masked in every log
-// line, and returns the result; false when a JNI call failed and its
-// exception is pending.
+// its parameter check alone; versions not null: its version listing instead
+// of the update) with the switch password masked in every log line, and
+// returns the result; false when a JNI call failed and its exception is
+// pending.
 bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jint modifier, bool checkOnly,
-                int& switchType, int& result, char* errText) {
+                int& switchType, int& result, char* errText, std::vector<std::string>* versions = nullptr) {
   const SwitchFields fields = lookUpFields(env, self);
   if (!fields.complete()) return false;  // NoSuchFieldError is pending
   switchType = env->GetIntField(self, fields.switchType);
@@ -137,7 +151,8 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
                           reboot != JNI_FALSE,
                           env->GetIntField(self, fields.debugLevel),
                           modifier,
-                          checkOnly};
+                          checkOnly,
+                          versions};
   // No log line of the run shows the switch password, whatever a module
   // wrote. The error text is masked where it is composed: the frame masks
   // the switch's quoted answers, and the rest is the library's own text,
@@ -173,13 +188,67 @@ JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_update(JNIEn
         applogger("update failed: error code=%d (errmsg=%s)\n", result, errText);
         throwSwitchException(env, result, errText);
       },
+      [&](const char* what) { throwInternalError(env, what); });
+}
+
+namespace {
+
+// A new String[] of the texts; null when the VM could not make it (its
+// exception is pending).
+jobjectArray newStringArray(JNIEnv* env, const std::vector<std::string>& texts) {
+  jclass stringClass = env->FindClass("java/lang/String");
+  if (stringClass == nullptr) return nullptr;
+  jobjectArray array = env->NewObjectArray(static_cast<jsize>(texts.size()), stringClass, nullptr);
+  env->DeleteLocalRef(stringClass);
+  for (jsize i = 0; array != nullptr && i < static_cast<jsize>(texts.size()); ++i) {
+    jstring text = newJavaString(env, texts[static_cast<std::size_t>(i)].c_str());
+    if (text == nullptr) return nullptr;
+    env->SetObjectArrayElement(array, i, text);
+    env->DeleteLocalRef(text);
+  }
+  return array;
+}
+
+// The modifier of readVersions(): SAS lists the switch itself (1); the other
+// families do not read it.
+constexpr jint kSwitchItself = 1;
+
+}  // namespace
+
+// readVersions(modifier): the request of update without a URL; the versions
+// listed, or a thrown SwitchException as update throws it.
+JNIEXPORT jobjectArray JNICALL Java_com_corvane_qel_deployer_modburn_Switch_readVersions__I(JNIEnv* env,
+                                                                                           jobject self,
+                                                                                           jint modifier) {
+  jobjectArray listed = nullptr;
+  modburn::jni::guarded(
+      "readVersions",
+      [&] {
+        char errText[ERRTEXT_SIZE] = "";
+        int switchType = 0;
+        int result = 0;
+        std::vector<std::string> versions;
+        if (!runRequest(env, self, nullptr, JNI_FALSE, modifier, false, switchType, result, errText, &versions)) {
+          return;
+        }
+        if (result == IO_SUCCESS) {
+          applogger("readVersions succeeded: switchType=%d, %zu versions\n", switchType, versions.size());
+          listed = newStringArray(env, versions);
+          return;
+        }
+        applogger("readVersions failed: error code=%d (errmsg=%s)\n", result, errText);
+        throwSwitchException(env, result, errText);
+      },
       [&](const char* what) {
-        // A Java exception already pending (a failed JNI call) says enough.
-        if (env->ExceptionCheck()) return;
-        char message[ERRTEXT_SIZE];
-        std::snprintf(message, sizeof message, "Error: internal error of the library: %s", what);
-        throwSwitchException(env, IO_UPDATE_ERR, message);
+        listed = nullptr;
+        throwInternalError(env, what);
       });
+  return listed;
+}
+
+JNIEXPORT jobjectArray JNICALL Java_com_corvane_qel_deployer_modburn_Switch_readVersions__(JNIEnv* env,
+                                                                                          jobject self) {
+  return Java_com_corvane_qel_deployer_modburn_Switch_readVersions__I(env, self, kSwitchItself);
 }
 
 JNIEXPORT jint JNICALL Java_com_corvane_qel_deployer_modburn_Switch_checkRequest(JNIEnv* env, jobject self,

@@ -106,9 +106,15 @@ std::string quoted(const char* text) {
   return out;
 }
 
-// A versions request after the login and the listing: the versions found,
-// or IO_UPDATE_ERR quoting what the switch said when there were none.
+// A versions request after the login and the listing: the versions found;
+// the failure of a listing that did not come through whole (a session lost,
+// a listing without end), whose versions may be some only; or IO_UPDATE_ERR
+// quoting what the switch said when there were none.
 int listVersions(Run& run, char* errText, int errTextSize) {
+  if (run.listingFailure < 0) {
+    io_log("%s:%s: the listing did not come through whole\n", run.family.module, run.req.targetip);
+    return fail(run, "versions", run.listingFailure, errText, errTextSize);
+  }
   if (run.versions.empty()) {
     io_log("%s:%s: no version line in the listing\n", run.family.module, run.req.targetip);
     return fail(run, "versions", IO_UPDATE_ERR, errText, errTextSize);
@@ -220,6 +226,7 @@ int Run::connect() {
     if (f.logConfigInfo != nullptr) {
       Stage info(*this, "logConfigInfo", shownAddr, shownAddr, 0);
       rc = f.logConfigInfo(info);
+      listingFailure = info.failure();
     }
   }
   if (rc < 0) {
@@ -259,8 +266,8 @@ int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w) {
 }
 
 int Stage::expect(ExpectRef exp, const Wait& w) {
-  if (w.type == nullptr) return notTyped();
-  return talk(exp, w.type[0] != '\0' ? w.type : nullptr, w);
+  if (w.type == nullptr) return noted(notTyped());
+  return noted(talk(exp, w.type[0] != '\0' ? w.type : nullptr, w));
 }
 
 int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* contextTag) {

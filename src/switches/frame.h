@@ -368,8 +368,10 @@ class Run {
   std::array<char, kMaxResponse> response{};
   // The firmware URL's parts, read when the update stage opens.
   UrlPieces url;
-  // The version lines listed, each "<label>: <value>" (value escaped).
+  // The version lines listed, each "<label>: <value>" (value escaped), and
+  // the first failed wait of the listing (0: it came through whole).
   std::vector<std::string> versions;
+  int listingFailure = 0;
 
   // Opens the session and logs in: the connect stage. The handle, or a
   // negative IoStatus with no session left open.
@@ -423,11 +425,11 @@ class Stage {
   // io_cmd_resp into the run's reply buffer; the answer added to the switch
   // text after a match or a time-out (unless w.quiet); the error line after
   // a failure.
-  int follow(const TableRef& table, const Wait& w) { return run_(table, w, nullptr, nullptr); }
+  int follow(const TableRef& table, const Wait& w) { return noted(run_(table, w, nullptr, nullptr)); }
   // The same, handing context to the table's Call rows that take a C.
   template <typename C>
   int follow(const TableRef& table, const Wait& w, C& context) {
-    return run_(table, w, &context, &detail::kContextTag<C>);
+    return noted(run_(table, w, &context, &detail::kContextTag<C>));
   }
   // One exchange on a plain expect array: the matched index or the negative
   // IoStatus (w.limit, w.lines and w.name do not apply). For the few waits
@@ -460,6 +462,10 @@ class Stage {
   void log(int minLevel, const char* format, ...) __attribute__((format(printf, 3, 4)));
 
   const char* name() const { return name_; }
+  // The first negative result of a follow or an exchange of this stage; 0: none
+  // failed. A stage that goes on after a failed wait (a listing that only
+  // logs) still tells whether all of it came through.
+  int failure() const { return failure_; }
   const char* address() const { return address_; }
   int debugLevel() const { return debugLevel_; }
   TelnetHandle handle() const { return run.handle; }
@@ -469,6 +475,10 @@ class Stage {
 
  private:
   int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
+  int noted(int rc) {
+    if (rc < 0 && failure_ == 0) failure_ = rc;
+    return rc;
+  }
   int talk(ExpectRef exp, const char* cmd, const Wait& w);
   int notTyped();
   const char* vcmd(std::size_t size, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
@@ -477,6 +487,7 @@ class Stage {
   const char* address_;
   const char* exchangeAddress_;
   int debugLevel_;
+  int failure_ = 0;
   std::array<char, 200> shown_{};
   std::array<char, kMaxCommand> cmd_{};
 };

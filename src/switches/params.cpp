@@ -72,7 +72,6 @@ int check_params(const SwitchRequest* req, const ParamRules& rules) {
     if (const int rc = check_url(req->fileurl, rules); rc != 0) return rc;
   }
   if (req->debugLevel < 0 || req->debugLevel > 2) return IO_BAD_PARAMS;
-  if (versionsOnly) return 0;
   return rules.lastRule != nullptr ? rules.lastRule(*req) : 0;
 }
 

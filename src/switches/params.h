@@ -28,7 +28,8 @@ struct ParamRules {
   // plain too (IO_INV_URL_LOGIN otherwise).
   bool plainPassword = false;
   int (*urlRule)(const char* fileurl) = nullptr;    // 0 or an IoStatus
-  int (*lastRule)(const SwitchRequest&) = nullptr;  // 0 or an IoStatus
+  // 0 or an IoStatus; also run for a versions request, which carries no URL.
+  int (*lastRule)(const SwitchRequest&) = nullptr;
 };
 
 // Longest user name or password a family accepts: each is typed as one
@@ -44,7 +45,8 @@ int check_login(const char* user, const char* password);
 // The URL tests alone (present, valid for the schemes, the family's rule).
 int check_url(const char* fileurl, const ParamRules& rules);
 // Every test in order: 0 or the IoStatus of the first defect. A versions
-// request has no URL: the URL tests and the family's last rule are left out.
+// request has no URL: the URL tests are left out, and the family's last
+// rule judges what it can without one (SAS: the modifier's target).
 int check_params(const SwitchRequest* req, const ParamRules& rules);
 
 // True when every character of text may be typed unquoted into a command: no

@@ -50,10 +50,12 @@ int urlRule(const char* fileurl) {
   return tftp_parts_rule(u);
 }
 
-// The modifier names the target, and the target's command fits whole.
+// The modifier names the target, and the target's command fits whole (a
+// versions request has no command).
 int lastRule(const SwitchRequest& req) {
   const char* format = commandFormat(req.modifier);
   if (format == nullptr) return IO_INV_MOD;
+  if (req.versions != nullptr) return 0;
   UrlPieces u;
   if (u.read(req.fileurl) != URL_OK) return IO_INV_URL_SYNTAX;
   return fits(COMMAND_SIZE, format, u.server.data(), u.directory.data(), u.filename.data()) ? 0 : IO_INV_URL_SYNTAX;

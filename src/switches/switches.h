@@ -22,7 +22,9 @@ struct SwitchRequest {
   // (the URL is neither needed nor read), runs the family's version listing
   // at every debug level, closes the session and leaves one "<label>:
   // <value>" entry per version line here; it types nothing else. A listing
-  // that finds no version line fails with IO_UPDATE_ERR.
+  // that finds no version line fails with IO_UPDATE_ERR; one that does not
+  // come through whole (a lost session, no end) with the result of the wait
+  // that failed, and hands back no versions.
   std::vector<std::string>* versions = nullptr;
 };
 

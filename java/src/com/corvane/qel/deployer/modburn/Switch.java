@@ -4,9 +4,9 @@ package com.corvane.qel.deployer.modburn;
  * One switch module of a blade chassis whose firmware the native library
  * updates over the switch's TELNET console.
  *
- * <p>The library reads the public fields when {@link #update} runs. The static
- * methods set up the library for the whole process: call {@link #platform_init}
- * first, then {@link #setLogFile} and/or {@link #setAppLogger}. Several threads
+ * <p>The library reads the public fields when {@link #update} or {@link #readVersions}
+ * runs. The static methods set up the library for the whole process: call
+ * {@link #platform_init} first, then {@link #setLogFile} and/or {@link #setAppLogger}. Several threads
  * may run updates at once, each on its own {@code Switch}.
  *
  * <p>The class loads {@code libmodburn.so} itself: from {@code java.library.path} when it is
@@ -121,6 +121,28 @@ public class Switch {
      * @throws SwitchException with the library's result code and the switch's own text
      */
     public native void update(String fileurl, boolean reboot, int modifier) throws SwitchException;
+
+    /**
+     * Reads the switch's firmware versions: logs in as {@link #update} does (the same check of
+     * address, user and password; no URL), runs the family's own version listing, logs out and
+     * closes. Types nothing else on the switch, at every debug level. SAS lists the switch itself;
+     * {@link #readVersions(int)} chooses its storage modules.
+     *
+     * @return one element per version line the listing found, in the switch's order, each
+     *         "LABEL: VALUE" with the label of the library's version log line (for example "Active
+     *         FW Version") and the value as the switch printed it, escaped as log lines are
+     * @throws SwitchException with the codes and error text of update; a listing without a version
+     *         line is IO_UPDATE_ERR quoting the switch, one that did not come through whole (a lost
+     *         session, a listing without end) the code of what went wrong
+     */
+    public native String[] readVersions() throws SwitchException;
+
+    /**
+     * As {@link #readVersions()}, for the target the modifier names where the family has several
+     * (SAS: 1 the switch, 2 storage module SM1, 3 SM2, as for {@link #update}); the other families
+     * do not read it.
+     */
+    public native String[] readVersions(int modifier) throws SwitchException;
 
     /**
      * Runs the family module's parameter check for the same request as {@link #update} and

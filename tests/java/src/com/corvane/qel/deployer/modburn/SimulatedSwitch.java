@@ -5,6 +5,8 @@ import java.io.IOException;
 import java.io.InputStreamReader;
 import java.nio.charset.StandardCharsets;
 import java.nio.file.Path;
+import java.util.ArrayList;
+import java.util.List;
 import java.util.concurrent.TimeUnit;
 
 /**
@@ -17,11 +19,21 @@ final class SimulatedSwitch implements AutoCloseable {
     private final StringBuilder output = new StringBuilder();
 
     SimulatedSwitch(String address, String scenario) throws IOException {
+        this(address, scenario, List.of("--once"));
+    }
+
+    /**
+     * The same with the program's further arguments in place of "--once": "--count N", "--option
+     * TEXT", "--transcript FILE"; without a count it serves until closed, or until no client
+     * came for 30 seconds.
+     */
+    SimulatedSwitch(String address, String scenario, List<String> arguments) throws IOException {
         String program = System.getProperty("modburn.switchsim");
         Path scenarios = Path.of(System.getProperty("modburn.scenarios"));
-        process = new ProcessBuilder(program, "--listen", address + ":23", "--scenario",
-                scenarios.resolve(scenario).toString(), "--once", "--accept-timeout-ms", "30000")
-                .redirectErrorStream(true).start();
+        List<String> command = new ArrayList<>(List.of(program, "--listen", address + ":23", "--scenario",
+                scenarios.resolve(scenario).toString(), "--accept-timeout-ms", "30000"));
+        command.addAll(arguments);
+        process = new ProcessBuilder(command).redirectErrorStream(true).start();
         BufferedReader out = new BufferedReader(new InputStreamReader(process.getInputStream(),
                 StandardCharsets.UTF_8));
         // The program names the address once it is bound: from then on a client may connect.

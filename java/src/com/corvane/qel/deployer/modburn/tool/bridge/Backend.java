@@ -1,8 +1,8 @@
 package com.corvane.qel.deployer.modburn.tool.bridge;
 
 /**
- * What the tool needs of the library: set-up, one blocking update on the calling thread, and
- * the text of a result code. The library itself is behind LibraryBackend; tests put a
+ * What the tool needs of the library: set-up, one blocking update or version listing on the
+ * calling thread, and the text of a result code. The library itself is behind LibraryBackend; tests put a
  * scripted backend in its place.
  */
 public interface Backend {
@@ -17,6 +17,13 @@ public interface Backend {
      * entries for it reach the router on this thread.
      */
     Result update(Job job);
+
+    /**
+     * Reads the switch's firmware versions on the calling thread: the login, the family's version
+     * listing and the logout, nothing else typed. The library's log entries for it reach the
+     * router on this thread.
+     */
+    Versions versions(Job job);
 
     /**
      * Runs the family module's parameter check for the job and nothing else (no connection):

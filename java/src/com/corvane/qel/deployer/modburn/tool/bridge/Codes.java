@@ -14,6 +14,12 @@ public final class Codes {
     public static final int TOOL_ERROR = -1000;
     /** Not a library code: the update succeeded, but the rebooted switch did not come back in time. */
     public static final int NOT_BACK = -1001;
+    /** Not a library code: the update succeeded, but the switch's versions are the same as before it. */
+    public static final int UNCHANGED = -1002;
+    /** Not a library code: the versions changed, but none holds the version expected. */
+    public static final int WRONG_VERSION = -1003;
+    /** Not a library code: the update succeeded, but the versions could not be read back. */
+    public static final int NOT_VERIFIED = -1004;
 
     private static final String[] NAMES = {
         "IO_SUCCESS", null, "IO_BAD_PARAMS", "IO_INV_LOGIN", "IO_INV_IP", "IO_MISSING_URL",
@@ -23,23 +29,17 @@ public final class Codes {
         "IO_BUSY_HARDWARE", "IO_NO_HARDWARE", "IO_NO_IPSTACK",
     };
 
-    /** The symbolic name of a result code, "NOT_SERVED" for -99, or "CODE_n" for anything else. */
+    /** The symbolic name of a result code, the tool's own by their names, or "CODE_n" for anything else. */
     public static String name(int code) {
-        if (code == 1) {
-            return "IO_SUCCESS_STOP";
-        }
-        if (code == NOT_SERVED) {
-            return "NOT_SERVED";
-        }
-        if (code == TOOL_ERROR) {
-            return "TOOL_ERROR";
-        }
-        if (code == NOT_BACK) {
-            return "NOT_BACK";
-        }
-        if (code <= 0 && code > -NAMES.length && NAMES[-code] != null) {
-            return NAMES[-code];
-        }
-        return "CODE_" + code;
+        return switch (code) {
+            case 1 -> "IO_SUCCESS_STOP";
+            case NOT_SERVED -> "NOT_SERVED";
+            case TOOL_ERROR -> "TOOL_ERROR";
+            case NOT_BACK -> "NOT_BACK";
+            case UNCHANGED -> "UNCHANGED";
+            case WRONG_VERSION -> "WRONG_VERSION";
+            case NOT_VERIFIED -> "NOT_VERIFIED";
+            default -> code <= 0 && code > -NAMES.length && NAMES[-code] != null ? NAMES[-code] : "CODE_" + code;
+        };
     }
 }

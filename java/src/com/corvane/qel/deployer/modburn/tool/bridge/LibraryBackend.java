@@ -2,6 +2,7 @@ package com.corvane.qel.deployer.modburn.tool.bridge;
 
 import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.SwitchException;
+import java.util.List;
 
 /** The library itself, through the Switch host class. */
 public final class LibraryBackend implements Backend {
@@ -33,6 +34,17 @@ public final class LibraryBackend implements Backend {
             return Result.OK;
         } catch (SwitchException e) {
             return new Result(e.getCode(), e.getMessage() == null ? "" : e.getMessage());
+        }
+    }
+
+    /** The listing of the switch itself, or of the target a modifier names (SAS: 2 SM1, 3 SM2). */
+    @Override
+    public Versions versions(Job job) {
+        Switch s = new Switch(job.family().code, job.address(), job.user(), job.password(), job.debugLevel());
+        try {
+            return Versions.of(List.of(job.modifier() == 0 ? s.readVersions() : s.readVersions(job.modifier())));
+        } catch (SwitchException e) {
+            return Versions.failed(new Result(e.getCode(), e.getMessage() == null ? "" : e.getMessage()));
         }
     }
 

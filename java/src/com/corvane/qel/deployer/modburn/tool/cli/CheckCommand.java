@@ -119,7 +119,7 @@ final class CheckCommand implements Callable<Integer> {
         }
         String address = args.get(1);
         return new Entry(0, address, f, address, args.get(2), passwords.switchSource(ctx.cwd), url,
-            passwords.urlSource(ctx.cwd), reboot, modifier, false, "", "");
+            passwords.urlSource(ctx.cwd), reboot, modifier, false, "", "", "");
     }
 
     /**

@@ -40,6 +40,7 @@ public final class Cli implements Runnable {
         cl.addSubcommand("families", new FamiliesCommand(ctx));
         cl.addSubcommand("fleet", new FleetCommand(ctx));
         cl.addSubcommand("check", new CheckCommand(ctx));
+        cl.addSubcommand("versions", new VersionsCommand(ctx));
         cl.setOut(new PrintWriter(ctx.out, true));
         cl.setErr(new PrintWriter(ctx.err, true));
         // A short message and a pointer to the help, rather than the whole usage text.

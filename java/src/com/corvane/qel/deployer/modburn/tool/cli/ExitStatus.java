@@ -24,6 +24,9 @@ public final class ExitStatus {
     public static final int HARDWARE = 15;       // switch busy or hardware missing
     public static final int NOT_SERVED = 16;     // the library has no module for the family
     public static final int OTHER = 17;          // a code outside the known set
+    public static final int UNCHANGED = 18;      // --verify: updated, but the versions did not change
+    public static final int WRONG_VERSION = 19;  // --verify: the versions changed, but not to the one expected
+    public static final int NOT_VERIFIED = 20;   // --verify: updated, but the versions could not be read back
     public static final int INTERNAL = 70;       // a fault of the tool itself
     public static final int INTERRUPTED = 130;   // fleet stopped by Ctrl-C before every switch ran
 
@@ -50,23 +53,17 @@ public final class ExitStatus {
 
     /** The exit status for the outcome of one update with this result code. */
     public static int forCode(int code) {
-        if (code == 0 || code == 1) {
-            return OK;
-        }
-        if (code == Codes.NOT_SERVED) {
-            return NOT_SERVED;
-        }
-        if (code == Codes.TOOL_ERROR) {
-            return SETUP;
-        }
-        if (code == Codes.NOT_BACK) {
-            return UNREACHABLE;
-        }
         if (code <= -2 && code >= -10) {
             return REFUSED;
         }
         return switch (code) {
-            case -11, -22 -> UNREACHABLE;
+            case 0, 1 -> OK;
+            case Codes.NOT_SERVED -> NOT_SERVED;
+            case Codes.TOOL_ERROR -> SETUP;
+            case Codes.NOT_BACK, -11, -22 -> UNREACHABLE;
+            case Codes.UNCHANGED -> UNCHANGED;
+            case Codes.WRONG_VERSION -> WRONG_VERSION;
+            case Codes.NOT_VERIFIED -> NOT_VERIFIED;
             case -12, -13, -14 -> DIALOGUE;
             case -19 -> SWITCH_LOGIN;
             case -15, -16, -17, -18 -> IMAGE;

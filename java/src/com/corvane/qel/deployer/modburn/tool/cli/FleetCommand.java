@@ -45,6 +45,8 @@ import picocli.CommandLine.Parameters;
             + "of every set first across the fleet, then the others; a failed module holds the rest of its set.",
         "--report writes a JSON record of the run; --retry-from runs again what such a record shows as failed "
             + "or not started.",
+        "--verify reads every switch's versions before its update and after it (after the wait for a rebooted "
+            + "switch); a row's expect_version (else --expect-version) is the version they must hold then.",
         "Ctrl-C starts no more updates and waits for the running ones; a second Ctrl-C quits at once."},
     exitCodeListHeading = "%nExit status:%n",
     exitCodeList = {"  0:every switch updated", "  1:at least one switch failed", "  2:bad option or argument",
@@ -109,6 +111,9 @@ final class FleetCommand implements Callable<Integer> {
     @Mixin
     WaitBackOptions waitBack;
 
+    @Mixin
+    VerifyOptions verify;
+
     @Option(names = "--check-first",
         description = "run 'modburn check' over the inventory first and start nothing if a check fails")
     boolean checkFirst;
@@ -149,7 +154,8 @@ final class FleetCommand implements Callable<Integer> {
         long pauseMillis = wavePause == null ? 0
             : DurationConverter.within(wavePause, "--wave-pause", Duration.ZERO, Duration.ofDays(1)).toMillis();
         boolean live = run.check(ctx.outTerminal);
-        WaitBack wait = waitBack.build();
+        String expected = verify.expected();
+        WaitBack wait = verify.verify ? waitBack.buildForVerify() : waitBack.build();
         if (checkTimeout < 1 || checkTimeout > 600) {
             throw new UsageException("--check-timeout takes 1 to 600 seconds");
         }
@@ -165,6 +171,18 @@ final class FleetCommand implements Callable<Integer> {
         if (canary != null && entries.stream().anyMatch(Entry::canary)) {
             throw new UsageException("--canary is for an inventory without a canary column: " + inventory
                 + " marks its canaries itself");
+        }
+        if (verify.skipCurrent && expected == null) {
+            List<String> without = entries.stream().filter(e -> e.expectVersion().isEmpty())
+                .map(e -> String.valueOf(e.line())).toList();
+            if (!without.isEmpty()) {
+                String lines = String.join(", ", without.subList(0, Math.min(10, without.size())))
+                    + (without.size() > 10 ? ", ..." : "");
+                throw new UsageException("--skip-current leaves alone a switch that runs its expected version, but "
+                    + (without.size() == 1 ? "line " + lines + " of " + inventory + " names none"
+                        : "lines " + lines + " of " + inventory + " name none")
+                    + ": give expect_version there, or --expect-version");
+            }
         }
         boolean chassis = entries.stream().anyMatch(e -> !e.chassis().isEmpty());
         if (perChassis != null && !chassis) {
@@ -203,7 +221,8 @@ final class FleetCommand implements Callable<Integer> {
         FleetRun.Settings settings = new FleetRun.Settings(dir, parallel, live, run.telnetDebug, wait,
             canary == null ? 0 : canary, waveSize == null ? 0 : waveSize, budget, pauseMillis,
             !chassis ? 0 : perChassis == null ? 1 : perChassis, perServer == null ? 0 : perServer,
-            report == null ? null : ctx.cwd.resolve(report), command, ctx.cwd.resolve(inventory).toString(), carried);
+            report == null ? null : ctx.cwd.resolve(report), command, ctx.cwd.resolve(inventory).toString(), carried,
+            verify.verify, verify.skipCurrent, expected);
         try {
             return status(new FleetRun(ctx, settings).run(jobs, entries));
         } catch (InterruptedException e) {

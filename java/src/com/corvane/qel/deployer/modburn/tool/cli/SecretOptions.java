@@ -17,18 +17,15 @@ final class SecretOptions {
     static final String URL_CARRIES_PASSWORD = "the URL carries a password, where the process list shows it; give it"
         + " with --url-password-file, --url-password-stdin, --url-password-env or --url-password-prompt";
 
-    /** The password options of a command that takes one switch (a mixin): the two sources, and the refusal. */
-    static final class Given {
+    /** The switch password options of a command that takes one switch and no URL (a mixin), and the refusal. */
+    static class SwitchPassword {
         @ArgGroup(exclusive = true, multiplicity = "0..1")
         Switch password;
 
-        @ArgGroup(exclusive = true, multiplicity = "0..1")
-        Url urlPassword;
-
         // Set when a password was typed on the command line; the value itself is never kept.
-        private boolean onCommandLine;
+        boolean onCommandLine;
 
-        @Option(names = {"--password", "--url-password"}, hidden = true, paramLabel = "TEXT")
+        @Option(names = "--password", hidden = true, paramLabel = "TEXT")
         void refuse(String ignored) {
             onCommandLine = true;
         }
@@ -40,14 +37,25 @@ final class SecretOptions {
             }
         }
 
-        /** Whether either password's source was given. */
-        boolean any() {
-            return password != null || urlPassword != null;
-        }
-
         /** The switch password's source: the options' choice, else the prompt. */
         PasswordSource switchSource(Path cwd) {
             return source(password, cwd);
+        }
+    }
+
+    /** The password options of a command that takes one switch and a URL (a mixin): the two sources, and the refusal. */
+    static final class Given extends SwitchPassword {
+        @ArgGroup(exclusive = true, multiplicity = "0..1")
+        Url urlPassword;
+
+        @Option(names = "--url-password", hidden = true, paramLabel = "TEXT")
+        void refuseUrl(String ignored) {
+            onCommandLine = true;
+        }
+
+        /** Whether either password's source was given. */
+        boolean any() {
+            return password != null || urlPassword != null;
         }
 
         /** The URL password's source, or null when the URL is used as given. */

@@ -7,12 +7,14 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Family;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.Result;
+import com.corvane.qel.deployer.modburn.tool.bridge.Versions;
 import com.corvane.qel.deployer.modburn.tool.fleet.FleetRunner;
 import com.corvane.qel.deployer.modburn.tool.fleet.PrivateFiles;
 import com.corvane.qel.deployer.modburn.tool.fleet.Progress;
 import com.corvane.qel.deployer.modburn.tool.fleet.Slot;
 import com.corvane.qel.deployer.modburn.tool.fleet.SwitchLog;
 import com.corvane.qel.deployer.modburn.tool.fleet.UpdateView;
+import com.corvane.qel.deployer.modburn.tool.fleet.VerifiedUpdate;
 import com.corvane.qel.deployer.modburn.tool.fleet.WaitBack;
 import com.corvane.qel.deployer.modburn.tool.inventory.Inventory;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
@@ -42,7 +44,8 @@ import picocli.CommandLine.Parameters;
         "10:request refused (bad parameters)", "11:switch unreachable, or not back after --wait-back", "12:session lost, time-out or"
             + " unexpected output", "13:switch login refused", "14:file server or image problem",
         "15:switch busy or hardware missing", "16:family not served by the library", "17:other result code",
-        "70:internal error"})
+        "18:--verify: the versions did not change", "19:--verify: the versions changed, but not to --expect-version",
+        "20:--verify: the versions could not be read back", "70:internal error"})
 final class UpdateCommand implements Callable<Integer> {
     private final Context ctx;
 
@@ -70,6 +73,9 @@ final class UpdateCommand implements Callable<Integer> {
     @Mixin
     WaitBackOptions waitBack;
 
+    @Mixin
+    VerifyOptions verify;
+
     @Option(names = "--log", paramLabel = "FILE", description = "append the log to FILE (default: standard error)")
     Path log;
 
@@ -91,9 +97,16 @@ final class UpdateCommand implements Callable<Integer> {
             return usage("the user name " + Inventory.CONTROL_IN_USER);
         }
         boolean live = run.check(ctx.errTerminal);
+        String expected = verify.expected();
+        if (verify.skipCurrent && expected == null) {
+            return usage("--skip-current leaves a switch alone that runs the expected version: it needs --expect-version");
+        }
         WaitBack wait = waitBack.build();
         if (wait != null && !reboot) {
             return usage("--wait-back waits for a rebooted switch: it needs --reboot");
+        }
+        if (verify.verify) {
+            wait = waitBack.buildForVerify();
         }
         if (FileUrl.hasPassword(url)) {
             return usage(SecretOptions.URL_CARRIES_PASSWORD);
@@ -118,14 +131,14 @@ final class UpdateCommand implements Callable<Integer> {
             return ExitStatus.SETUP;
         }
         Job job = new Job(address, 0, f, address, user, pw, fullUrl, reboot, modifier, run.debug);
-        return update(job, live, wait);
+        return update(job, expected, live, wait);
     }
 
     private int usage(String message) {
         throw new UsageException(message);
     }
 
-    private int update(Job job, boolean live, WaitBack wait) {
+    private int update(Job job, String expected, boolean live, WaitBack wait) {
         UpdateView view = new UpdateView(ctx.err, live, ctx.width());
         Writer logOut = openLog(view);
         if (logOut == null) {
@@ -134,6 +147,7 @@ final class UpdateCommand implements Callable<Integer> {
         try {
             return ExitStatus.of(ctx, () -> {
                 Slot slot = new Slot(job, logOut);
+                slot.expect = expected;
                 // Entries of other threads (the library's start-up line) share the update's log.
                 SwitchLog fallback = new SwitchLog(logOut, false, job.masker(), new Progress(job.address()));
                 LogRouter router = new LogRouter(fallback::entry);
@@ -141,9 +155,10 @@ final class UpdateCommand implements Callable<Integer> {
                 backend.open(router, run.telnetDebug);
                 FleetRunner runner = new FleetRunner(backend, router, 1, System::nanoTime);
                 runner.waitBack(wait);
+                runner.verification(verify.verify, verify.skipCurrent);
                 runner.run(List.of(slot), view, live ? 200 : 500);
                 view.clear();
-                return report(job, slot.progress.result());
+                return report(job, slot.progress.result(), slot.proof);
             });
         } finally {
             closeLog(logOut);
@@ -172,21 +187,33 @@ final class UpdateCommand implements Callable<Integer> {
         }
     }
 
-    /** Prints the outcome line on standard output and returns the exit status. */
-    private int report(Job job, Result r) {
+    /**
+     * Prints the outcome line on standard output, and for a verified update the versions before
+     * and after it; returns the exit status.
+     */
+    private int report(Job job, Result r, VerifiedUpdate.Proof proof) {
         String who = job.family().displayName + " switch " + job.address();
         Masker m = job.masker();
-        if (r.succeeded()) {
+        if (proof != null && proof.outcome() == VerifiedUpdate.Outcome.CURRENT) {
+            ctx.out.println(m.line("modburn: " + who + " is current (" + r.message() + "); nothing was updated"));
+        } else if (r.succeeded()) {
             ctx.out.println(m.line("modburn: " + who + " updated from " + job.shownUrl()
-                + (job.reboot() ? ", rebooted" : "") + (r.message().isEmpty() ? "" : " (" + r.message() + ")")));
-            return ExitStatus.OK;
+                + (job.reboot() ? ", rebooted" : "") + (r.message().isEmpty() ? "" : " (" + r.message() + ")")
+                + (proof != null ? ", " + proof.outcome().word : "")));
+        } else {
+            StringBuilder b = new StringBuilder("modburn: " + who + " failed: " + Codes.name(r.code()) + " ("
+                + r.code() + "): " + r.statusText());
+            if (!r.switchText().isEmpty()) {
+                b.append("; switch text: \"").append(r.switchTextOneLine()).append('"');
+            }
+            ctx.out.println(m.line(b.toString()));
         }
-        StringBuilder b = new StringBuilder("modburn: " + who + " failed: " + Codes.name(r.code()) + " (" + r.code()
-            + "): " + r.statusText());
-        if (!r.switchText().isEmpty()) {
-            b.append("; switch text: \"").append(r.switchTextOneLine()).append('"');
+        if (proof != null && proof.hasVersions()) {
+            ctx.out.println(m.line("  before: " + Versions.shown(proof.before())));
+            ctx.out.println(m.line("  after:  " + Versions.shown(proof.after())));
+        } else if (proof != null) {
+            ctx.out.println("  before: not read; nothing was updated");
         }
-        ctx.out.println(m.line(b.toString()));
         return ExitStatus.forCode(r.code());
     }
 }

@@ -12,18 +12,27 @@ final class WaitBackOptions {
     Duration waitBack;
 
     /** Time between polls of the console port; the tests shorten it. */
-    @Option(names = "--wait-back-poll-ms", hidden = true, defaultValue = "2000")
+    @Option(names = "--wait-back-poll-ms", hidden = true, defaultValue = "" + WaitBack.DEFAULT_POLL_MILLIS)
     long pollMillis;
 
     /** The wait the options ask for, or null for none; throws UsageException for a bad value. */
     WaitBack build() {
-        if (waitBack == null) {
-            return null;
-        }
+        return waitBack == null ? null : build(waitBack);
+    }
+
+    /**
+     * The wait a verification runs: the one asked for, else the default one (a verified update
+     * with a reboot waits for the switch, and reads the versions of one that has come back).
+     */
+    WaitBack buildForVerify() {
+        return build(waitBack == null ? WaitBack.DEFAULT_LIMIT : waitBack);
+    }
+
+    private WaitBack build(Duration limit) {
         if (pollMillis < 1 || pollMillis > 60_000) {
             throw new UsageException("--wait-back-poll-ms takes 1 to 60000");
         }
-        return WaitBack.of(DurationConverter.within(waitBack, "--wait-back", Duration.ofSeconds(1), Duration.ofDays(1)),
+        return WaitBack.of(DurationConverter.within(limit, "--wait-back", Duration.ofSeconds(1), Duration.ofDays(1)),
             pollMillis);
     }
 }

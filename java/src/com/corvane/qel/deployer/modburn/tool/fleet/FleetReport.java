@@ -5,11 +5,9 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
 import com.corvane.qel.deployer.modburn.tool.inventory.JsonTree;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
-import com.fasterxml.jackson.core.JsonFactory;
+import com.corvane.qel.deployer.modburn.tool.text.JsonText;
 import com.fasterxml.jackson.core.JsonGenerator;
 import java.io.IOException;
-import java.io.StringWriter;
-import java.io.UncheckedIOException;
 import java.io.Writer;
 import java.math.BigDecimal;
 import java.nio.charset.StandardCharsets;
@@ -44,7 +42,10 @@ public final class FleetReport {
         }
     }
 
-    private static final JsonFactory FACTORY = new JsonFactory();
+    /** The outcomes of a verified update that the report counts. */
+    private static final List<VerifiedUpdate.Outcome> VERIFICATIONS = List.of(VerifiedUpdate.Outcome.VERIFIED,
+        VerifiedUpdate.Outcome.UNCHANGED, VerifiedUpdate.Outcome.CURRENT, VerifiedUpdate.Outcome.WRONG_VERSION,
+        VerifiedUpdate.Outcome.NOT_VERIFIED);
 
     private final Path file;
     private final List<String> command;
@@ -73,9 +74,7 @@ public final class FleetReport {
 
     /** The document for the slots as they stand now. */
     String render(List<Slot> slots, long nowNanos, Rollout rollout, Ending ending) {
-        StringWriter text = new StringWriter();
-        try (JsonGenerator g = FACTORY.createGenerator(text)) {
-            g.useDefaultPrettyPrinter();
+        return JsonText.document(g -> {
             g.writeStartObject();
             g.writeStringField("tool", "modburn fleet");
             g.writeArrayFieldStart("command");
@@ -109,8 +108,15 @@ public final class FleetReport {
             for (String k : new String[] {OK, "failed", "not_started", HELD, "running", "carried_over"}) {
                 counts.put(k, 0);
             }
+            for (VerifiedUpdate.Outcome o : VERIFICATIONS) {
+                counts.put(o.word, 0);
+            }
             for (Slot s : slots) {
                 counts.merge(countKey(s.progress.state()), 1, Integer::sum);
+                VerifiedUpdate.Proof proof = s.proof;
+                if (proof != null && VERIFICATIONS.contains(proof.outcome())) {
+                    counts.merge(proof.outcome().word, 1, Integer::sum);
+                }
             }
             counts.put("carried_over", carried.size());
             g.writeObjectFieldStart("counts");
@@ -135,10 +141,7 @@ public final class FleetReport {
             }
             g.writeEndArray();
             g.writeEndObject();
-        } catch (IOException e) {
-            throw new UncheckedIOException(e);
-        }
-        return text + "\n";
+        });
     }
 
     private static String countKey(Progress.State state) {
@@ -193,7 +196,20 @@ public final class FleetReport {
         }
         g.writeStringField("log", started && s.log != null ? masker.line(s.log.toString()) : null);
         g.writeStringField("detail", masker.line(FleetView.detail(s)));
+        writeVerification(g, s);
         g.writeEndObject();
+    }
+
+    /**
+     * What a verified update's versions showed: the outcome, the version expected and the
+     * versions before and after (null where none was asked for or read).
+     */
+    private void writeVerification(JsonGenerator g, Slot s) throws IOException {
+        VerifiedUpdate.Proof proof = s.proof;
+        g.writeStringField("verification", proof == null ? null : proof.outcome().word);
+        g.writeStringField("expect_version", s.expect == null ? null : masker.line(s.expect));
+        JsonText.texts(g, "versions_before", proof == null ? List.of() : proof.before(), masker::line);
+        JsonText.texts(g, "versions_after", proof == null ? List.of() : proof.after(), masker::line);
     }
 
     private void writeValue(JsonGenerator g, Object v) throws IOException {

@@ -31,12 +31,16 @@ public final class FleetRun {
      * How to run: the log folder, updates at once, the display, the library's telnet debug
      * level, the wait for rebooted switches (null: none), the rollout (canaries, waves, budget,
      * pause), the modules of a chassis's redundancy set and the updates per firmware server at
-     * once (0: no limit), and the report (null: none) with what it records of the command.
+     * once (0: no limit), the report (null: none) with what it records of the command, and the
+     * verification: whether the versions are read and judged, whether a switch that holds its
+     * expected version is left alone, and the expected version of the rows that name none (null:
+     * none).
      */
     public record Settings(Path logDir, int parallel, boolean live, int telnetDebug, WaitBack waitBack,
                            int canaryCount, int waveSize, Rollout.Budget budget, long pauseMillis,
                            int perChassis, int perServer,
-                           Path report, List<String> command, String inventory, List<FleetReport.Known> carried) {
+                           Path report, List<String> command, String inventory, List<FleetReport.Known> carried,
+                           boolean verify, boolean skipCurrent, String expectVersion) {
     }
 
     /** How the run ended: not started (a setup failure), or the rollout's stop and its outcomes. */
@@ -84,6 +88,9 @@ public final class FleetRun {
             slot.chassis = e.chassis();
             slot.group = e.group();
             slot.set = e.redundancySet();
+            if (settings.verify()) {
+                slot.expect = !e.expectVersion().isEmpty() ? e.expectVersion() : settings.expectVersion();
+            }
             slots.add(slot);
         }
         warnWholeSets(slots);
@@ -174,6 +181,7 @@ public final class FleetRun {
             runner = new FleetRunner(backend, router, atOnce, System::nanoTime);
             view.following(runner);
             runner.waitBack(settings.waitBack());
+            runner.verification(settings.verify(), settings.skipCurrent());
             runner.limits(settings.perChassis(), settings.perServer());
             ctx.interrupts.onInterrupt(runner::requestStop);
             ctx.tell(jobs.size() + " switches, " + atOnce + " at a time" + limits() + "; logs in " + dir

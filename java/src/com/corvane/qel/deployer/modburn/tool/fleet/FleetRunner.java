@@ -16,6 +16,7 @@ import java.util.Map;
 import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.ThreadFactory;
+import java.util.concurrent.atomic.AtomicBoolean;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicReference;
 import java.util.function.LongSupplier;
@@ -45,6 +46,8 @@ public final class FleetRunner {
     private volatile Rollout rollout = Rollout.allAtOnce(List.of());
     private volatile String phaseLabel = "";
     private volatile WaitBack waitBack;
+    private volatile boolean verify;
+    private volatile boolean skipCurrent;
     /** The chassis rule and the servers' turns; guarded by the lock. */
     private Gates gates = new Gates(0, 0);
     /** The slots of each redundancy set, so that a failure holds the rest of its set. */
@@ -115,6 +118,15 @@ public final class FleetRunner {
      */
     public void waitBack(WaitBack w) {
         waitBack = w;
+    }
+
+    /**
+     * Reads every switch's versions before and after its update and judges them (verify), and
+     * leaves a switch alone whose versions hold its expected version (skipCurrent).
+     */
+    public void verification(boolean verify, boolean skipCurrent) {
+        this.verify = verify;
+        this.skipCurrent = skipCurrent;
     }
 
     public boolean stopRequested() {
@@ -328,21 +340,41 @@ public final class FleetRunner {
             return;
         }
         SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker, p);
-        Result r;
+        AtomicBoolean fetched = new AtomicBoolean();
+        VerifiedUpdate.Steps steps = new VerifiedUpdate.Steps() {
+            @Override
+            public void stage(String stage, String line) {
+                p.note(stage, line);
+            }
+
+            @Override
+            public void log(String entry) {
+                log.entry(entry);
+            }
+
+            @Override
+            public void fetched() {
+                // The switch has its image (or gave up): its server may serve the next in line.
+                if (!fetched.getAndSet(true)) {
+                    leaveServer(slot);
+                }
+            }
+
+            @Override
+            public boolean stopped() {
+                return stop.get() == Stop.INTERRUPTED;  // a budget or canary stop lets running waits finish
+            }
+        };
+        VerifiedUpdate.Proof proof;
         router.attach(log::entry);
         try {
-            r = backend.update(slot.job);
-        } catch (RuntimeException | LinkageError e) {
-            r = new Result(Codes.TOOL_ERROR, "the update ended in " + e);
+            proof = new VerifiedUpdate(backend, waitBack, verify, skipCurrent).run(slot.job, slot.expect, steps);
         } finally {
             router.detach();
-            // The switch has its image (or gave up): its server may serve the next in line.
-            leaveServer(slot);
+            steps.fetched();
         }
-        WaitBack w = waitBack;
-        if (w != null && r.code() == 0 && slot.job.reboot() && slot.job.family().reboots) {
-            r = awaitReturn(w, slot, log, r);
-        }
+        slot.proof = verify ? proof : null;
+        Result r = proof.result();
         IOException logFault = log.failure();
         try {
             log.close();
@@ -392,26 +424,5 @@ public final class FleetRunner {
                 }
             }
         }
-    }
-
-    /** The outcome of the wait for a rebooted switch, written to its log as it goes. */
-    private Result awaitReturn(WaitBack w, Slot slot, SwitchLog log, Result updated) {
-        Progress p = slot.progress;
-        p.note("wait-back", "");
-        Result back;
-        try {
-            back = w.await(slot.job.address(), line -> {
-                p.note("wait-back", line);
-                log.entry("modburn: wait-back: " + line + "\n");
-            }, () -> stop.get() == Stop.INTERRUPTED);  // a budget or canary stop lets running waits finish
-        } catch (InterruptedException e) {
-            Thread.currentThread().interrupt();
-            back = new Result(Codes.NOT_BACK, "updated, but the wait for the switch was interrupted");
-        }
-        log.entry("modburn: wait-back: " + back.message() + "\n");
-        if (back.succeeded() && !updated.message().isEmpty()) {
-            return new Result(back.code(), updated.message() + "; " + back.message());
-        }
-        return back;
     }
 }

@@ -2,6 +2,7 @@ package com.corvane.qel.deployer.modburn.tool.fleet;
 
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.bridge.Versions;
 import com.corvane.qel.deployer.modburn.tool.text.Escape;
 import com.corvane.qel.deployer.modburn.tool.text.Table;
 import java.io.PrintStream;
@@ -9,6 +10,7 @@ import java.time.LocalTime;
 import java.time.format.DateTimeFormatter;
 import java.util.ArrayList;
 import java.util.Comparator;
+import java.util.EnumMap;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
@@ -54,15 +56,27 @@ abstract class FleetView implements Display {
         return s.masker.line(text);
     }
 
-    static String resultText(Progress p) {
+    /** The result as tables show it: ok, verified or current (with any note), the code's name, ... */
+    static String resultText(Slot s) {
+        Progress p = s.progress;
         return switch (p.state()) {
             case WAITING -> "waiting";
             case RUNNING -> "running";
-            case SUCCEEDED -> p.result().message().isEmpty() ? "ok" : "ok (" + p.result().message() + ")";
+            case SUCCEEDED -> {
+                String word = successWord(s);
+                yield p.result().message().isEmpty() || s.proof != null && s.proof.outcome() == VerifiedUpdate.Outcome.CURRENT
+                    ? word : word + " (" + p.result().message() + ")";
+            }
             case FAILED -> Codes.name(p.result().code());
             case SKIPPED -> "not started";
             case HELD -> "held";
         };
+    }
+
+    /** What a success was: "ok", or what its versions showed ("verified", "current"). */
+    static String successWord(Slot s) {
+        VerifiedUpdate.Proof proof = s.proof;
+        return proof == null ? "ok" : proof.outcome().word;
     }
 
     @Override
@@ -124,22 +138,63 @@ abstract class FleetView implements Display {
                 case HELD -> held++;
                 default -> skipped++;
             }
-            t.row(cells(chassis, s.job.name(), s.job.family().displayName, s.place(), resultText(p),
+            t.row(cells(chassis, s.job.name(), s.job.family().displayName, s.place(), resultText(s),
                 Table.duration(p.elapsedSeconds(nowNanos)), detail(s), String.valueOf(s.log)));
         }
         out.println();
         for (String line : t.lines(0)) {
             out.println(line);
         }
+        String verified = versions(slots);
         if (!stopWhy.isEmpty()) {
             out.println(Escape.line("stopped early: " + stopWhy + "; " + skipped + (skipped == 1 ? " switch"
                 : " switches") + " not started"));
         }
         String counts = ok + " succeeded, " + failed + " failed, " + skipped + " not started"
-            + (held > 0 ? ", " + held + " held" : "");
+            + (held > 0 ? ", " + held + " held" : "") + verified;
         out.println(counts);
         out.flush();
         return counts;
+    }
+
+    /**
+     * Prints the versions before and after of every switch whose versions were read, and returns
+     * the counts of the verification for the closing line ("" when nothing was verified).
+     */
+    private String versions(List<Slot> slots) {
+        Map<VerifiedUpdate.Outcome, Integer> counts = new EnumMap<>(VerifiedUpdate.Outcome.class);
+        boolean heading = false;
+        for (Slot s : slots) {
+            VerifiedUpdate.Proof proof = s.proof;
+            if (proof == null) {
+                continue;
+            }
+            counts.merge(proof.outcome(), 1, Integer::sum);
+            if (!proof.hasVersions()) {
+                continue;
+            }
+            if (!heading) {
+                out.println();
+                out.println("versions before and after the update:");
+                heading = true;
+            }
+            out.println(s.masker.line(s.job.name() + " (" + proof.outcome().word + ")"));
+            out.println(s.masker.line("  before: " + Versions.shown(proof.before())));
+            out.println(s.masker.line("  after:  " + Versions.shown(proof.after())));
+        }
+        if (counts.isEmpty()) {
+            return "";
+        }
+        StringBuilder b = new StringBuilder(";");
+        for (VerifiedUpdate.Outcome o : VerifiedUpdate.Outcome.values()) {
+            int n = counts.getOrDefault(o, 0);
+            boolean always = o == VerifiedUpdate.Outcome.VERIFIED || o == VerifiedUpdate.Outcome.UNCHANGED
+                || o == VerifiedUpdate.Outcome.CURRENT;
+            if (o != VerifiedUpdate.Outcome.UPDATED && o != VerifiedUpdate.Outcome.FAILED && (always || n > 0)) {
+                b.append(b.length() > 1 ? ", " : " ").append(n).append(' ').append(o.word.replace('_', ' '));
+            }
+        }
+        return b.toString();
     }
 
     /** The live table, redrawn in place with ANSI cursor movements. */
@@ -195,7 +250,7 @@ abstract class FleetView implements Display {
                 Job j = order.get(i).job;
                 String console = p.state() == Progress.State.RUNNING ? p.lastLine() : "";
                 t.row(cells(chassis, j.name(), j.family().displayName, order.get(i).place(), p.stage(),
-                    Table.duration(p.elapsedSeconds(nowNanos)), resultText(p), console));
+                    Table.duration(p.elapsedSeconds(nowNanos)), resultText(order.get(i)), console));
             }
             List<String> lines = new ArrayList<>(t.lines(width - 1));
             String where = standing.get();
@@ -273,7 +328,8 @@ abstract class FleetView implements Display {
                 }
                 stagesShown.put(s, shown + stages.size());
                 String end = switch (state) {
-                    case SUCCEEDED -> "succeeded in " + Table.duration(p.elapsedSeconds(nowNanos))
+                    case SUCCEEDED -> (s.proof == null ? "succeeded" : successWord(s)) + " in "
+                        + Table.duration(p.elapsedSeconds(nowNanos))
                         + (p.result().message().isEmpty() ? "" : " (" + p.result().message() + ")");
                     case FAILED -> "failed in " + Table.duration(p.elapsedSeconds(nowNanos)) + ": "
                         + Codes.name(p.result().code()) + ": " + detail(s) + budgetNote();

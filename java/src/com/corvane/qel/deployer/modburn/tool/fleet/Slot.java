@@ -27,6 +27,10 @@ public final class Slot {
     public volatile String set;
     /** The firmware server the update fetches from (null: none known). */
     final String server;
+    /** The version the switch's versions must hold after its update (null: any change will do). */
+    public volatile String expect;
+    /** The versions before and after and what they show, once a verified update ended (null: none). */
+    public volatile VerifiedUpdate.Proof proof;
 
     /** A slot whose log is a file of its own, created afresh. */
     public Slot(Job job, Path log) {

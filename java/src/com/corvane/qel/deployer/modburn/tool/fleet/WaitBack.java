@@ -9,6 +9,8 @@ import java.time.Duration;
 import java.util.function.BooleanSupplier;
 import java.util.function.Consumer;
 import java.util.function.LongSupplier;
+import java.util.function.Predicate;
+import java.util.function.Supplier;
 
 /**
  * Waits for a rebooted switch to come back: polls its console port with short TCP connects
@@ -21,6 +23,11 @@ public final class WaitBack {
     public interface Sleeper {
         void sleep(long millis) throws InterruptedException;
     }
+
+    /** The wait a verification of a rebooted switch runs when none was asked for. */
+    public static final Duration DEFAULT_LIMIT = Duration.ofMinutes(10);
+    /** Time between polls unless the tests shorten it. */
+    public static final long DEFAULT_POLL_MILLIS = 2000;
 
     private final Duration limit;
     private final long pollMillis;
@@ -77,6 +84,30 @@ public final class WaitBack {
             }
             sleeper.sleep(Math.max(1, Math.min(pollMillis, (deadline - now) / 1_000_000L)));
         }
+    }
+
+    /**
+     * Tries until an attempt gives a result that needs no other (again is false for it), the
+     * wait's time counted from startNanos is spent, or a stop is asked for; a poll's pause between
+     * attempts. Returns the last attempt's result. The versions of a switch that has just come
+     * back are read so, while its console does not answer logins yet.
+     */
+    public <T> T retry(long startNanos, Supplier<T> attempt, Predicate<T> again, BooleanSupplier stopped)
+            throws InterruptedException {
+        long deadline = startNanos + limit.toNanos();
+        while (true) {
+            T result = attempt.get();
+            long now = clock.getAsLong();
+            if (!again.test(result) || now >= deadline || stopped.getAsBoolean()) {
+                return result;
+            }
+            sleeper.sleep(Math.max(1, Math.min(pollMillis, (deadline - now) / 1_000_000L)));
+        }
+    }
+
+    /** The clock the wait counts by (System.nanoTime unless a test gives its own). */
+    public long now() {
+        return clock.getAsLong();
     }
 
     private static long seconds(long nanos) {

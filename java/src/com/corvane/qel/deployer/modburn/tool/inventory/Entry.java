@@ -7,11 +7,13 @@ import com.corvane.qel.deployer.modburn.tool.secrets.PasswordSource;
 /**
  * One switch of the inventory, checked but with its passwords not yet read. chassis names the
  * blade chassis the module sits in and group its redundancy set there ("" when the inventory
- * names none: the whole chassis is one set).
+ * names none: the whole chassis is one set). expectVersion is the version a verified update
+ * must leave in the switch's versions ("" when the row names none).
  */
 public record Entry(int line, String name, Family family, String address, String user,
                     PasswordSource password, String url, PasswordSource urlPassword,
-                    boolean reboot, int modifier, boolean canary, String chassis, String group) {
+                    boolean reboot, int modifier, boolean canary, String chassis, String group,
+                    String expectVersion) {
 
     /** The update of this switch with its passwords read: url already holds any URL password. */
     public Job job(String switchPassword, String url, int debugLevel) {

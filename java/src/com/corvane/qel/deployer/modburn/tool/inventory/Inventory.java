@@ -23,7 +23,8 @@ import java.util.TreeSet;
  * or JSON (an array of objects, or an object whose "switches" member is one). Columns and
  * members: family, address, user, password, url, and optionally url_password, reboot, modifier,
  * name, canary (yes: the switch is one of the rollout's canaries), chassis and group (the blade
- * chassis a module sits in, and its redundancy set there). Passwords are references (file:PATH,
+ * chassis a module sits in, and its redundancy set there), and expect_version (the version a
+ * verified update must leave). Passwords are references (file:PATH,
  * env:NAME, prompt[:LABEL]), never the passwords themselves. The records are read by CsvRecords
  * or JsonRecords; this class checks them. Every defect found is reported with its line. A fleet
  * reads an inventory whole or not at all (read, parse); the check examines it row by row
@@ -209,12 +210,16 @@ public final class Inventory {
         } else if (chassis.isEmpty() && !r.get("group").isEmpty()) {
             problems.add("line " + r.lineOf("group") + ": a group belongs to a chassis: name the chassis too");
         }
+        if (Escape.hasControl(r.get("expect_version"))) {
+            problems.add("line " + r.lineOf("expect_version") + ": expect_version holds a control character, which no"
+                + " listed version holds");
+        }
         if (!problems.isEmpty()) {
             return null;
         }
         String name = r.get("name").isEmpty() ? address : r.get("name");
         return new Entry(r.line(), name, family, address, r.get("user"), password, url, urlPassword,
-            reboot, modifier, canary, chassis, r.get("group"));
+            reboot, modifier, canary, chassis, r.get("group"), r.get("expect_version"));
     }
 
     private static PasswordSource reference(Record r, String column, Path base, List<String> problems) {

@@ -10,7 +10,7 @@ import java.util.Map;
  */
 record Record(int line, Map<String, String> values, Map<String, Integer> lines, List<String> defects) {
     static final List<String> COLUMNS = List.of("name", "family", "address", "user", "password", "url",
-        "url_password", "reboot", "modifier", "canary", "chassis", "group");
+        "url_password", "reboot", "modifier", "canary", "chassis", "group", "expect_version");
     static final List<String> REQUIRED = List.of("family", "address", "user", "password", "url");
 
     /** The line a value was written on; the record's own line for a column it does not have. */

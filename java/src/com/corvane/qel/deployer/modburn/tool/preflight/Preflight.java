@@ -3,16 +3,13 @@ package com.corvane.qel.deployer.modburn.tool.preflight;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
+import com.corvane.qel.deployer.modburn.tool.fleet.Parallel;
 import com.corvane.qel.deployer.modburn.tool.inventory.Entry;
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordException;
 import com.corvane.qel.deployer.modburn.tool.secrets.PasswordReader;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.concurrent.ExecutionException;
-import java.util.concurrent.ExecutorService;
-import java.util.concurrent.Executors;
-import java.util.concurrent.Future;
 
 /**
  * The pre-flight check of a switch, with nothing typed on its console: the request as the
@@ -103,28 +100,7 @@ public final class Preflight {
 
     /** Every switch checked, parallel at a time; results in the order given. */
     public List<Checked> checkAll(List<Pending> pending, int parallel) throws InterruptedException {
-        ExecutorService pool = Executors.newFixedThreadPool(Math.max(1, Math.min(parallel, pending.size())), r -> {
-            Thread t = new Thread(r, "modburn-check");
-            t.setDaemon(true);
-            return t;
-        });
-        try {
-            List<Future<Checked>> futures = new ArrayList<>();
-            for (Pending p : pending) {
-                futures.add(pool.submit(() -> check(p)));
-            }
-            List<Checked> out = new ArrayList<>();
-            for (Future<Checked> f : futures) {
-                try {
-                    out.add(f.get());
-                } catch (ExecutionException e) {
-                    throw new IllegalStateException("the check ended in " + e.getCause(), e.getCause());
-                }
-            }
-            return out;
-        } finally {
-            pool.shutdownNow();
-        }
+        return Parallel.map(pending, parallel, "modburn-check", this::check);
     }
 
     /** The tool's own check of the request, then the library's, exactly as an update runs them. */

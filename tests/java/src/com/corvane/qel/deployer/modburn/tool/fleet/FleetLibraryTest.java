@@ -13,6 +13,7 @@ import com.corvane.qel.deployer.modburn.tool.bridge.LibraryBackend;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
+import com.corvane.qel.deployer.modburn.tool.bridge.Versions;
 import com.corvane.qel.deployer.modburn.tool.cli.ExitStatus;
 import com.corvane.qel.deployer.modburn.tool.inventory.JsonTree;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
@@ -169,6 +170,11 @@ public class FleetLibraryTest {
             } finally {
                 inside.decrementAndGet();
             }
+        }
+
+        @Override
+        public Versions versions(Job job) {
+            return lib.versions(job);
         }
 
         @Override

@@ -7,6 +7,7 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
+import com.corvane.qel.deployer.modburn.tool.bridge.Versions;
 import java.util.ArrayList;
 import java.util.Collections;
 import java.util.HashMap;
@@ -17,7 +18,8 @@ import java.util.concurrent.atomic.AtomicInteger;
 /**
  * A scripted stand-in for the library: each update writes the lines a module would write,
  * through the router on the calling thread, waits a little and returns the code scripted for
- * its address (0 unless told otherwise).
+ * its address (0 unless told otherwise); each version listing lists the versions scripted for
+ * the address, which a successful update may change, or fails as scripted.
  */
 public final class FakeBackend implements Backend {
     public final Map<String, Integer> codes = new HashMap<>();
@@ -58,7 +60,12 @@ public final class FakeBackend implements Backend {
         startedAt.put(job.address(), System.nanoTime());
         events.add("start " + job.address());
         try {
-            return script(job);
+            Result r = script(job);
+            List<String> installed = installs.get(job.address());
+            if (r.succeeded() && installed != null) {
+                versions.put(job.address(), installed);
+            }
+            return r;
         } finally {
             events.add("end " + job.address());
             Runnable after = afterUpdate.get(job.address());
@@ -66,6 +73,43 @@ public final class FakeBackend implements Backend {
                 after.run();
             }
         }
+    }
+
+    /** The versions each switch lists, by address (absent: a listing with one line, "Active FW Version: v1"). */
+    public final Map<String, List<String>> versions = new java.util.concurrent.ConcurrentHashMap<>();
+    /** The versions a switch lists after its update succeeded, by address (absent: as before it). */
+    public final Map<String, List<String>> installs = new java.util.concurrent.ConcurrentHashMap<>();
+    /**
+     * The results of a switch's listings in turn, by address: the n-th listing gives the n-th code
+     * (0: it lists its versions; a failure quotes "the listing failed"); listings past the end list.
+     */
+    public final Map<String, List<Integer>> listingCodes = new java.util.concurrent.ConcurrentHashMap<>();
+    private final Map<String, AtomicInteger> listings = new java.util.concurrent.ConcurrentHashMap<>();
+
+    /** The jobs whose versions were listed. */
+    public final List<Job> listed = Collections.synchronizedList(new ArrayList<>());
+
+    @Override
+    public Versions versions(Job job) {
+        String ip = job.address();
+        events.add("versions " + ip);
+        listed.add(job);
+        int n = listings.computeIfAbsent(ip, k -> new AtomicInteger()).getAndIncrement();
+        List<Integer> codes = listingCodes.getOrDefault(ip, List.of());
+        int code = n < codes.size() ? codes.get(n) : 0;
+        String m = job.family().module;
+        router.log(m + ": connecting to " + job.family().displayName + " switch ip=" + ip + "\n");
+        if (code != 0) {
+            String msg = "Error: " + job.family().displayName + " switch=" + ip + ": text of " + Codes.name(code)
+                + " \nSWITCH TEXT=\n\"the listing failed\"";
+            router.log("readVersions failed: error code=" + code + " (errmsg=" + msg + ")\n");
+            return Versions.failed(new Result(code, msg));
+        }
+        List<String> lines = versions.getOrDefault(ip, List.of("Active FW Version: v1"));
+        for (String v : lines) {
+            router.log(m + ":logConfigInfo:" + ip + ": " + v + "\n");
+        }
+        return Versions.of(lines);
     }
 
     private Result script(Job job) {
