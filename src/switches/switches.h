@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace modburn {
+class ProgressSink;
+}
+
 // One update request. The texts are borrowed for the duration of the call;
 // a missing text is a null pointer.
 struct SwitchRequest {
@@ -24,6 +28,9 @@ struct SwitchRequest {
   // <value>" entry per version line here; it types nothing else. A listing
   // that finds no version line fails with IO_UPDATE_ERR.
   std::vector<std::string>* versions = nullptr;
+  // Not null: told the update's progress (switches/progress.h) on the calling
+  // thread: its stages, the progress its console prints, and its outcome.
+  modburn::ProgressSink* progress = nullptr;
 };
 
 // A module entry: runs the whole update; returns 0 or a negative IoStatus and,

@@ -7,6 +7,7 @@
 
 #include "simrun.h"
 #include "switches/modules.h"
+#include "switches/progress.h"
 
 namespace switchtest {
 
@@ -50,15 +51,17 @@ struct Played {
   switchsim::SessionResult session;
 };
 
-// Plays family f's update at debug level 2 against sc on address:23.
+// Plays family f's update at debug level 2 against sc on address:23,
+// telling progress (when not null) how it goes.
 inline Played play(const FamilyRow& f, const std::string& address, const switchsim::Scenario& sc,
-                   switchsim::SimOptions opts) {
+                   switchsim::SimOptions opts, modburn::ProgressSink* progress = nullptr) {
   Played out;
   std::string error;
   switchsim::SimulatedSwitch sw;
   opts.accept_timeout_ms = 20000;
   EXPECT_TRUE(sw.start(address, 23, sc, opts, &error)) << error;
-  const SwitchRequest req{address.c_str(), "admin", kSwitchPassword, f.url, f.reboot, 2, f.modifier};
+  SwitchRequest req{address.c_str(), "admin", kSwitchPassword, f.url, f.reboot, 2, f.modifier};
+  req.progress = progress;
   char err[1000] = "";
   out.rc = f.entry(&req, err, sizeof err);
   out.err = err;
