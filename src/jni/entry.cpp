@@ -8,6 +8,7 @@
 
 #include "com/secrets.h"
 #include "core/iostatus.h"
+#include "jni/javaprogress.h"
 #include "jni/jniutil.h"
 #include "switches/switches.h"
 
@@ -112,14 +113,14 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
                      ScopedUtfChars(env, stringField(env, self, fields.password)),
                      ScopedUtfChars(env, fileurl)};
   if (env->ExceptionCheck()) return false;  // a conversion ran out of memory
-  const SwitchRequest req{texts.targetip.c_str(),
-                          texts.user.c_str(),
-                          texts.password.c_str(),
-                          texts.fileurl.c_str(),
-                          reboot != JNI_FALSE,
-                          env->GetIntField(self, fields.debugLevel),
-                          modifier,
-                          checkOnly};
+  SwitchRequest req{texts.targetip.c_str(),
+                    texts.user.c_str(),
+                    texts.password.c_str(),
+                    texts.fileurl.c_str(),
+                    reboot != JNI_FALSE,
+                    env->GetIntField(self, fields.debugLevel),
+                    modifier,
+                    checkOnly};
   // No log line of the run shows the switch password, whatever a module
   // wrote. The error text is masked where it is composed: the frame masks
   // the switch's quoted answers, and the rest is the library's own text,
@@ -127,7 +128,11 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
   // that letter throughout the message).
   const char* password = texts.password.c_str();
   modburn::SecretScope secrets{password != nullptr ? password : ""};
+  // An update tells the Switch's progress listener how it goes; a check tells nothing.
+  modburn::jni::JavaProgress progress(env, checkOnly ? nullptr : self);
+  req.progress = progress.sink();
   result = runModule(switchType, req, errText);
+  progress.settle(result);
   return true;
 }
 
