@@ -327,11 +327,11 @@ public final class FleetRunner {
             finish(slot, new Result(Codes.TOOL_ERROR, "cannot open the log file " + slot.log + ": " + e.getMessage()));
             return;
         }
-        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker, p);
+        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker);
         Result r;
         router.attach(log::entry);
         try {
-            r = backend.update(slot.job);
+            r = backend.update(slot.job, p.listener(slot.masker));
         } catch (RuntimeException | LinkageError e) {
             r = new Result(Codes.TOOL_ERROR, "the update ended in " + e);
         } finally {
