@@ -4,6 +4,8 @@
 #pragma once
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "simrun.h"
 #include "switches/modules.h"
@@ -43,6 +45,46 @@ inline const FamilyRow kFamilies[] = {
     {"mcdata", mcdataflash, "McData", "success.scn", false, 0, kFtpUrl, "admin stop"},  // leaving admin mode
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},
 };
+
+// One progress event as a test keeps it.
+struct Event {
+  std::string stage;
+  modburn::ProgressKind kind;
+  long long value;
+  std::string text;
+};
+
+// Keeps every progress event of an update, and whether one came from
+// another thread than the one that made the recorder.
+class Recorder final : public modburn::ProgressSink {
+ public:
+  void report(const modburn::ProgressEvent& e) override {
+    if (std::this_thread::get_id() != thread_) otherThread = true;
+    events.push_back({e.stage, e.kind, e.value, e.text});
+  }
+  std::vector<Event> events;
+  bool otherThread = false;
+
+ private:
+  std::thread::id thread_ = std::this_thread::get_id();
+};
+
+// Whatever the console sent: every event came on the update's thread, its
+// text is short, escaped (printable ASCII only) and holds no password, and
+// the outcome (rc) came once, last.
+inline void expectCleanEvents(const Recorder& rec, int rc) {
+  EXPECT_FALSE(rec.otherThread);
+  ASSERT_FALSE(rec.events.empty());
+  for (std::size_t i = 0; i < rec.events.size(); ++i) {
+    const Event& e = rec.events[i];
+    const bool last = i + 1 == rec.events.size();
+    EXPECT_EQ(e.kind == modburn::ProgressKind::Outcome, last) << "event " << i << ": the outcome comes once, last";
+    EXPECT_LT(e.text.size(), 200u) << e.text;
+    for (unsigned char ch : e.text) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << "a raw byte in " << e.text;
+    for (const char* secret : {kSwitchPassword, kUrlPassword}) EXPECT_EQ(e.text.find(secret), std::string::npos);
+  }
+  EXPECT_EQ(rec.events.back().value, rc);
+}
 
 // The outcome of one played update.
 struct Played {

@@ -4,7 +4,8 @@
 // and subnegotiations, chatters a progress line for ever, or prints NUL and
 // 0xFF bytes; and a switch echoes every byte twice throughout. Each run must
 // end in bounded time with a failure (the echo may still succeed), with log
-// entries of bounded length and no password in them.
+// entries of bounded length and no password in them, and with progress
+// events that are escaped, hold no password and end with the outcome.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -65,7 +66,8 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
         if (line.rfind("= fault:", 0) == 0) modburn::set_time_scale(0.0001);
       };
       const auto start = std::chrono::steady_clock::now();
-      const switchtest::Played r = switchtest::play(f, address, sc, opts);
+      switchtest::Recorder progress;
+      const switchtest::Played r = switchtest::play(f, address, sc, opts, &progress);
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::printf("%s: %s after line %d: %d in %.1f s\n", f.family, kind.name, k, r.rc, seconds);
       ASSERT_TRUE(r.session.fault_fired);
@@ -73,6 +75,7 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
       EXPECT_EQ(r.err.rfind(std::string("Error: ") + f.display + " switch=" + address + ": ", 0), 0u) << r.err;
       EXPECT_LT(seconds, 25.0) << "the switch had to give up first";
       EXPECT_LE(r.err.size(), 999u);
+      switchtest::expectCleanEvents(progress, r.rc);
     }
   }
   modburn::set_time_scale(0.01);
