@@ -50,7 +50,13 @@ void logMatch(TelnetHandle h, const char* shownCmd, const char* const* exp, int 
 }  // namespace
 
 int io_cmd_resp(TelnetHandle h, const char* cmd, const char* const* exp, int timeoutSecs,
-                int timeoutMillis, char* resp, int respSize, int expIndex, int /*debugLevel*/) {
+                int timeoutMillis, char* resp, int respSize, int expIndex, int debugLevel) {
+  return io_cmd_resp(h, cmd, exp, timeoutSecs, timeoutMillis, resp, respSize, expIndex, debugLevel, LineOut{});
+}
+
+int io_cmd_resp(TelnetHandle h, const char* cmd, const char* const* exp, int timeoutSecs,
+                int timeoutMillis, char* resp, int respSize, int expIndex, int /*debugLevel*/, LineOut line) {
+  if (line.buf != nullptr && line.size > 0) line.buf[0] = '\0';
   Quote shownCmd;
   // printable() masks the thread's secrets before it escapes and cuts.
   const char* shown = printable(cmd, shownCmd.data(), QUOTE_SIZE);  // "(NULL)" for no command
@@ -82,7 +88,7 @@ int io_cmd_resp(TelnetHandle h, const char* cmd, const char* const* exp, int tim
   }
 
   modburn::sleep_ms(PAUSE_MS);
-  const int rc = telnet_expect(h, exp, timeoutSecs, timeoutMillis, resp, respSize);
+  const int rc = telnet_expect(h, exp, timeoutSecs, timeoutMillis, resp, respSize, line);
   if (rc >= 0) {
     logMatch(h, shown, exp, rc, resp, expIndex);
     return rc;

@@ -15,6 +15,9 @@ inline constexpr int IO_MAX_EXPECT = 24;
 // IoStatus of a failed write or wait. Every step is logged at any debug level.
 int io_cmd_resp(TelnetHandle h, const char* cmd, const char* const* exp, int timeoutSecs,
                 int timeoutMillis, char* resp, int respSize, int expIndex, int debugLevel);
+// As io_cmd_resp, also handing back the whole console line that matched.
+int io_cmd_resp(TelnetHandle h, const char* cmd, const char* const* exp, int timeoutSecs,
+                int timeoutMillis, char* resp, int respSize, int expIndex, int debugLevel, LineOut line);
 
 // The IoStatus that stands for a TelnetStatus (IO_UPDATE_ERR for unknown codes).
 int io_mapTelnetStatus(int telnetStatus);

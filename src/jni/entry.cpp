@@ -14,6 +14,7 @@
 
 #include "com/secrets.h"
 #include "core/iostatus.h"
+#include "jni/javaprogress.h"
 #include "jni/jniutil.h"
 #include "switches/switches.h"
 #include "url/url.h"
@@ -144,15 +145,15 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
   switchType = env->GetIntField(self, fields.switchType);
   RequestTexts texts;
   if (!texts.read(env, self, fields, fileurl)) return false;  // a conversion ran out of memory
-  const SwitchRequest req{texts.targetip->c_str(),
-                          texts.user->c_str(),
-                          texts.password->c_str(),
-                          texts.fileurl->c_str(),
-                          reboot != JNI_FALSE,
-                          env->GetIntField(self, fields.debugLevel),
-                          modifier,
-                          checkOnly,
-                          versions};
+  SwitchRequest req{texts.targetip->c_str(),
+                    texts.user->c_str(),
+                    texts.password->c_str(),
+                    texts.fileurl->c_str(),
+                    reboot != JNI_FALSE,
+                    env->GetIntField(self, fields.debugLevel),
+                    modifier,
+                    checkOnly,
+                    versions};
   // No log line of the run shows the switch password, whatever a module
   // wrote. The error text is masked where it is composed: the frame masks
   // the switch's quoted answers, and the rest is the library's own text,
@@ -165,7 +166,12 @@ bool runRequest(JNIEnv* env, jobject self, jstring fileurl, jboolean reboot, jin
   std::size_t from = 0, length = 0;
   if (url_slashed_password(req.fileurl, &from, &length)) slashed = std::string_view(req.fileurl + from, length);
   modburn::SecretScope secrets{password != nullptr ? password : "", slashed};
+  // An update tells the Switch's progress listener how it goes; a check or a
+  // versions request tells nothing.
+  modburn::jni::JavaProgress progress(env, checkOnly || versions != nullptr ? nullptr : self);
+  req.progress = progress.sink();
   result = runModule(switchType, req, errText);
+  progress.settle(result);
   return true;
 }
 

@@ -111,9 +111,9 @@ constexpr auto exp_dlcomp = table("exp_dlcomp",
                                   call<removing>("Removing .* files.*").logs(1, "%s\n"),
                                   progress("Please avoid.*"),
                                   progress("Write .* flash"),
-                                  progress("\\."),  // a literal dot
+                                  marks("\\.", '.'),  // a literal dot
                                   progress(".*SUCCEEDED"),
-                                  progress("^[\\s]*#+"),  // a line of hash marks
+                                  marks("^[\\s]*#+", '#'),  // a line of hash marks
                                   finish("Error:.*", IO_UPDATE_ERR).logs(0, kDownloadError),
                                   progress("[\\S-]+"),  // any word
                                   progress("\r"));     // a bare line end

@@ -192,8 +192,8 @@ constexpr auto exp_image = table("exp_image",
                                  finish(kPromptAlone, IO_UPDATE_ERR)
                                      .logs(0, "archive download-sw refused: the prompt came back before the image was "
                                               "installed: \"%s\"\n"),
-                                 call<loadingLine>("Loading .*"),
-                                 progress("!"),
+                                 call<loadingLine>("Loading .*").reports(Measure::Marks, '!'),
+                                 marks("!", '!'),
                                  progress("extracting .*"),
                                  progress("Extracting files").logs(2, "Extracting files\n"),
                                  progress("Installing.*").logs(2, "Installing update\n"),

@@ -301,7 +301,9 @@ constexpr auto copyTable(const char* name) {
 // The outcomes stand first, then the prompt (back before any outcome, the
 // switch refused the install), then the question: a line that also carries a
 // progress word must still end the install or be answered. The switch's
-// other messages ("% ...") stand last, kept for the error text.
+// other messages ("% ...") come next, kept for the error text; a step's bar
+// ("[####] 100% -- SUCCESS") last, told as progress but not kept: a run of
+// bars would crowd a failure out of the error text.
 constexpr auto exp_osinstall = table("exp_osinstall",
                                      finish("Install has been successful", 0),
                                      finish("Rebooting the switch.*", IO_SUCCESS_STOP).logs(2, "switch auto-reboots\n"),
@@ -321,7 +323,8 @@ constexpr auto exp_osinstall = table("exp_osinstall",
                                      progress("Loading.*"),
                                      progress("Saving.*"),
                                      progress("Module [0-9]+: .*"),
-                                     progress("^%.*"));
+                                     progress("^%.*"),
+                                     percent("[\\d][ ]*%").unquoted());
 
 constexpr auto exp_oscd = cdTable("exp_oscd");
 constexpr auto exp_bootcd = cdTable("exp_bootcd");

@@ -18,6 +18,22 @@ constexpr int RETRY_PAUSE_MS = 10000;
 
 bool missing(const char* text) { return text == nullptr || text[0] == '\0'; }
 
+// The text of a progress event: a console line is cut to this size.
+constexpr std::size_t EVENT_TEXT_SIZE = 200;
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view trimmed(std::string_view text) {
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// Tells sink (if any) the call's result, the last event.
+void tellOutcome(ProgressSink* sink, const char* stage, int rc) {
+  if (sink != nullptr) sink->report({stage, ProgressKind::Outcome, rc, err2String(rc)});
+}
+
 // The passwords of a request: the secrets of a run. printable() masks them
 // before it escapes a text, so their escaped forms need no registration.
 struct RequestSecrets {
@@ -82,6 +98,7 @@ int runUpdate(Run& run) {
   const Family& f = run.family;
   Stage st(run, "update");
   const auto attempt = [&] {
+    run.enter("update");
     openUpdate(st);
     return f.update(st);
   };
@@ -195,6 +212,28 @@ void Run::addSecret(std::string_view secret) {
   }
 }
 
+void Run::enter(const char* stage) {
+  stage_ = stage;
+  if (std::strcmp(stage, "disconnect") != 0) worked_ = stage;
+  if (req.progress != nullptr) req.progress->report({stage, ProgressKind::Stage, -1, ""});
+}
+
+void Run::report(ProgressKind kind, long long value, std::string_view console) {
+  if (req.progress == nullptr) return;
+  std::string clear(trimmed(console));
+  if (family.cleanText != nullptr) {
+    std::array<char, SwitchText::kMaxCapacity> cleaned{};
+    family.cleanText(clear.c_str(), cleaned.data(), cleaned.size());
+    clear = trimmed(cleaned.data());
+  }
+  if (kind == ProgressKind::Line && clear.empty()) return;  // a bare line end shows nothing
+  std::array<char, EVENT_TEXT_SIZE> text{};
+  printable(clear.c_str(), text.data(), static_cast<int>(text.size()));  // secrets masked, then escaped
+  req.progress->report({stage_, kind, value, text.data()});
+}
+
+void Run::reportOutcome(int rc) { tellOutcome(req.progress, worked_, rc); }
+
 int Run::connect() {
   const Family& f = family;
   std::snprintf(addr_.data(), addr_.size(), "%s", req.targetip);
@@ -206,6 +245,7 @@ int Run::connect() {
   // A family that opens the address's own port names the address as given.
   const char* shownAddr = f.openOnAddressPort ? req.targetip : host;
   Stage st(*this, "connect", shownAddr, req.targetip, req.debugLevel);
+  enter("connect");
 
   if (req.debugLevel >= 2) {
     io_log("%s:connect: ip=%s user=%s pw=<NOT SHOWN>\n", f.module, shownAddr, req.user);
@@ -224,6 +264,7 @@ int Run::connect() {
   if (rc >= 0 && (req.debugLevel >= 1 || req.versions != nullptr)) {
     st.log(1, "%s\n", f.loggedIn);
     if (f.logConfigInfo != nullptr) {
+      enter("logConfigInfo");
       Stage info(*this, "logConfigInfo", shownAddr, shownAddr, 0);
       rc = f.logConfigInfo(info);
       listingFailure = info.failure();
@@ -239,6 +280,7 @@ int Run::connect() {
 
 void Run::disconnect() {
   if (handle < 0) return;
+  enter("disconnect");
   if (req.debugLevel >= 2) io_log("%s:disconnect:%s: closing handle=%d\n", family.module, req.targetip, handle);
   telnet_close(handle);
   handle = -1;
@@ -251,14 +293,16 @@ Stage::Stage(Run& r, const char* name) : Stage(r, name, r.req.targetip, r.req.ta
 Stage::Stage(Run& r, const char* name, const char* address, const char* exchangeAddress, int debugLevel)
     : run(r), name_(name), address_(address), exchangeAddress_(exchangeAddress), debugLevel_(debugLevel) {}
 
-int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w) {
+int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w, const TableRef* table) {
   if (debugLevel_ >= 2) io_log("%s:%s:%s: expect array=%s\n", module(), name_, exchangeAddress_, exp.name);
   int size = std::clamp(run.family.responseSize, 2, Run::kMaxResponse);
   if (w.keep > 0 && w.keep < size) size = w.keep;
   run.response[0] = '\0';
   const int rc = io_cmd_resp(run.handle, cmd, exp.patterns, w.silence, 0, run.response.data(), size, w.expected,
-                             debugLevel_);
-  if (!w.quiet && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
+                             debugLevel_, LineOut{run.line.data(), Run::kMaxLine});
+  const bool unquoted = table != nullptr && rc >= 0 && static_cast<std::size_t>(rc) < table->size &&
+                        !table->rows[rc].quoted;
+  if (!w.quiet && !unquoted && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
   if (rc < 0) {
     io_log("%s:%s:%s: %s error=%d (%s)\n", module(), name_, exchangeAddress_, exp.name, rc, err2String(rc));
   }
@@ -276,6 +320,7 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
   const int limitSecs = w.limit > 0 ? w.limit : telnet_expect_limit(w.silence);
   LoopLimit limit(*this, what, limitSecs);
   std::array<int, IO_MAX_EXPECT> fired{};
+  MarkCount marks;
   const char* cmd = w.type[0] != '\0' ? w.type : nullptr;
   for (int lines = 0;; ++lines, cmd = nullptr) {
     if (const int rc = limit.check(); rc != 0) return rc;
@@ -283,7 +328,7 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
       log(0, "%s: no end after %d lines\n", what, w.lines);
       return IO_TIMEOUT;
     }
-    const int i = talk(t, cmd, w);
+    const int i = talk(t, cmd, w, &t);
     if (i < 0) return i;
     // io_cmd_resp refuses more than IO_MAX_EXPECT patterns, and the patterns are the rows'.
     if (static_cast<std::size_t>(i) >= t.size) return IO_UPDATE_ERR;
@@ -293,6 +338,7 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
       log(0, "%s: asked again after %d answers\n", row.what != nullptr ? row.what : row.pattern, row.most);
       return row.overCode;
     }
+    tell(row, marks);
     switch (row.act) {
       case Act::Answer:
         if (const int rc = type(row.text); rc != 0) return rc;
@@ -311,6 +357,32 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
       }
     }
   }
+}
+
+void Stage::tell(const Row& row, MarkCount& marks) {
+  if (!run.reporting()) return;
+  const std::string_view line = run.line.data();
+  long long value = -1;
+  ProgressKind kind = ProgressKind::Line;
+  switch (row.measure) {
+    case Measure::None:
+      if (row.act != Act::Progress) return;
+      break;
+    case Measure::Percent:
+    case Measure::Bytes:
+      value = progress_number(row.measure, line);
+      if (value >= 0) kind = row.measure == Measure::Percent ? ProgressKind::Percent : ProgressKind::Bytes;
+      break;
+    case Measure::Marks:
+      if (const long long n = count_marks(line, row.mark); n > 0) {
+        if (marks.mark != row.mark) marks = {row.mark, 0};
+        marks.count += n;
+        value = marks.count;
+        kind = ProgressKind::Marks;
+      }
+      break;
+  }
+  run.report(kind, value, line);
 }
 
 const char* Stage::shown(const char* text) {
@@ -399,25 +471,13 @@ int get_prompt(Run& run, const TableRef& prompt, int timeoutSecs) {
 
 // --- The whole call -------------------------------------------------------------
 
-int run_module(const Family& f, const SwitchRequest* req, char* errText, int errTextSize) {
-  const RequestSecrets s(req);
-  const SecretScope secrets{s.password, s.urlPassword};
+namespace {
 
-  if (const int rc = check_params(req, f.params); rc != 0) {
-    const char* ip = req != nullptr ? req->targetip : nullptr;  // null: "Unknown switch"
-    composeError(f, ip, rc, nullptr, errText, errTextSize);
-    if (rc == IO_INV_URL_LOGIN && errText != nullptr && url_slashed_password(req->fileurl, nullptr, nullptr)) {
-      const std::size_t used = std::strlen(errText);
-      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", URL_SLASHED_PASSWORD_ADVICE);
-    }
-    if (req != nullptr && req->debugLevel == 2 && errText != nullptr) {
-      io_log("%s:%s: param error: %s\n", f.module, ip != nullptr ? ip : "Unknown switch", errText);
-    }
-    return rc;
-  }
-  if (req->checkOnly) return 0;
-
-  Run run(f, *req);
+// The stages of a call whose request passed its check, from the connect to
+// the close: 0 or the failure's IoStatus with its error text.
+int runStages(Run& run, char* errText, int errTextSize) {
+  const Family& f = run.family;
+  const SwitchRequest* req = &run.req;
   if (req->debugLevel >= 1) io_log("%s: connecting to %s ip=%s\n", f.module, f.target, req->targetip);
   if (const int rc = run.connect(); rc < 0) return fail(run, "connect", rc, errText, errTextSize);
   if (req->versions != nullptr) return listVersions(run, errText, errTextSize);
@@ -432,11 +492,39 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
   if (rc < 0) return fail(run, "update", rc, errText, errTextSize);
 
   if (f.reboot != nullptr && req->reboot) {
+    run.enter("reboot");
     Stage st(run, "reboot");
     if (const int rb = f.reboot(st); rb < 0) return fail(run, "reboot", rb, errText, errTextSize);
   }
   run.disconnect();
   return 0;
+}
+
+}  // namespace
+
+int run_module(const Family& f, const SwitchRequest* req, char* errText, int errTextSize) {
+  const RequestSecrets s(req);
+  const SecretScope secrets{s.password, s.urlPassword};
+
+  if (const int rc = check_params(req, f.params); rc != 0) {
+    const char* ip = req != nullptr ? req->targetip : nullptr;  // null: "Unknown switch"
+    composeError(f, ip, rc, nullptr, errText, errTextSize);
+    if (rc == IO_INV_URL_LOGIN && errText != nullptr && url_slashed_password(req->fileurl, nullptr, nullptr)) {
+      const std::size_t used = std::strlen(errText);
+      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", URL_SLASHED_PASSWORD_ADVICE);
+    }
+    if (req != nullptr && req->debugLevel == 2 && errText != nullptr) {
+      io_log("%s:%s: param error: %s\n", f.module, ip != nullptr ? ip : "Unknown switch", errText);
+    }
+    if (req != nullptr && !req->checkOnly) tellOutcome(req->progress, "", rc);
+    return rc;
+  }
+  if (req->checkOnly) return 0;
+
+  Run run(f, *req);
+  const int rc = runStages(run, errText, errTextSize);
+  run.reportOutcome(rc);
+  return rc;
 }
 
 }  // namespace modburn

@@ -7,8 +7,11 @@
 // switch's answers: a table of rows, each a pattern and what to do when a
 // line matches it (answer, count as progress, keep a version line, finish
 // with a result, or call a small function), followed under one overall time
-// limit and one silence time-out (Stage::follow). A module's source is then
-// its tables, its rows and the few decisions that are truly its own.
+// limit and one silence time-out (Stage::follow). The frame tells the
+// request's progress sink the stages it enters and the outcome; the rows tell
+// it what the console shows (a sign of life, a percentage, a byte count,
+// progress marks). A module's source is then its tables, its rows and the
+// few decisions that are truly its own.
 #pragma once
 
 #include <array>
@@ -28,6 +31,7 @@
 #include "com/secrets.h"
 #include "core/iostatus.h"
 #include "switches/params.h"
+#include "switches/progress.h"
 #include "switches/switches.h"
 #include "telnet/telnet.h"
 #include "url/url.h"
@@ -94,7 +98,7 @@ struct Wait {
 // What a row does when its pattern matches a line.
 enum class Act : std::uint8_t {
   Answer,    // types the row's text, then reads on
-  Progress,  // a sign of life: reads on
+  Progress,  // a sign of life: told to the progress sink as a console line, reads on
   Version,   // a version line: kept and logged as "<label>: <line>", then reads on
   Finish,    // ends the follow with the row's code
   Call,      // runs the row's function; its result ends the follow unless it is kReadOn
@@ -143,6 +147,9 @@ struct Row {
   const char* what = nullptr;          // names it in the line of that failure (default: the pattern)
   const char* note = nullptr;          // logged when it fires: a format whose %s is the line, escaped
   int noteLevel = 0;
+  Measure measure = Measure::None;  // the progress its line shows, told to the progress sink
+  char mark = 0;                    // Marks: the mark counted
+  bool quoted = true;               // false: its lines stay out of the switch text
 
   // At most n times; once more ends the follow with code and the line
   // "<what>: asked again after n answers".
@@ -160,12 +167,33 @@ struct Row {
     r.note = format;
     return r;
   }
+  // Before acting, tells the progress sink what the whole console line shows
+  // (progress_number, or how often mark stands on it: Marks add up over the
+  // follow while the mark stays the same). A line that shows no number is
+  // told as a console line.
+  constexpr Row reports(Measure m, char markChar = 0) const {
+    Row r = *this;
+    r.measure = m;
+    r.mark = markChar;
+    return r;
+  }
+  // Keeps its lines out of the switch text: progress that would crowd a
+  // failure's own words out of the error text.
+  constexpr Row unquoted() const {
+    Row r = *this;
+    r.quoted = false;
+    return r;
+  }
 };
 
 // Types text, then reads on.
 constexpr Row answer(const char* pattern, const char* text) { return {.pattern = pattern, .act = Act::Answer, .text = text}; }
 // Reads on.
 constexpr Row progress(const char* pattern) { return {.pattern = pattern, .act = Act::Progress}; }
+// Reads on; the line's percentage, byte count or marks are told to the progress sink.
+constexpr Row percent(const char* pattern) { return progress(pattern).reports(Measure::Percent); }
+constexpr Row bytes(const char* pattern) { return progress(pattern).reports(Measure::Bytes); }
+constexpr Row marks(const char* pattern, char mark) { return progress(pattern).reports(Measure::Marks, mark); }
 // Keeps the line as a version under label, logs "<label>: <line>", reads on.
 constexpr Row version(const char* pattern, const char* label) {
   return {.pattern = pattern, .act = Act::Version, .text = label};
@@ -352,6 +380,7 @@ inline constexpr int kAnotherAttempt = 1001;
 class Run {
  public:
   static constexpr int kMaxResponse = 5000;
+  static constexpr int kMaxLine = 1000;
 
   Run(const Family& family, const SwitchRequest& req);
   ~Run();
@@ -366,6 +395,8 @@ class Run {
   const char* host = "";
   int port = 0;
   std::array<char, kMaxResponse> response{};
+  // The whole console line the last wait matched (the reply may be part of it).
+  std::array<char, kMaxLine> line{};
   // The firmware URL's parts, read when the update stage opens.
   UrlPieces url;
   // The version lines listed, each "<label>: <value>" (value escaped), and
@@ -381,6 +412,18 @@ class Run {
   void disconnect();
   // Registers one more secret until the run ends.
   void addSecret(std::string_view secret);
+
+  // Enters a stage of the frame ("connect", "logConfigInfo", "update",
+  // "reboot", "disconnect"): the progress sink is told.
+  void enter(const char* stage);
+  // Whether a progress sink listens.
+  bool reporting() const { return req.progress != nullptr; }
+  // Tells the progress sink what the console shows in the current stage:
+  // console is its line, trimmed, cleaned like the switch text, escaped and
+  // masked for the event.
+  void report(ProgressKind kind, long long value, std::string_view console);
+  // Tells the progress sink the call's result: the last event.
+  void reportOutcome(int rc);
 
   // Module state that must outlive one stage (what a departure must undo):
   // a T made at the first call, the same object after. A run holds one
@@ -403,6 +446,8 @@ class Run {
   static constexpr std::size_t kStateSize = 1024;
   alignas(std::max_align_t) std::array<unsigned char, kStateSize> state_{};
   bool stateMade_ = false;
+  const char* stage_ = "";   // the stage entered last
+  const char* worked_ = "";  // the stage entered last but disconnect
   std::array<char, 200> addr_{};
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
 };
@@ -474,12 +519,22 @@ class Stage {
   Run& run;
 
  private:
+  // The marks a follow has counted: they add up while the mark stays the same.
+  struct MarkCount {
+    char mark = 0;
+    long long count = 0;
+  };
+
   int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
   int noted(int rc) {
     if (rc < 0 && failure_ == 0) failure_ = rc;
     return rc;
   }
-  int talk(ExpectRef exp, const char* cmd, const Wait& w);
+  // One exchange; its answer joins the switch text unless w.quiet or the
+  // row of table that matched is unquoted.
+  int talk(ExpectRef exp, const char* cmd, const Wait& w, const TableRef* table = nullptr);
+  // Tells the progress sink what a fired row's line shows.
+  void tell(const Row& row, MarkCount& marks);
   int notTyped();
   const char* vcmd(std::size_t size, const char* format, va_list ap) __attribute__((format(printf, 3, 0)));
 

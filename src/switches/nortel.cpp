@@ -443,6 +443,10 @@ constexpr auto transferFailures(FailureLines lines) {
               failure<IO_UPDATE_ERR>(kPrompt, lines.refused));
 }
 
+// A transfer's percentage ("Receiving ###### 50%"): after the failures, so
+// that a failure message holding a percentage still fails; not kept either.
+constexpr auto kTransferProgress = rows(percent(".*[\\d][ ]*%").unquoted());
+
 constexpr FailureLines kOsFailed = {"OS file download failure: %s\n",
                                     "OS file download failure: back at the prompt: %s\n"};
 constexpr FailureLines kBootFailed = {"BOOT file download failure: %s\n",
@@ -459,16 +463,16 @@ constexpr auto exp_bootyes = tableOf("exp_bootyes", startRows(kBootFailed));
 // that leads to it, on the same line: the questions come first, so that
 // such a line is answered and not merely noted.
 constexpr auto exp_osvalid = tableOf("exp_osvalid",
-                                     joined(rows(finish(".* download complete", 0),
+                                     joined(rows(finish(".* download complete", 0).reports(Measure::Bytes),
                                                  call<transferQuestion>(".*continue with download.*").logs(2, "%s\n"),
                                                  call<transferQuestion>("Confirm save.*").logs(2, "%s\n"),
                                                  progress(".*file layout is different.*").logs(2, "%s\n"),
                                                  progress("You are about to save.*").logs(2, "%s\n")),
-                                            transferFailures(kOsFailed)));
+                                            joined(transferFailures(kOsFailed), kTransferProgress)));
 constexpr auto exp_bootvalid = tableOf("exp_bootvalid",
-                                       joined(rows(finish(".* download complete", 0),
+                                       joined(rows(finish(".* download complete", 0).reports(Measure::Bytes),
                                                    finish(".*Firmware downloaded.*", 0)),
-                                              transferFailures(kBootFailed)));
+                                              joined(transferFailures(kBootFailed), kTransferProgress)));
 
 const Kind kOs = {.stage = "tryOS", .urlTag = "os_url", .word = "OS", .name = "OS", .image = "OS Image file",
                   .isNot = "is not an OS image file", .questions = exp_osgtimg, .password = exp_ospw,
@@ -522,7 +526,7 @@ int verifyOs(Stage& st) {
 constexpr auto exp_bootflver = table("exp_bootflver",
                                      finish(".*Boot image rejected", IO_UPDATE_ERR).logs(0, "%s\n"),
                                      finish(kPrompt, 0),
-                                     progress("Boot image .* download complete").logs(1, "%s\n"));
+                                     bytes("Boot image .* download complete").logs(1, "%s\n"));
 
 int verifyBoot(Stage& st) {
   st.log(1, "Boot File appears valid\n");

@@ -224,10 +224,10 @@ constexpr auto exp_download = table(
     call<says<kRetryLine>>("SM FW Download failed.*"),
     call<says<kRetryLine>>("TFTP Client: Terminating.*"),
     call<says<kRetryLine>>("FW Download failure"),
-    call<says<kErasing, kReadOn, 2>>("Progress:.*"),
+    call<says<kErasing, kReadOn, 2>>("Progress:.*").reports(Measure::Percent),
     progress("Erasing completed.").logs(2, "Flash ROM erased.\n"),
     progress("Connection has established successfully.").logs(2, "TFTP Connection established.\n"),
-    call<says<kDownloading, kReadOn, 2>>(".*bytes received.*"),
+    call<says<kDownloading, kReadOn, 2>>(".*bytes received.*").reports(Measure::Bytes),
     otherLine());
 constexpr auto exp_final = table("exp_final", finish(".*All data received.*", 0));
 

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace modburn {
+class ProgressSink;
+}
+
 // One update request. The texts are borrowed for the duration of the call;
 // a missing text is a null pointer.
 struct SwitchRequest {
@@ -26,6 +30,9 @@ struct SwitchRequest {
   // come through whole (a lost session, no end) with the result of the wait
   // that failed, and hands back no versions.
   std::vector<std::string>* versions = nullptr;
+  // Not null: told the update's progress (switches/progress.h) on the calling
+  // thread: its stages, the progress its console prints, and its outcome.
+  modburn::ProgressSink* progress = nullptr;
 };
 
 // A module entry: runs the whole update; returns 0 or a negative IoStatus and,

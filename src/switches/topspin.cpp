@@ -194,7 +194,7 @@ constexpr Wait kListing = {.type = "dir image\r", .limit = 2 * LISTING_LIMIT_SEC
 // stars printed in front of either do not hide it.
 constexpr Table<3> deleteTable(const char* name) {
   return table(name, answer("Delete file", "yes\r").times(MAX_YES, IO_UPDATE_ERR, name), finish(".*# $", 0),
-               progress("\\*"));
+               marks("\\*", '*'));
 }
 constexpr auto exp_delimg = deleteTable("exp_delimg");
 constexpr auto exp_delete = deleteTable("exp_delete");
@@ -306,8 +306,8 @@ constexpr auto exp_copy = table("exp_copy",
                                 finish("Error: .*", IO_UPDATE_ERR).logs(0, kCopyFailed),
                                 call<toPrompt>(".*successfully.*"),
                                 finish(".*# $", IO_UPDATE_ERR).logs(0, "copy command: back at the prompt: %s\n"),
-                                call<copyProgress>("\\*"),
-                                call<copyProgress>(".*%.*"),
+                                call<copyProgress>("\\*").reports(Measure::Marks, '*'),
+                                call<copyProgress>(".*%.*").reports(Measure::Percent),
                                 progress(".+"));
 
 // A console that wraps the echoed copy command inside the password prints
@@ -372,7 +372,7 @@ constexpr auto exp_install = table("exp_install",
                                    finish("Error:.*", IO_UPDATE_ERR).logs(0, kInstallFailed),
                                    answer("Proceed.*", "yes\r").times(MAX_YES, IO_UPDATE_ERR, "exp_install"),
                                    finish(".*# $", 0).logs(1, "install command succeeded\n"),
-                                   progress("\\*"));
+                                   marks("\\*", '*'));
 
 int install(Stage& st, const char* filename) {
   return st.follow(exp_install, {.type = st.cmdf(kInstall, filename), .limit = INSTALL_LIMIT_SECS});

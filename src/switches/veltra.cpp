@@ -262,7 +262,7 @@ constexpr auto exp_download = table("exp_download",
                                     finish("iolation", IO_FILE_NOT_FOUND).logs(0, "Error: TFTP access violation: %s\n"),
                                     call<backAtMenu>(".* - Main Menu"),
                                     call<backAtMenu>(".* - Switch Utilities"),
-                                    progress("[\\d]+%").logs(2, "Progress: %s\n"),
+                                    percent("[\\d]+%").logs(2, "Progress: %s\n"),
                                     otherLine());
 constexpr auto exp_writing = table("exp_writing", finish("Writing FLASH", 0));
 constexpr auto exp_complete = table("exp_complete", finish("Upgrading.*completed", 0));

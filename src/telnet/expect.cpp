@@ -18,6 +18,14 @@ constexpr int COPY_TRACE_SIZE = 5000;
 
 bool debugAtLeast(int level) { return telnet_getDebugLevel() >= level; }
 
+// Copies text into a caller's buffer, cut to its size; nothing without one.
+void copyLine(const char* line, LineOut to) {
+  if (to.buf == nullptr || to.size <= 0) return;
+  const std::size_t n = std::min(std::strlen(line), static_cast<std::size_t>(to.size - 1));
+  std::memcpy(to.buf, line, n);
+  to.buf[n] = '\0';
+}
+
 }  // namespace
 
 void copyToCaller(TelnetHandle h, const char* text, char* out, int outSize) {
@@ -26,9 +34,7 @@ void copyToCaller(TelnetHandle h, const char* text, char* out, int outSize) {
     std::array<char, COPY_TRACE_SIZE> shown;
     logit(":%d:      copying to caller: string=%s\n", h, printable(text, shown.data(), COPY_TRACE_SIZE));
   }
-  const std::size_t n = std::min(std::strlen(text), static_cast<std::size_t>(outSize - 1));
-  std::memcpy(out, text, n);
-  out[n] = '\0';
+  copyLine(text, {out, outSize});
 }
 
 void appendTail(char* running, const char* line, std::size_t cap) {
@@ -51,8 +57,14 @@ void appendTail(char* running, const char* line, std::size_t cap) {
 
 int telnet_expect_limit(int timeoutSecs) { return std::max(4 * timeoutSecs, 120); }
 
+int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize) {
+  return telnet_expect(h, exp, timeoutSecs, extra, out, outSize, LineOut{});
+}
+
 // extra is accepted and has no effect, as in telnet_readline.
-int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int /*extra*/, char* out, int outSize) {
+int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int /*extra*/, char* out, int outSize,
+                  LineOut matched) {
+  if (matched.buf != nullptr && matched.size > 0) matched.buf[0] = '\0';
   if (exp == nullptr || exp[0] == nullptr) return TELNET_BAD_STRING;
   std::array<char, TRACE_SIZE> trace;
   if (debugAtLeast(2)) {
@@ -100,6 +112,7 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int /
       if (r > 0) {
         if (debugAtLeast(2)) logit(":%d:    MATCH - index=%d\n", h, i);
         copyToCaller(h, match.data(), out, outSize);
+        copyLine(line.data(), matched);
         return i;
       }
       if (r < 0) {

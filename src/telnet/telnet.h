@@ -79,6 +79,16 @@ const char* printable(const char* src, char* out, int size);
 // matched text, or on a time-out the recent unmatched output.
 int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out,
                   int outSize);
+// Where a wait leaves the whole console line that matched (the pattern may
+// take only part of it), cut to size - 1 characters; empty when nothing
+// matched. A null buf asks for nothing.
+struct LineOut {
+  char* buf = nullptr;
+  int size = 0;
+};
+// As telnet_expect, also handing back the matched line.
+int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize,
+                  LineOut line);
 // The longest one wait may last while the switch keeps printing lines that
 // match nothing: four times its silence time-out, at least two minutes.
 int telnet_expect_limit(int timeoutSecs);

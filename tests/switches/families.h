@@ -4,9 +4,12 @@
 #pragma once
 
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "simrun.h"
 #include "switches/modules.h"
+#include "switches/progress.h"
 
 namespace switchtest {
 
@@ -43,6 +46,46 @@ inline const FamilyRow kFamilies[] = {
     {"ibbridge", ibbridgeflash, "IBBridge", "success-reboot.scn", true, 0, kFtpUrl, "reboot now"},
 };
 
+// One progress event as a test keeps it.
+struct Event {
+  std::string stage;
+  modburn::ProgressKind kind;
+  long long value;
+  std::string text;
+};
+
+// Keeps every progress event of an update, and whether one came from
+// another thread than the one that made the recorder.
+class Recorder final : public modburn::ProgressSink {
+ public:
+  void report(const modburn::ProgressEvent& e) override {
+    if (std::this_thread::get_id() != thread_) otherThread = true;
+    events.push_back({e.stage, e.kind, e.value, e.text});
+  }
+  std::vector<Event> events;
+  bool otherThread = false;
+
+ private:
+  std::thread::id thread_ = std::this_thread::get_id();
+};
+
+// Whatever the console sent: every event came on the update's thread, its
+// text is short, escaped (printable ASCII only) and holds no password, and
+// the outcome (rc) came once, last.
+inline void expectCleanEvents(const Recorder& rec, int rc) {
+  EXPECT_FALSE(rec.otherThread);
+  ASSERT_FALSE(rec.events.empty());
+  for (std::size_t i = 0; i < rec.events.size(); ++i) {
+    const Event& e = rec.events[i];
+    const bool last = i + 1 == rec.events.size();
+    EXPECT_EQ(e.kind == modburn::ProgressKind::Outcome, last) << "event " << i << ": the outcome comes once, last";
+    EXPECT_LT(e.text.size(), 200u) << e.text;
+    for (unsigned char ch : e.text) EXPECT_TRUE(ch >= 0x20 && ch < 0x7f) << "a raw byte in " << e.text;
+    for (const char* secret : {kSwitchPassword, kUrlPassword}) EXPECT_EQ(e.text.find(secret), std::string::npos);
+  }
+  EXPECT_EQ(rec.events.back().value, rc);
+}
+
 // The outcome of one played update.
 struct Played {
   int rc = 0;
@@ -50,15 +93,17 @@ struct Played {
   switchsim::SessionResult session;
 };
 
-// Plays family f's update at debug level 2 against sc on address:23.
+// Plays family f's update at debug level 2 against sc on address:23,
+// telling progress (when not null) how it goes.
 inline Played play(const FamilyRow& f, const std::string& address, const switchsim::Scenario& sc,
-                   switchsim::SimOptions opts) {
+                   switchsim::SimOptions opts, modburn::ProgressSink* progress = nullptr) {
   Played out;
   std::string error;
   switchsim::SimulatedSwitch sw;
   opts.accept_timeout_ms = 20000;
   EXPECT_TRUE(sw.start(address, 23, sc, opts, &error)) << error;
-  const SwitchRequest req{address.c_str(), "admin", kSwitchPassword, f.url, f.reboot, 2, f.modifier};
+  SwitchRequest req{address.c_str(), "admin", kSwitchPassword, f.url, f.reboot, 2, f.modifier};
+  req.progress = progress;
   char err[1000] = "";
   out.rc = f.entry(&req, err, sizeof err);
   out.err = err;

@@ -6,8 +6,9 @@
 // time without a line end, or prints terminal sequences and C1 controls; and
 // a switch echoes every byte twice throughout. Each run must
 // end in bounded time with a failure (the echo may still succeed), with log
-// entries of bounded length, no password in them, and no control character
-// that reaches the log or the error text raw.
+// entries of bounded length, no password in them, no control character
+// that reaches the log or the error text raw, and with progress events that
+// are escaped, hold no password and end with the outcome.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -92,7 +93,8 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
         if (line.rfind("= fault:", 0) == 0) modburn::set_time_scale(0.0001);
       };
       const auto start = std::chrono::steady_clock::now();
-      const switchtest::Played r = switchtest::play(f, address, sc, opts);
+      switchtest::Recorder progress;
+      const switchtest::Played r = switchtest::play(f, address, sc, opts, &progress);
       const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
       std::printf("%s: %s after line %d: %d in %.1f s\n", f.family, kind.name, k, r.rc, seconds);
       ASSERT_TRUE(r.session.fault_fired);
@@ -104,6 +106,7 @@ TEST_P(Hostile, EveryHostileConsoleEndsInBoundedTimeAsAFailure) {
       for (const char* secret : {switchtest::kSwitchPassword, switchtest::kUrlPassword}) {
         EXPECT_EQ(switchtest::firstPiece(r.err, secret), "") << "a piece of " << secret << " in " << r.err;
       }
+      switchtest::expectCleanEvents(progress, r.rc);
     }
   }
   modburn::set_time_scale(0.01);

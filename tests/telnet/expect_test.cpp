@@ -22,6 +22,7 @@ struct ExpectCase {
   int timeoutSecs;                    // scaled by 0.1
   int result;
   std::string out;                    // what the caller's buffer holds afterwards
+  std::string line;                   // the whole line that matched ("" without a match)
 };
 
 std::string repeatLines(int count, int width) {
@@ -38,28 +39,31 @@ const std::string kLongLine(9000, 'L');
 
 const ExpectCase kExpect[] = {
     {"PromptWordIsTheMatchedText", {Step::send("Welcome\r\nlogin: "), Step::pause(2000)}, {"login"}, 20, 0,
-     "login"},
-    {"LowestIndexWinsATie", {Step::send("login: ")}, {"ogi", "login"}, 20, 0, "ogi"},
-    {"LaterPatternMatches", {Step::send("login: ")}, {"xyz", "log.n", "login"}, 20, 1, "login"},
-    {"AnchorsWorkPerLine", {Step::send("switch> ")}, {"^witch", "^switch>"}, 20, 1, "switch>"},
-    {"EmptyLinesAreSkipped", {Step::send(std::string("\0\0login: ", 9))}, {"^login"}, 20, 0, "login"},
+     "login", "login: "},
+    {"LowestIndexWinsATie", {Step::send("login: ")}, {"ogi", "login"}, 20, 0, "ogi", "login: "},
+    {"LaterPatternMatches", {Step::send("login: ")}, {"xyz", "log.n", "login"}, 20, 1, "login", "login: "},
+    {"AnchorsWorkPerLine", {Step::send("switch> ")}, {"^witch", "^switch>"}, 20, 1, "switch>", "switch> "},
+    {"EmptyLinesAreSkipped", {Step::send(std::string("\0\0login: ", 9))}, {"^login"}, 20, 0, "login", "login: "},
     {"ThreeUnmatchedLinesThenSilence",
      {Step::send("one\r\ntwo\r\nthree\r\n"), Step::pause(1500)},
-     {"login"}, 2, TELNET_TIMEOUT, "one\r\ntwo\r\nthree\r\n"},
-    {"SilenceAtOnceGivesAnEmptyText", {Step::pause(1500)}, {"login"}, 2, TELNET_TIMEOUT, ""},
+     {"login"}, 2, TELNET_TIMEOUT, "one\r\ntwo\r\nthree\r\n", ""},
+    {"SilenceAtOnceGivesAnEmptyText", {Step::pause(1500)}, {"login"}, 2, TELNET_TIMEOUT, "", ""},
     {"TailKeepsTheLast4999Characters",
      {Step::send(kSixThousand), Step::pause(2500)},
-     {"login"}, 5, TELNET_TIMEOUT, kSixThousand.substr(6000 - 4999)},
+     {"login"}, 5, TELNET_TIMEOUT, kSixThousand.substr(6000 - 4999), ""},
     {"LongLineKeepsItsOwnLast4999", {Step::send(kLongLine), Step::pause(2500)}, {"login"}, 5, TELNET_TIMEOUT,
-     kLongLine.substr(9000 - 4999)},
+     kLongLine.substr(9000 - 4999), ""},
     {"APauseSplitsAWord",
      {Step::send("log"), Step::pause(500), Step::send("in\n"), Step::pause(1500)},
-     {"login"}, 3, TELNET_TIMEOUT, "login\n"},
-    {"BadPatternAfterAMatchIsNeverTried", {Step::send("login: ")}, {"login", "[unbalanced"}, 20, 0, "login"},
+     {"login"}, 3, TELNET_TIMEOUT, "login\n", ""},
+    {"BadPatternAfterAMatchIsNeverTried", {Step::send("login: ")}, {"login", "[unbalanced"}, 20, 0, "login", "login: "},
     {"BadPatternFirstFailsAtTheFirstLine", {Step::send("login: ")}, {"[unbalanced", "login"}, 20,
-     TELNET_REGEX_ERR, "untouched"},
+     TELNET_REGEX_ERR, "untouched", ""},
     {"ClosedConnectionLeavesTheBufferAlone", {Step::send("one\n"), Step::close()}, {"login"}, 20,
-     TELNET_CONN_LOST, "untouched"},
+     TELNET_CONN_LOST, "untouched", ""},
+    // A caller that reads more than the pattern took (a count after the words) gets the whole line.
+    {"TheWholeLineComesWithTheMatch", {Step::send("Image download complete (5120000 bytes)\r\n")},
+     {"download complete"}, 20, 0, "download complete", "Image download complete (5120000 bytes)\r\n"},
 };
 
 class TelnetExpect : public TelnetLogTest, public ::testing::WithParamInterface<ExpectCase> {};
@@ -75,8 +79,12 @@ TEST_P(TelnetExpect, ReturnsIndexAndText) {
   patterns.push_back(nullptr);
   std::vector<char> out(5000);
   std::strcpy(out.data(), "untouched");
-  EXPECT_EQ(telnet_expect(s.handle, patterns.data(), c.timeoutSecs, 0, out.data(), 5000), c.result);
+  std::vector<char> line(5000);
+  std::strcpy(line.data(), "untouched");
+  EXPECT_EQ(telnet_expect(s.handle, patterns.data(), c.timeoutSecs, 0, out.data(), 5000, {line.data(), 5000}),
+            c.result);
   EXPECT_EQ(std::string(out.data()), c.out);
+  EXPECT_EQ(std::string(line.data()), c.line);
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialogues, TelnetExpect, ::testing::ValuesIn(kExpect),

@@ -40,6 +40,9 @@ public class Switch {
     /** Library log detail: 0 failures and outcomes, 1 progress, 2 every exchange. */
     public int debugLevel;
 
+    /** Told how each update of this switch goes; null: nobody. */
+    private volatile ProgressListener progressListener;
+
     /** A receiver to be filled in field by field. */
     public Switch() {
     }
@@ -76,6 +79,54 @@ public class Switch {
         default void log(String line) {
             log(LIBRARY, line);
         }
+    }
+
+    /**
+     * Told how an update goes, as it goes: the stages it enters, the progress the switch's
+     * console prints, and the outcome. The library calls {@link #onProgress} on the thread that
+     * runs {@link #update}, in order, while the update waits for it; the outcome is always the
+     * last call. An exception the listener throws is logged and ignored: the update goes on as if
+     * the call had returned. A listener that takes long holds up the update (and the switch's
+     * console) for as long.
+     */
+    @FunctionalInterface
+    public interface ProgressListener {
+        /** The update entered stage: connect, logConfigInfo, update, reboot or disconnect; value -1, text "". */
+        String STAGE = "stage";
+        /** The console printed a line that shows the update going on: text; value -1. */
+        String LINE = "line";
+        /** The console printed a percentage: value as printed, text its line. */
+        String PERCENT = "percent";
+        /** The console printed a byte count: value, text its line. */
+        String BYTES = "bytes";
+        /** The console printed progress marks ("!", "*", "#"): value how many so far in this step, text its line. */
+        String MARKS = "marks";
+        /**
+         * The update ended, the last call: value its result code (0 success, else the code of the
+         * SwitchException it throws), text the code's text; stage the last stage it worked in
+         * (disconnect aside), "" when the request was refused before connecting.
+         */
+        String OUTCOME = "outcome";
+
+        /**
+         * One event of kind (one of the constants above) in stage (the stage the update is in). A
+         * console's text comes escaped (control characters as {@code \x1b}, {@code \r}), with
+         * the switch password and the URL password masked, at most 199 characters.
+         */
+        void onProgress(String stage, String kind, long value, String text);
+    }
+
+    /**
+     * Sets the listener told how each later {@link #update} of this object goes (null: none). An
+     * update reads it as it starts: a change made while one runs applies to the next.
+     */
+    public void setProgressListener(ProgressListener listener) {
+        this.progressListener = listener;
+    }
+
+    /** The listener of this object's updates, or null. */
+    public ProgressListener getProgressListener() {
+        return progressListener;
     }
 
     /** Where {@code libmodburn.so} was loaded from: a file, or the jar entry and where it was unpacked. */

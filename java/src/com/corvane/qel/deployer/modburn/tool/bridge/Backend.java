@@ -1,5 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.bridge;
 
+import com.corvane.qel.deployer.modburn.Switch;
+
 /**
  * What the tool needs of the library: set-up, one blocking update or version listing on the
  * calling thread, and the text of a result code. The library itself is behind LibraryBackend; tests put a
@@ -14,9 +16,10 @@ public interface Backend {
 
     /**
      * Runs one update on the calling thread and returns its outcome; the library's log
-     * entries for it reach the router on this thread.
+     * entries for it reach the router on this thread, and its progress (stages, what the console
+     * prints, the outcome last) reaches events on this thread too.
      */
-    Result update(Job job);
+    Result update(Job job, Switch.ProgressListener events);
 
     /**
      * Reads the switch's firmware versions on the calling thread: the login, the family's version

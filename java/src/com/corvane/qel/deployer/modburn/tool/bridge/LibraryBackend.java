@@ -27,8 +27,9 @@ public final class LibraryBackend implements Backend {
     }
 
     @Override
-    public Result update(Job job) {
+    public Result update(Job job, Switch.ProgressListener events) {
         Switch s = new Switch(job.family().code, job.address(), job.user(), job.password(), job.debugLevel());
+        s.setProgressListener(events);
         try {
             s.update(job.url(), job.reboot(), job.modifier());
             return Result.OK;

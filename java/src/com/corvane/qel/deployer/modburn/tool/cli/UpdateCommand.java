@@ -10,7 +10,6 @@ import com.corvane.qel.deployer.modburn.tool.bridge.Result;
 import com.corvane.qel.deployer.modburn.tool.bridge.Versions;
 import com.corvane.qel.deployer.modburn.tool.fleet.FleetRunner;
 import com.corvane.qel.deployer.modburn.tool.fleet.PrivateFiles;
-import com.corvane.qel.deployer.modburn.tool.fleet.Progress;
 import com.corvane.qel.deployer.modburn.tool.fleet.Slot;
 import com.corvane.qel.deployer.modburn.tool.fleet.SwitchLog;
 import com.corvane.qel.deployer.modburn.tool.fleet.UpdateView;
@@ -149,7 +148,7 @@ final class UpdateCommand implements Callable<Integer> {
                 Slot slot = new Slot(job, logOut);
                 slot.expect = expected;
                 // Entries of other threads (the library's start-up line) share the update's log.
-                SwitchLog fallback = new SwitchLog(logOut, false, job.masker(), new Progress(job.address()));
+                SwitchLog fallback = new SwitchLog(logOut, false, job.masker());
                 LogRouter router = new LogRouter(fallback::entry);
                 Backend backend = ctx.backend.get();
                 backend.open(router, run.telnetDebug);

@@ -179,6 +179,11 @@ public final class FleetReport {
         g.writeBooleanField("canary", s.canary);
         g.writeNumberField("wave", s.wave);
         g.writeStringField("result", result(p));
+        // Where the update ended (or stands), as the library told it.
+        String worked = p.worked();
+        String measure = p.workedMeasure();
+        g.writeStringField("stage", worked.isEmpty() ? null : worked);
+        g.writeStringField("progress", measure.isEmpty() ? null : masker.line(measure));
         g.writeStringField("hold_reason", p.state() == Progress.State.HELD ? masker.line(p.notStartedWhy()) : null);
         boolean ended = p.state() == Progress.State.SUCCEEDED || p.state() == Progress.State.FAILED;
         if (ended) {

@@ -173,7 +173,7 @@ public final class FleetRun {
         FleetRunner runner;
         try (Writer shared = PrivateFiles.open(fleetLog, true)) {
             // Entries written outside any update (the library's start-up line) go to fleet.log.
-            SwitchLog fallback = new SwitchLog(shared, false, everySecret(jobs), new Progress(""));
+            SwitchLog fallback = new SwitchLog(shared, false, everySecret(jobs));
             LogRouter router = new LogRouter(fallback::entry);
             int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(settings.parallel(), jobs.size())));
             Backend backend = ctx.backend.get();

@@ -1,5 +1,6 @@
 package com.corvane.qel.deployer.modburn.tool.fleet;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
@@ -339,12 +340,17 @@ public final class FleetRunner {
             finish(slot, new Result(Codes.TOOL_ERROR, "cannot open the log file " + slot.log + ": " + e.getMessage()));
             return;
         }
-        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker, p);
+        SwitchLog log = new SwitchLog(out, slot.shared == null, slot.masker);
         AtomicBoolean fetched = new AtomicBoolean();
         VerifiedUpdate.Steps steps = new VerifiedUpdate.Steps() {
             @Override
             public void stage(String stage, String line) {
                 p.note(stage, line);
+            }
+
+            @Override
+            public Switch.ProgressListener events() {
+                return p.listener(slot.masker);
             }
 
             @Override

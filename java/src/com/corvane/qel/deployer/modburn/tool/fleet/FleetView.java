@@ -249,7 +249,7 @@ abstract class FleetView implements Display {
                 Progress p = order.get(i).progress;
                 Job j = order.get(i).job;
                 String console = p.state() == Progress.State.RUNNING ? p.lastLine() : "";
-                t.row(cells(chassis, j.name(), j.family().displayName, order.get(i).place(), p.stage(),
+                t.row(cells(chassis, j.name(), j.family().displayName, order.get(i).place(), p.shownStage(),
                     Table.duration(p.elapsedSeconds(nowNanos)), resultText(order.get(i)), console));
             }
             List<String> lines = new ArrayList<>(t.lines(width - 1));

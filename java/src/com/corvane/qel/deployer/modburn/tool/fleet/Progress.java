@@ -1,43 +1,34 @@
 package com.corvane.qel.deployer.modburn.tool.fleet;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Result;
+import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import java.util.ArrayList;
 import java.util.List;
-import java.util.regex.Matcher;
-import java.util.regex.Pattern;
+import java.util.Locale;
 
 /**
- * Where one update stands, as far as its log shows: the stage the library's module is in and the
- * last console line it typed or saw. The library writes these lines anyway; reading them back is
- * what lets the tool show progress without the library knowing about a display. Updated on the
- * update's thread, read by the display's.
+ * Where one update stands, as the library tells it (Switch.ProgressListener): the stage its
+ * module is in, the progress its console shows (a percentage, a byte count, progress marks) and
+ * its last console line. Told on the update's thread, read by the display's.
  */
 public final class Progress {
     public enum State { WAITING, RUNNING, SUCCEEDED, FAILED, SKIPPED, HELD }
 
-    private final String address;
     private State state = State.WAITING;
     private String stage = "";
     /** Every stage entered by the module, in order, so that a display polling now and then misses none. */
     private final List<String> stages = new ArrayList<>();
     private String lastLine = "";
+    /** What the console shows of the current stage's progress ("57%"); "" when nothing. */
+    private String measure = "";
+    /** The last stage the update worked in (the close of its session aside) and its progress there. */
+    private String worked = "";
+    private String workedMeasure = "";
     private long startNanos;
     private long endNanos;
     private Result result;
     private String notStartedWhy = "";
-
-    public Progress(String address) {
-        this.address = address;
-    }
-
-    // "brocadeflash: connecting to Brocade switch ip=..."
-    private static final Pattern CONNECTING = Pattern.compile("^[a-z]+flash: connecting to ");
-    // "brocadeflash:update:10.0.0.1: ..." (module, stage, address)
-    private static final Pattern STAGE = Pattern.compile("^[a-z]+flash:([A-Za-z][A-Za-z0-9_]*):");
-    // "modburn:io_cmd_resp:5: telnet_write: \"firmwaredownload ...\""
-    private static final Pattern TYPED = Pattern.compile("^modburn:io_cmd_resp:\\d+: telnet_write: \"(.*)\"\\s*$");
-    // "                       matched string=\"...\"" and "          last response=\"...\""
-    private static final Pattern SEEN = Pattern.compile("^\\s+(?:matched string|last response)=\"(.*)\"\\s*$");
 
     synchronized void start(long nanos) {
         state = State.RUNNING;
@@ -84,40 +75,52 @@ public final class Progress {
         return (end - startNanos) / 1_000_000L;
     }
 
-    /** Reads one log entry (one or more lines) for stage and console text. */
-    synchronized void observe(String entry) {
-        for (String line : entry.split("\n")) {
-            observeLine(line);
+    /**
+     * The listener for the library's events of this update; every text it shows is first put
+     * through masker (masked, control characters escaped).
+     */
+    Switch.ProgressListener listener(Masker masker) {
+        return (stage, kind, value, text) -> event(stage, kind, value, masker.line(text));
+    }
+
+    /** Takes one event of the library (its text already masked). */
+    synchronized void event(String stage, String kind, long value, String text) {
+        switch (kind) {
+            case Switch.ProgressListener.STAGE -> {
+                // The console's last line stays until it says more; its progress was the last stage's.
+                enter(stage);
+                measure = "";
+            }
+            case Switch.ProgressListener.LINE -> lastLine = text;
+            case Switch.ProgressListener.PERCENT -> shows(value + "%", text);
+            case Switch.ProgressListener.BYTES -> shows(bytes(value), text);
+            case Switch.ProgressListener.MARKS -> shows(value + " marks", text);
+            case Switch.ProgressListener.OUTCOME -> {
+                if (!stage.isEmpty()) {
+                    worked = stage;
+                }
+            }
+            default -> {
+                // a kind this tool does not know yet
+            }
         }
     }
 
-    private void observeLine(String line) {
-        if (CONNECTING.matcher(line).find()) {
-            enter("connect");
-            return;
+    private void shows(String value, String line) {
+        measure = value;
+        workedMeasure = value;
+        lastLine = line;
+    }
+
+    /** A byte count as the display shows it: "512 bytes", "4096 kB", "5.1 MB". */
+    static String bytes(long n) {
+        if (n < 10_000) {
+            return n + " bytes";
         }
-        Matcher m = STAGE.matcher(line);
-        if (m.find()) {
-            String field = m.group(1);
-            // Entry-function lines put the address where stage lines put the stage.
-            if (!field.equals(address)) {
-                enter(field);
-            }
-            return;
+        if (n < 10_000_000) {
+            return n / 1000 + " kB";
         }
-        m = TYPED.matcher(line);
-        if (m.find()) {
-            String typed = lastPiece(m.group(1));
-            lastLine = "> " + typed;
-            return;
-        }
-        m = SEEN.matcher(line);
-        if (m.find()) {
-            String seen = lastPiece(m.group(1));
-            if (!seen.isEmpty()) {
-                lastLine = seen;
-            }
-        }
+        return String.format(Locale.ROOT, "%.1f MB", n / 1e6);
     }
 
     private void enter(String next) {
@@ -125,6 +128,10 @@ public final class Progress {
             stages.add(next);
         }
         stage = next;
+        if (!next.equals("disconnect") && !next.equals(worked)) {
+            worked = next;
+            workedMeasure = "";
+        }
     }
 
     /** Enters a stage of the tool's own (after the library's update) with a line to show. */
@@ -138,23 +145,26 @@ public final class Progress {
         return index >= stages.size() ? List.of() : List.copyOf(stages.subList(index, stages.size()));
     }
 
-    /** The last non-blank line of an escaped console text ("a\r\nb\r\n" gives "b"). */
-    static String lastPiece(String escaped) {
-        String[] pieces = escaped.split("\\\\r|\\\\n");
-        for (int i = pieces.length - 1; i >= 0; i--) {
-            if (!pieces[i].isBlank()) {
-                return pieces[i].strip();
-            }
-        }
-        return "";
-    }
-
     public synchronized State state() {
         return state;
     }
 
     synchronized String stage() {
         return stage;
+    }
+
+    /** The stage with the progress its console shows: "update 57%". */
+    synchronized String shownStage() {
+        return measure.isEmpty() ? stage : stage + " " + measure;
+    }
+
+    /** The last stage the update worked in ("" before it started) and the progress it showed there. */
+    synchronized String worked() {
+        return worked;
+    }
+
+    synchronized String workedMeasure() {
+        return workedMeasure;
     }
 
     synchronized String lastLine() {

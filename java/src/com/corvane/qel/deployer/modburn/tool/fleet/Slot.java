@@ -51,7 +51,7 @@ public final class Slot {
         this.job = job;
         this.log = log;
         this.shared = shared;
-        this.progress = new Progress(job.address());
+        this.progress = new Progress();
         this.masker = job.masker();
         this.server = FileUrl.server(job.url());
     }

@@ -8,8 +8,8 @@ import java.time.format.DateTimeFormatter;
 import java.util.function.Supplier;
 
 /**
- * The log of one update: every entry the library writes for it is masked, read for progress and
- * written, with a local-time prefix, to the update's own destination (a file, or the terminal).
+ * The log of one update: every entry the library writes for it is masked and written, with a
+ * local-time prefix, to the update's own destination (a file, or the terminal).
  * Entries arrive whole; each is written with one call under this object's lock, so two entries
  * never mix even if a second thread wrote to the same log.
  */
@@ -19,31 +19,24 @@ public final class SwitchLog implements AutoCloseable {
     private final Writer out;
     private final boolean closeOut;
     private final Masker masker;
-    private final Progress progress;
     private final Supplier<LocalDateTime> clock;
     private IOException failure;
 
     /** out receives the stamped entries; closeOut says whether close() closes it. */
-    SwitchLog(Writer out, boolean closeOut, Masker masker, Progress progress, Supplier<LocalDateTime> clock) {
+    SwitchLog(Writer out, boolean closeOut, Masker masker, Supplier<LocalDateTime> clock) {
         this.out = out;
         this.closeOut = closeOut;
         this.masker = masker;
-        this.progress = progress;
         this.clock = clock;
     }
 
-    public SwitchLog(Writer out, boolean closeOut, Masker masker, Progress progress) {
-        this(out, closeOut, masker, progress, LocalDateTime::now);
-    }
-
-    Progress progress() {
-        return progress;
+    public SwitchLog(Writer out, boolean closeOut, Masker masker) {
+        this(out, closeOut, masker, LocalDateTime::now);
     }
 
     /** Takes one entry as the library wrote it. */
     public void entry(String entry) {
         String text = masker.lines(entry);
-        progress.observe(text);
         // An entry without a line end (a retry notice) gets one, so every entry starts a line.
         String line = STAMP.format(clock.get()) + (text.endsWith("\n") ? text : text + "\n");
         synchronized (this) {

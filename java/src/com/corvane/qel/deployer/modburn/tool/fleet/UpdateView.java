@@ -7,8 +7,8 @@ import java.io.Writer;
 import java.util.List;
 
 /**
- * The display of a single update on standard error. On a terminal one status line (stage,
- * elapsed time, last console line) stays at the bottom and is rewritten in place, while log
+ * The display of a single update on standard error. On a terminal one status line (stage and the
+ * progress its console shows, elapsed time, last console line) stays at the bottom and is rewritten in place, while log
  * lines, when they go to the terminal too, scroll by above it; otherwise a plain line for each
  * new stage.
  */
@@ -40,7 +40,7 @@ public final class UpdateView implements Display {
             clear();
             return;
         }
-        String line = Escape.line("[" + p.stage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine());
+        String line = Escape.line("[" + p.shownStage() + " " + Table.duration(p.elapsedSeconds(nowNanos)) + "] " + p.lastLine());
         status = line.length() > width - 1 ? line.substring(0, width - 1) : line;
         err.print("\r\033[2K" + status);
         err.flush();

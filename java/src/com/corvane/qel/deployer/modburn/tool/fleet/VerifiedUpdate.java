@@ -1,5 +1,6 @@
 package com.corvane.qel.deployer.modburn.tool.fleet;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
@@ -74,6 +75,11 @@ public final class VerifiedUpdate {
         default void stage(String stage, String line) {
         }
 
+        /** The listener of the update's progress events (null: none). */
+        default Switch.ProgressListener events() {
+            return null;
+        }
+
         /** A line for the switch's log, with its line end. */
         default void log(String entry) {
         }
@@ -134,7 +140,7 @@ public final class VerifiedUpdate {
                 return new Proof(Outcome.CURRENT, new Result(0, "already holds " + expected), before, before);
             }
         }
-        Result updated = update(job);
+        Result updated = update(job, steps.events());
         steps.fetched();
         long ended = waitBack == null ? 0 : waitBack.now();
         if (!updated.succeeded()) {
@@ -155,9 +161,9 @@ public final class VerifiedUpdate {
         return judge(before, after, expected, updated, steps);
     }
 
-    private Result update(Job job) {
+    private Result update(Job job, Switch.ProgressListener events) {
         try {
-            return backend.update(job);
+            return backend.update(job, events);
         } catch (RuntimeException | LinkageError e) {
             return new Result(Codes.TOOL_ERROR, "the update ended in " + e);
         }

@@ -12,6 +12,7 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.List;
 import java.util.Map;
+import java.util.regex.Pattern;
 import org.junit.Before;
 import org.junit.Rule;
 import org.junit.Test;
@@ -195,6 +196,16 @@ public class MainTest {
         // The status line is rewritten below each log line that scrolls by.
         assertTrue(live, live.contains("brocadeflash:update:10.0.0.1: fileurl=ftp://fw@s/f\n[connect 0:00] switch:admin>"));
         assertNoSecret(plain, live, out());
+
+        // The percentage the console shows stands by its stage.
+        tool.err.reset();
+        tool.stdin = "hunter2\n";
+        backend.percents.put("10.0.0.1", 40L);
+        assertEquals(0, run("update", "brocade", "10.0.0.1", "admin", "ftp://fw@s/f", "--password-stdin",
+            "--progress=live"));
+        assertTrue(err(), Pattern.compile("\r\033\\[2K\\[update 40% 0:0\\d\\] Downloading 40%")
+            .matcher(err()).find());
+        backend.percents.clear();
 
         // Stages shorter than the refresh are still shown, each once.
         tool.err.reset();

@@ -93,6 +93,8 @@ public class ShownTextTest {
         for (String[] r : runs) {
             ToolRun tool = new ToolRun(dir, () -> backend);
             tool.terminal = r[0].equals("live");
+            // Long enough for the live table to show each switch's console line while it runs.
+            backend.pauseMillis = tool.terminal ? 300 : 30;
             int rc = tool.run("fleet", "inv.csv", "--log-dir=logs-" + r[0], r[1], "--report=report-" + r[0] + ".json");
             assertEquals(r[0] + ": " + tool.out() + tool.err(), ExitStatus.SOME_FAILED, rc);
             assertTrue(r[0] + ": " + Shown.printable(tool.out()), tool.out().contains("Login incorrect"));

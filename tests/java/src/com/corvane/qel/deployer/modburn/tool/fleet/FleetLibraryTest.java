@@ -5,6 +5,7 @@ import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertNotNull;
 import static org.junit.Assert.assertTrue;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
@@ -158,7 +159,7 @@ public class FleetLibraryTest {
         }
 
         @Override
-        public Result update(Job job) {
+        public Result update(Job job, Switch.ProgressListener events) {
             try {
                 gate.await(60, TimeUnit.SECONDS);
             } catch (InterruptedException | BrokenBarrierException | TimeoutException e) {
@@ -166,7 +167,7 @@ public class FleetLibraryTest {
             }
             most.accumulateAndGet(inside.incrementAndGet(), Math::max);
             try {
-                return lib.update(job);
+                return lib.update(job, events);
             } finally {
                 inside.decrementAndGet();
             }
@@ -205,7 +206,7 @@ public class FleetLibraryTest {
         }
         Together backend = new Together();
         SwitchLog fallback = new SwitchLog(Files.newBufferedWriter(dir.resolve("fleet.log")), true,
-            Masker.of(SWITCH_PW, FTP_PW), new Progress(""));
+            Masker.of(SWITCH_PW, FTP_PW));
         LogRouter router = new LogRouter(fallback::entry);
         backend.open(router, 1);
         FleetRunner runner = new FleetRunner(backend, router, SWITCHES, System::nanoTime);
@@ -227,6 +228,12 @@ public class FleetLibraryTest {
             Progress p = s.progress;
             assertEquals(s.job.address() + ": " + p.result(), Progress.State.SUCCEEDED, p.state());
             checkLog(s.job.address(), Files.readAllLines(s.log));
+            // The library told each update's stages and its console's marks to that update's progress.
+            boolean reboots = s.job.reboot();
+            assertEquals(s.job.address(), reboots ? List.of("connect", "logConfigInfo", "update", "reboot", "disconnect")
+                : List.of("connect", "logConfigInfo", "update", "disconnect"), p.stagesFrom(0));
+            assertEquals(s.job.address(), reboots ? "reboot" : "update", p.worked());
+            assertEquals(s.job.address(), reboots ? "" : "20 marks", p.workedMeasure());
         }
         assertEquals("descriptors before and after the fleet", before, after);
         assertTrue("the simulator did not end", sim.waitFor(30, TimeUnit.SECONDS));

@@ -4,6 +4,7 @@ import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertFalse;
 import static org.junit.Assert.assertTrue;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
 import com.corvane.qel.deployer.modburn.tool.bridge.Job;
@@ -170,7 +171,8 @@ public class FleetRunnerTest {
         Slot waiting = new Slot(job(9), dir.resolve("x.log"));
         Slot running = new Slot(job(8), dir.resolve("y.log"));
         running.progress.start(0);
-        running.progress.observe("brocadeflash:update:127.0.1.8: x\n          last response=\"Writing 60%\\r\\n\"\n");
+        running.progress.event("update", Switch.ProgressListener.STAGE, -1, "");
+        running.progress.event("update", Switch.ProgressListener.LINE, -1, "Writing 60%");
         List<Slot> all = List.of(slots.get(0), slots.get(1), waiting, running);
         List<String> table = new FleetView.Live(out, 200, 40).render(all, 65_000_000_000L);
         assertEquals(6, table.size());

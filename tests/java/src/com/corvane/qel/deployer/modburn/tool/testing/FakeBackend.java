@@ -1,5 +1,6 @@
 package com.corvane.qel.deployer.modburn.tool.testing;
 
+import com.corvane.qel.deployer.modburn.Switch;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Codes;
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
@@ -17,9 +18,10 @@ import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * A scripted stand-in for the library: each update writes the lines a module would write,
- * through the router on the calling thread, waits a little and returns the code scripted for
- * its address (0 unless told otherwise); each version listing lists the versions scripted for
- * the address, which a successful update may change, or fails as scripted.
+ * through the router on the calling thread, tells its progress as the library would (the
+ * stages, console lines, a percentage where told, the outcome last), waits a little and returns the
+ * code scripted for its address (0 unless told otherwise); each version listing lists the versions
+ * scripted for the address, which a successful update may change, or fails as scripted.
  */
 public final class FakeBackend implements Backend {
     public final Map<String, Integer> codes = new HashMap<>();
@@ -38,8 +40,13 @@ public final class FakeBackend implements Backend {
     public final List<String> events = Collections.synchronizedList(new ArrayList<>());
     public volatile boolean openFails;
     public volatile boolean leakPassword;
-    /** Further log entries of particular switches, by address, written after the login: raw console text, say. */
+    /**
+     * Further log entries of particular switches, by address, written after the login: raw
+     * console text, say; each is also told as the console's line.
+     */
     public final Map<String, String> logLines = new java.util.concurrent.ConcurrentHashMap<>();
+    /** A percentage the console of a switch (by address) shows during its update. */
+    public final Map<String, Long> percents = new java.util.concurrent.ConcurrentHashMap<>();
     /** Runs on the update's thread as it starts, with the count of updates started so far. */
     public volatile java.util.function.IntConsumer onStart;
     public LogRouter router;
@@ -56,11 +63,11 @@ public final class FakeBackend implements Backend {
     }
 
     @Override
-    public Result update(Job job) {
+    public Result update(Job job, Switch.ProgressListener progress) {
         startedAt.put(job.address(), System.nanoTime());
         events.add("start " + job.address());
         try {
-            Result r = script(job);
+            Result r = script(job, progress != null ? progress : (stage, kind, value, text) -> { });
             List<String> installed = installs.get(job.address());
             if (r.succeeded() && installed != null) {
                 versions.put(job.address(), installed);
@@ -112,7 +119,7 @@ public final class FakeBackend implements Backend {
         return Versions.of(lines);
     }
 
-    private Result script(Job job) {
+    private Result script(Job job, Switch.ProgressListener progress) {
         started.add(job);
         java.util.function.IntConsumer hook = onStart;
         if (hook != null) {
@@ -123,6 +130,7 @@ public final class FakeBackend implements Backend {
         try {
             String m = job.family().module;
             String ip = job.address();
+            progress.onProgress("connect", Switch.ProgressListener.STAGE, -1, "");
             router.log(m + ": connecting to " + job.family().displayName + " switch ip=" + ip + "\n");
             router.log(m + ":connect:" + ip + ": telnet_open success: handle=7\n");
             router.log("modburn:io_cmd_resp:7: telnet_write: \"admin\\r\"\n");
@@ -131,15 +139,24 @@ public final class FakeBackend implements Backend {
                 router.log(m + ":connect:" + ip + ": typed " + job.password() + " url " + job.url() + "\n");
             }
             router.log("                       matched string=\"Fabric OS v7.4\\r\\nswitch:admin> \"\n");
+            progress.onProgress("connect", Switch.ProgressListener.LINE, -1, "switch:admin>");
             String more = logLines.get(ip);
             if (more != null) {
                 router.log(more);
+                progress.onProgress("connect", Switch.ProgressListener.LINE, -1, more);
             }
             long pause = pauses.getOrDefault(ip, pauseMillis);
             pause(pause);
+            progress.onProgress("update", Switch.ProgressListener.STAGE, -1, "");
             router.log(m + ":update:" + ip + ": fileurl=" + job.shownUrl() + "\n");
+            Long percent = percents.get(ip);
+            if (percent != null) {
+                progress.onProgress("update", Switch.ProgressListener.PERCENT, percent, "Downloading " + percent + "%");
+            }
             pause(pause);
+            progress.onProgress("disconnect", Switch.ProgressListener.STAGE, -1, "");
             int code = codes.getOrDefault(ip, 0);
+            progress.onProgress("update", Switch.ProgressListener.OUTCOME, code, "text of " + Codes.name(code));
             if (code == 0) {
                 router.log("update succeeded: switchType=" + job.family().code + "\n");
                 return Result.OK;
