@@ -30,17 +30,17 @@ public class ProgressListenerTest {
     }
 
     static final Row[] ROWS = {
-        new Row("Veltra percentages", Switch.VELTRA, "127.206.2.1", "veltra/success-yes.scn", TFTP, false, 0,
+        new Row("Veltra percentages", Switch.VELTRA, "127.251.2.1", "veltra/success-yes.scn", TFTP, false, 0,
             "connect logConfigInfo update disconnect", "percent 12, percent 57, percent 100", "update", false),
-        new Row("IB bridge percentages and its reboot", Switch.IB_BRIDGE, "127.206.10.1",
+        new Row("IB bridge percentages and its reboot", Switch.IB_BRIDGE, "127.251.10.1",
             "ibbridge/success-reboot.scn", FTP, true, 0, "connect logConfigInfo update reboot disconnect",
             "percent 50, percent 100", "reboot", false),
-        new Row("Cisco IOS marks", Switch.CISCO, "127.206.1.1", "cisco/success.scn", FTP, false, 0,
+        new Row("Cisco IOS marks", Switch.CISCO, "127.251.1.1", "cisco/success.scn", FTP, false, 0,
             "connect logConfigInfo update disconnect", "marks 20", "update", false),
-        new Row("Brocade refused login", Switch.BROCADE, "127.206.6.1", "brocade/login-incorrect.scn", FTP, false,
+        new Row("Brocade refused login", Switch.BROCADE, "127.251.6.1", "brocade/login-incorrect.scn", FTP, false,
             -19, "connect disconnect", "", "connect", false),
-        new Row("a family without a module", 0, "127.206.0.1", null, FTP, false, -99, "", "", "", false),
-        new Row("a listener that throws at every event", Switch.VELTRA, "127.206.2.2", "veltra/success-yes.scn", TFTP,
+        new Row("a family without a module", 0, "127.251.0.1", null, FTP, false, -99, "", "", "", false),
+        new Row("a listener that throws at every event", Switch.VELTRA, "127.251.2.2", "veltra/success-yes.scn", TFTP,
             false, 0, "connect logConfigInfo update disconnect", "percent 12, percent 57, percent 100", "update",
             true),
     };
