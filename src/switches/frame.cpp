@@ -205,10 +205,30 @@ Run::~Run() {
   while (!secrets_.empty()) secrets_.pop_back();
 }
 
-void Run::addSecret(std::string_view secret) {
-  if (!secret.empty()) {
-    secrets_.push_back(
-        std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}, SecretMatch::Whole));
+void Run::guardEcho(std::string_view typed) {
+  const std::string_view echoed = typed.substr(0, typed.find_first_of("\r\n"));
+  if (echoed.empty() || std::find(guarded_.begin(), guarded_.end(), echoed) != guarded_.end()) return;
+  guarded_.emplace_back(echoed);
+  const RequestSecrets mine(&req);
+  for (const std::string_view pw : {std::string_view(mine.password), std::string_view(mine.urlPassword)}) {
+    const std::size_t len = pw.size();
+    const std::size_t at = len < 2 ? std::string_view::npos : echoed.find(pw);
+    if (at == std::string_view::npos) continue;
+    const auto guard = [&](std::string_view part) {
+      secrets_.push_back(
+          std::make_unique<SecretScope>(std::initializer_list<std::string_view>{part}, SecretMatch::Whole));
+    };
+    // Parts of one length are masked in the order registered: the longest
+    // part of the password before a wrap first, then likewise after it. A
+    // part needs some of the command beside it: a bare fragment of the
+    // password is never registered.
+    for (std::size_t v = len - 1; v >= 1 && at > 0; --v) {  // wrapped after v characters: the line that ends there
+      const std::size_t from = at + v > len ? at + v - len : 0;
+      guard(echoed.substr(from, at + v - from));
+    }
+    for (std::size_t v = 1; v < len && at + len < echoed.size(); ++v) {  // the line that begins there
+      guard(echoed.substr(at + v, len));
+    }
   }
 }
 
@@ -311,11 +331,13 @@ int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w, const TableRef* t
 
 int Stage::expect(ExpectRef exp, const Wait& w) {
   if (w.type == nullptr) return noted(notTyped());
+  run.guardEcho(w.type);
   return noted(talk(exp, w.type[0] != '\0' ? w.type : nullptr, w));
 }
 
 int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* contextTag) {
   if (w.type == nullptr) return notTyped();
+  run.guardEcho(w.type);
   const char* what = w.name != nullptr ? w.name : t.name;
   const int limitSecs = w.limit > 0 ? w.limit : telnet_expect_limit(w.silence);
   LoopLimit limit(*this, what, limitSecs);
@@ -419,6 +441,7 @@ const char* Stage::cmdn(std::size_t size, const char* format, ...) {
 
 int Stage::type(const char* text) {
   if (text == nullptr) return notTyped();
+  run.guardEcho(text);
   const int rc = telnet_write(run.handle, text);
   if (rc >= 0) return 0;
   log(0, "telnet_write error=%d (%s)\n", rc, telnet_strerror(rc));

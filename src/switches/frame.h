@@ -410,8 +410,14 @@ class Run {
   // Closes the session if one is open: the "closing handle" line at debug
   // level 2, then telnet_close.
   void disconnect();
-  // Registers one more secret until the run ends.
-  void addSecret(std::string_view secret);
+  // Guards the echo of a typed text that holds a password of the run inside
+  // a longer command: a line editor that wraps that echo splits the password
+  // into parts too short to be masked as pieces of it. For every place such
+  // a wrap may fall, the part before it and the part after it are masked
+  // until the run ends, each with as much of the command beside it as makes
+  // it as long as the password (never shorter, so that a bare fragment of a
+  // password is never masked throughout the text).
+  void guardEcho(std::string_view typed);
 
   // Enters a stage of the frame ("connect", "logConfigInfo", "update",
   // "reboot", "disconnect"): the progress sink is told.
@@ -450,6 +456,7 @@ class Run {
   const char* worked_ = "";  // the stage entered last but disconnect
   std::array<char, 200> addr_{};
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
+  std::vector<std::string> guarded_;                   // typed texts whose echo is guarded
 };
 
 // One stage of a run ("connect", "update", ...): names the log lines and
