@@ -150,6 +150,7 @@ struct Row {
   Measure measure = Measure::None;  // the progress its line shows, told to the progress sink
   char mark = 0;                    // Marks: the mark counted
   bool quoted = true;               // false: its lines stay out of the switch text
+  bool quotesAll = false;           // a failure it decides quotes every line since the command
 
   // At most n times; once more ends the follow with code and the line
   // "<what>: asked again after n answers".
@@ -175,6 +176,16 @@ struct Row {
     Row r = *this;
     r.measure = m;
     r.mark = markChar;
+    return r;
+  }
+  // A failure this row decides comes from a line that does not say why (the
+  // prompt back before any success message): the switch text then quotes
+  // every console line printed since the follow's command, unmatched ones
+  // included (the last of them, as many as fit), so that the operator reads
+  // the switch's own reason.
+  constexpr Row unexplained() const {
+    Row r = *this;
+    r.quotesAll = true;
     return r;
   }
   // Keeps its lines out of the switch text: progress that would crowd a
@@ -289,6 +300,11 @@ class SwitchText {
   // capacity - 2 characters, then a line end unless the text is full.
   // Registered secrets are masked before the answer is stored.
   void append(const char* answer);
+  // Shortens the text to its first length characters (no longer: nothing).
+  void truncate(std::size_t length);
+  // Adds lines (each ending in a line end, secrets masked): as many of the
+  // last ones as fit, the earlier ones left out.
+  void appendLast(std::string_view lines);
   const char* c_str() const { return buf_.data(); }
   std::size_t size() const { return len_; }
 
@@ -533,6 +549,8 @@ class Stage {
   };
 
   int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
+  // The rows' loop of run_; decided is the row that fired last.
+  int followRows(const TableRef& table, const Wait& w, void* context, const void* contextTag, const Row*& decided);
   int noted(int rc) {
     if (rc < 0 && failure_ == 0) failure_ = rc;
     return rc;
@@ -552,6 +570,7 @@ class Stage {
   int failure_ = 0;
   std::array<char, 200> shown_{};
   std::array<char, kMaxCommand> cmd_{};
+  std::string* heard_ = nullptr;  // while a follow runs: every line read since its command
 };
 
 // --- Shared steps ----------------------------------------------------------------

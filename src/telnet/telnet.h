@@ -85,6 +85,10 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
 struct LineOut {
   char* buf = nullptr;
   int size = 0;
+  // Told every console line the wait reads, matched or not, in order (null:
+  // nobody listens).
+  void (*heard)(void* context, const char* line) = nullptr;
+  void* context = nullptr;
 };
 // As telnet_expect, also handing back the matched line.
 int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize,
