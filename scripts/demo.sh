@@ -58,8 +58,13 @@ grep '^switchsim: listening on' "$work/switchsim.out" | sed "s|$root/||"
 say "The families the tool knows"
 modburn families
 
-say "One Brocade switch, with reboot, at debug level 1"
-update=(update brocade 127.0.0.61 admin ftp://fw@127.0.0.1/fos/v9.9.9.bin --reboot --debug 1
+say "The versions one Brocade switch runs"
+versions=(versions brocade 127.0.0.61 admin --password-file "$work/switch.pw")
+echo "\$ scripts/modburn ${versions[*]}"
+modburn "${versions[@]}"
+
+say "That switch updated, with reboot, at debug level 1, its new version read back"
+update=(update brocade 127.0.0.61 admin ftp://fw@127.0.0.1/fos/v9.9.9.bin --reboot --verify --debug 1
         --password-file "$work/switch.pw" --url-password-file "$work/ftp.pw")
 echo "\$ scripts/modburn ${update[*]}"
 modburn "${update[@]}"
