@@ -7,6 +7,7 @@
 
 #include "core/addr.h"
 #include "core/iostatus.h"
+#include "telnet/ssh.h"
 
 namespace modburn {
 namespace {
@@ -28,14 +29,24 @@ bool hasControl(std::string_view text) {
 
 int check_address(const char* targetip, const ParamRules& rules) {
   if (targetip == nullptr) return IO_INV_IP;
+  const char* sshRest = sshcon_addressRest(targetip);
+  if (sshRest != nullptr && rules.noSsh) return IO_INV_IP;
   std::array<char, 200> copy{};
-  std::snprintf(copy.data(), copy.size(), "%s", targetip);
+  std::snprintf(copy.data(), copy.size(), "%s", sshRest != nullptr ? sshRest : targetip);
   char* portText = nullptr;
   const int cls = io_classifyAddr(copy.data(), nullptr, &portText, nullptr);
   if (cls < 0) return IO_INV_IP;
   if (cls == ADDR_HOST_NAME && rules.hostNameRefused) return IO_INV_URL_HOST;
-  if (portText != nullptr && !rules.portAllowed) return IO_INV_IP;
+  // The port of an ssh:// address is the SSH server's, not the TELNET console's.
+  if (portText != nullptr && !rules.portAllowed && sshRest == nullptr) return IO_INV_IP;
   return 0;
+}
+
+const char* address_advice(const char* targetip, const ParamRules& rules) {
+  if (rules.noSsh && sshcon_addressRest(targetip) != nullptr) {
+    return "this console has no SSH: give the switch's TELNET address (without ssh://)";
+  }
+  return nullptr;
 }
 
 int check_login(const char* user, const char* password) {

@@ -77,7 +77,9 @@ class SshConsole : public ::testing::Test {
     if (!SshdServer::missing().empty()) return;
     server_ = new SshdServer;
     if (!server_->start(own_address(),
-                        {{kPasswordPort, kConsole, true}, {kQuestionsPort, kConsole, false}, {kClosingPort, kClosing, true}},
+                        {{.port = kPasswordPort, .scenario = kConsole},
+                         {.port = kQuestionsPort, .scenario = kConsole, .password_auth = false},
+                         {.port = kClosingPort, .scenario = kClosing}},
                         startError_)) {
       startError_ += " (folder " + server_->folder() + ")";
       return;
