@@ -4,11 +4,14 @@
 # Java tests that drive the library again under AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Most tests wait on consoles (time-outs, pauses) rather than compute: six at
+# once keep two cores busy without starving a timing-sensitive one.
+jobs=6
 scripts/setup.sh
 scripts/build.sh build -DMODBURN_BENCH=ON
-(cd build && ctest --output-on-failure -j2)
+(cd build && ctest --output-on-failure -j"$jobs")
 scripts/build.sh build-asan -DMODBURN_SANITIZE=ON -DMODBURN_JAVA=ON
-(cd build-asan && ctest --output-on-failure -j2)
+(cd build-asan && ctest --output-on-failure -j"$jobs")
 # The fuzz targets (clang's libFuzzer), each for a fixed number of runs.
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMODBURN_FUZZ=ON -DMODBURN_JAVA=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)" --target fuzz_sregex fuzz_url fuzz_telnet fuzz_module

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "com/format.h"
 #include "com/secrets.h"
 
 namespace modburn {
@@ -151,15 +152,7 @@ int format_entry(char* buf, std::size_t size, const char* format, va_list ap) {
 }
 
 std::string format_entry_whole(const char* format, va_list ap) {
-  va_list again;
-  va_copy(again, ap);
-  const int n = std::vsnprintf(nullptr, 0, format, ap);
-  std::string text;
-  if (n > 0) {
-    text.resize(static_cast<std::size_t>(n));
-    std::vsnprintf(text.data(), text.size() + 1, format, again);
-  }
-  va_end(again);
+  std::string text = vformat(format, ap);
   redact_in_place(text.data());
   return plain(text) ? text : escape_text(text, LineEnds::Kept);
 }

@@ -169,9 +169,10 @@ void consume(Run& run) {
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::microseconds(scaled_micros(std::chrono::microseconds(CONSUME_LIMIT).count()));
   std::array<char, 256> line{};
-  while (std::chrono::steady_clock::now() < deadline) {
-    const int rc = telnet_readline(run.handle, line.data(), static_cast<int>(line.size()), 0,
-                                   CONSUME_SILENCE_SECS, 0);
+  for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+    const int rc = telnet_readline_within(run.handle, line.data(), static_cast<int>(line.size()),
+                                          CONSUME_SILENCE_SECS, left);
     if (rc == TELNET_TIMEOUT) return;
     if (rc < 0) {
       st.log(0, "got %s\n", line.data());

@@ -309,7 +309,8 @@ constexpr auto exp_osinstall = table("exp_osinstall",
                                      finish("Rebooting the switch.*", IO_SUCCESS_STOP).logs(2, "switch auto-reboots\n"),
                                      finish("Compatibility check failed.*", IO_BAD_FILE),  // not an OS image
                                      finish(kPromptAlone, IO_UPDATE_ERR)
-                                         .logs(0, "install: the prompt came back before the install ended: \"%s\"\n"),
+                                         .logs(0, "install: the prompt came back before the install ended: \"%s\"\n")
+                                         .unexplained(),
                                      answer("continue with the installation.*", "y\r"),
                                      progress("Verifying image .*"),
                                      progress("Extracting .*"),

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "com/timescale.h"
 #include "core/addr.h"
@@ -157,6 +158,26 @@ void SwitchText::reset() {
   buf_[len_] = '\0';
 }
 
+void SwitchText::truncate(std::size_t length) {
+  if (length >= len_) return;
+  len_ = length;
+  buf_[len_] = '\0';
+}
+
+void SwitchText::appendLast(std::string_view lines) {
+  const std::string masked = redact(lines);
+  std::string_view rest = masked;
+  const std::size_t room = cap_ - 1 > len_ ? cap_ - 1 - len_ : 0;
+  // Whole lines from the first that leaves the rest room enough.
+  while (rest.size() > room) {
+    const std::size_t end = rest.find('\n');
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+  }
+  std::memcpy(buf_.data() + len_, rest.data(), rest.size());
+  len_ += rest.size();
+  buf_[len_] = '\0';
+}
+
 void SwitchText::clear() {
   len_ = 0;
   buf_[0] = '\0';
@@ -211,10 +232,30 @@ Run::~Run() {
   while (!secrets_.empty()) secrets_.pop_back();
 }
 
-void Run::addSecret(std::string_view secret) {
-  if (!secret.empty()) {
-    secrets_.push_back(
-        std::make_unique<SecretScope>(std::initializer_list<std::string_view>{secret}, SecretMatch::Whole));
+void Run::guardEcho(std::string_view typed) {
+  const std::string_view echoed = typed.substr(0, typed.find_first_of("\r\n"));
+  if (echoed.empty() || std::find(guarded_.begin(), guarded_.end(), echoed) != guarded_.end()) return;
+  guarded_.emplace_back(echoed);
+  const RequestSecrets mine(&req);
+  for (const std::string_view pw : {std::string_view(mine.password), std::string_view(mine.urlPassword)}) {
+    const std::size_t len = pw.size();
+    const std::size_t at = len < 2 ? std::string_view::npos : echoed.find(pw);
+    if (at == std::string_view::npos) continue;
+    const auto guard = [&](std::string_view part) {
+      secrets_.push_back(
+          std::make_unique<SecretScope>(std::initializer_list<std::string_view>{part}, SecretMatch::Whole));
+    };
+    // Parts of one length are masked in the order registered: the longest
+    // part of the password before a wrap first, then likewise after it. A
+    // part needs some of the command beside it: a bare fragment of the
+    // password is never registered.
+    for (std::size_t v = len - 1; v >= 1 && at > 0; --v) {  // wrapped after v characters: the line that ends there
+      const std::size_t from = at + v > len ? at + v - len : 0;
+      guard(echoed.substr(from, at + v - from));
+    }
+    for (std::size_t v = 1; v < len && at + len < echoed.size(); ++v) {  // the line that begins there
+      guard(echoed.substr(at + v, len));
+    }
   }
 }
 
@@ -325,13 +366,31 @@ Stage::Stage(Run& r, const char* name) : Stage(r, name, r.req.targetip, r.req.ta
 Stage::Stage(Run& r, const char* name, const char* address, const char* exchangeAddress, int debugLevel)
     : run(r), name_(name), address_(address), exchangeAddress_(exchangeAddress), debugLevel_(debugLevel) {}
 
+namespace {
+
+// Keeps one console line a follow read, with a line end; the first lines go
+// once more than a switch text could quote have gathered.
+void hear(void* context, const char* line) {
+  constexpr std::size_t kMost = 2 * SwitchText::kMaxCapacity;
+  auto& heard = *static_cast<std::string*>(context);
+  std::string_view l = line;
+  while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.remove_suffix(1);
+  heard.append(l).append("\n");
+  if (heard.size() > kMost) {
+    const std::size_t cut = heard.find('\n', heard.size() - kMost);
+    heard.erase(0, cut == std::string::npos ? heard.size() : cut + 1);
+  }
+}
+
+}  // namespace
+
 int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w, const TableRef* table) {
   if (debugLevel_ >= 2) io_log("%s:%s:%s: expect array=%s\n", module(), name_, exchangeAddress_, exp.name);
   int size = std::clamp(run.family.responseSize, 2, Run::kMaxResponse);
   if (w.keep > 0 && w.keep < size) size = w.keep;
   run.response[0] = '\0';
   const int rc = io_cmd_resp(run.handle, cmd, exp.patterns, w.silence, 0, run.response.data(), size, w.expected,
-                             debugLevel_, LineOut{run.line.data(), Run::kMaxLine});
+                             debugLevel_, LineOut{run.line.data(), Run::kMaxLine, heard_ != nullptr ? &hear : nullptr, heard_});
   const bool unquoted = table != nullptr && rc >= 0 && static_cast<std::size_t>(rc) < table->size &&
                         !table->rows[rc].quoted;
   if (!w.quiet && !unquoted && (rc >= 0 || rc == IO_TIMEOUT)) run.text.append(run.response.data());
@@ -343,11 +402,27 @@ int Stage::talk(ExpectRef exp, const char* cmd, const Wait& w, const TableRef* t
 
 int Stage::expect(ExpectRef exp, const Wait& w) {
   if (w.type == nullptr) return noted(notTyped());
+  run.guardEcho(w.type);
   return noted(talk(exp, w.type[0] != '\0' ? w.type : nullptr, w));
 }
 
 int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* contextTag) {
   if (w.type == nullptr) return notTyped();
+  run.guardEcho(w.type);
+  std::string heard;
+  std::string* const outer = std::exchange(heard_, &heard);  // a Call's own follow hears for itself
+  const std::size_t textBefore = run.text.size();
+  const Row* decided = nullptr;
+  const int rc = followRows(t, w, context, contextTag, decided);
+  heard_ = outer;
+  if (rc < 0 && decided != nullptr && decided->quotesAll && !w.quiet) {
+    run.text.truncate(textBefore);
+    run.text.appendLast(heard);
+  }
+  return rc;
+}
+
+int Stage::followRows(const TableRef& t, const Wait& w, void* context, const void* contextTag, const Row*& decided) {
   const char* what = w.name != nullptr ? w.name : t.name;
   const int limitSecs = w.limit > 0 ? w.limit : telnet_expect_limit(w.silence);
   LoopLimit limit(*this, what, limitSecs);
@@ -365,6 +440,7 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
     // io_cmd_resp refuses more than IO_MAX_EXPECT patterns, and the patterns are the rows'.
     if (static_cast<std::size_t>(i) >= t.size) return IO_UPDATE_ERR;
     const Row& row = t.rows[i];
+    decided = &row;
     if (row.note != nullptr) log(row.noteLevel, row.note, quoted(reply()).c_str());
     if (row.most > 0 && ++fired[static_cast<std::size_t>(i)] > row.most) {
       log(0, "%s: asked again after %d answers\n", row.what != nullptr ? row.what : row.pattern, row.most);
@@ -451,6 +527,7 @@ const char* Stage::cmdn(std::size_t size, const char* format, ...) {
 
 int Stage::type(const char* text) {
   if (text == nullptr) return notTyped();
+  run.guardEcho(text);
   const int rc = telnet_write(run.handle, text);
   if (rc >= 0) return 0;
   log(0, "telnet_write error=%d (%s)\n", rc, telnet_strerror(rc));

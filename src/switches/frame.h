@@ -150,6 +150,7 @@ struct Row {
   Measure measure = Measure::None;  // the progress its line shows, told to the progress sink
   char mark = 0;                    // Marks: the mark counted
   bool quoted = true;               // false: its lines stay out of the switch text
+  bool quotesAll = false;           // a failure it decides quotes every line since the command
 
   // At most n times; once more ends the follow with code and the line
   // "<what>: asked again after n answers".
@@ -175,6 +176,16 @@ struct Row {
     Row r = *this;
     r.measure = m;
     r.mark = markChar;
+    return r;
+  }
+  // A failure this row decides comes from a line that does not say why (the
+  // prompt back before any success message): the switch text then quotes
+  // every console line printed since the follow's command, unmatched ones
+  // included (the last of them, as many as fit), so that the operator reads
+  // the switch's own reason.
+  constexpr Row unexplained() const {
+    Row r = *this;
+    r.quotesAll = true;
     return r;
   }
   // Keeps its lines out of the switch text: progress that would crowd a
@@ -289,6 +300,11 @@ class SwitchText {
   // capacity - 2 characters, then a line end unless the text is full.
   // Registered secrets are masked before the answer is stored.
   void append(const char* answer);
+  // Shortens the text to its first length characters (no longer: nothing).
+  void truncate(std::size_t length);
+  // Adds lines (each ending in a line end, secrets masked): as many of the
+  // last ones as fit, the earlier ones left out.
+  void appendLast(std::string_view lines);
   const char* c_str() const { return buf_.data(); }
   std::size_t size() const { return len_; }
 
@@ -415,8 +431,14 @@ class Run {
   // Closes the session if one is open: the "closing handle" line at debug
   // level 2, then telnet_close.
   void disconnect();
-  // Registers one more secret until the run ends.
-  void addSecret(std::string_view secret);
+  // Guards the echo of a typed text that holds a password of the run inside
+  // a longer command: a line editor that wraps that echo splits the password
+  // into parts too short to be masked as pieces of it. For every place such
+  // a wrap may fall, the part before it and the part after it are masked
+  // until the run ends, each with as much of the command beside it as makes
+  // it as long as the password (never shorter, so that a bare fragment of a
+  // password is never masked throughout the text).
+  void guardEcho(std::string_view typed);
 
   // Enters a stage of the frame ("connect", "logConfigInfo", "update",
   // "reboot", "disconnect"): the progress sink is told.
@@ -455,6 +477,7 @@ class Run {
   const char* worked_ = "";  // the stage entered last but disconnect
   std::array<char, 200> addr_{};
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
+  std::vector<std::string> guarded_;                   // typed texts whose echo is guarded
 
   // Opens the SSH console at host and port: the handle, or the IoStatus of
   // the refusal, whose reason becomes the switch text.
@@ -535,6 +558,8 @@ class Stage {
   };
 
   int run_(const TableRef& table, const Wait& w, void* context, const void* contextTag);
+  // The rows' loop of run_; decided is the row that fired last.
+  int followRows(const TableRef& table, const Wait& w, void* context, const void* contextTag, const Row*& decided);
   int noted(int rc) {
     if (rc < 0 && failure_ == 0) failure_ = rc;
     return rc;
@@ -554,6 +579,7 @@ class Stage {
   int failure_ = 0;
   std::array<char, 200> shown_{};
   std::array<char, kMaxCommand> cmd_{};
+  std::string* heard_ = nullptr;  // while a follow runs: every line read since its command
 };
 
 // --- Shared steps ----------------------------------------------------------------

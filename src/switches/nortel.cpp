@@ -440,7 +440,7 @@ constexpr auto transferFailures(FailureLines lines) {
               failure<IO_FILE_NOT_FOUND>("Error: Successful", line),
               failure<IO_UPDATE_ERR>("ERROR.*", line),
               failure<IO_UPDATE_ERR>("Error.*", line),
-              failure<IO_UPDATE_ERR>(kPrompt, lines.refused));
+              failure<IO_UPDATE_ERR>(kPrompt, lines.refused).unexplained());
 }
 
 // A transfer's percentage ("Receiving ###### 50%"): after the failures, so
@@ -500,7 +500,7 @@ constexpr auto exp_osflver = table("exp_osflver",
                                    finish("[Uu]nsuccessful", IO_UPDATE_ERR),
                                    finish("not successful", IO_UPDATE_ERR),
                                    finish("successful", 0),
-                                   finish(kPrompt, IO_UPDATE_ERR).logs(0, "FLASH not verified: back at the prompt: %s\n"));
+                                   finish(kPrompt, IO_UPDATE_ERR).logs(0, "FLASH not verified: back at the prompt: %s\n").unexplained());
 int bootNewBank(Stage& st) {
   if (const int rc = st.type("y\r"); rc != 0) return rc;
   st.log(1, "Switched to new image bank\n");

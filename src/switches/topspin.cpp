@@ -310,41 +310,12 @@ constexpr auto exp_copy = table("exp_copy",
                                 call<copyProgress>(".*%.*").reports(Measure::Percent),
                                 progress(".+"));
 
-// A console that wraps the echoed copy command inside the password prints
-// each part of the password on its own line, where the password itself is
-// not found. Registers, for every place of such a wrap, the part before it
-// and the part after it, each with as much of the command next to it as
-// makes it as long as the password: never longer, so that where the whole
-// password shows it is masked first. Secrets of one length are masked in the
-// order registered: the parts before a wrap are registered longest first,
-// the parts after it likewise, so that the longest part a line holds is
-// masked whole before a shorter one can mask only its context.
-void registerWrappedPassword(Run& run, std::string_view cmd, const UrlPieces& u) {
-  const std::string_view pw = u.password.data();
-  if (pw.size() < 2) return;
-  // "copy " scheme "://" login ":" password "@" ...
-  std::size_t at = 5 + std::strlen(u.scheme.data()) + 3 + std::strlen(u.login.data()) + 1;
-  if (at >= cmd.size() || cmd.substr(at, pw.size()) != pw) at = cmd.find(pw);
-  if (at == std::string_view::npos) return;
-  const std::string_view echoed = cmd.substr(0, cmd.find('\r'));
-  const std::size_t len = pw.size();
-  for (std::size_t v = len - 1; v >= 1; --v) {  // wrapped after v characters: the line that ends there
-    const std::size_t to = at + v;
-    const std::size_t from = to > len ? to - len : 0;
-    run.addSecret(echoed.substr(from, to - from));
-  }
-  for (std::size_t v = 1; v < len; ++v) {  // the line that begins there
-    run.addSecret(echoed.substr(at + v, len));
-  }
-}
-
 // Has the switch fetch the package and follows the copy to its end.
 int copyPackage(Stage& st, const UrlPieces& u) {
   std::array<char, kCommandSize> shownCommand{};
   format_cut(shownCommand.data(), shownCommand.size(), kCopy, u.shown.data(), u.filename.data());
   st.log(1, "writing: \"%s\"\n", st.shown(shownCommand.data()));
   const char* cmd = st.cmdf(kCopy, st.run.req.fileurl, u.filename.data());
-  if (cmd != nullptr) registerWrappedPassword(st.run, cmd, u);
   Copy copy{u};
   return st.follow(exp_copy, {.type = cmd, .silence = COPY_WAIT_SECS, .limit = COPY_LIMIT_SECS}, copy);
 }

@@ -103,6 +103,7 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int /
     if (debugAtLeast(2)) {
       logit("telnet_expect:%d: matching against string=\"%s\"\n", h, printable(line.data(), trace.data(), TRACE_SIZE));
     }
+    if (matched.heard != nullptr) matched.heard(matched.context, line.data());
     // The lowest index wins when several patterns match the line.
     for (int i = 0; exp[i] != nullptr; ++i) {
       if (debugAtLeast(2)) {

@@ -263,6 +263,10 @@ int telnet_readline(TelnetHandle h, char* buf, int size, int charMillis, int tim
   return readLineWithin(h, buf, size, charMillis, timeoutSecs, WaitLimit());
 }
 
+int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs, long long limitMicros) {
+  return readLineWithin(h, buf, size, 0, timeoutSecs, WaitLimit(std::max(0LL, limitMicros)));
+}
+
 int readLineWithin(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, const WaitLimit& limit) {
   const int n = rdline(h, charMillis * USECS_PER_MSEC, secondsToUsecs(timeoutSecs), buf, size, limit);
   if (n == TELNET_TIMEOUT) {

@@ -59,6 +59,10 @@ int telnet_read(TelnetHandle h, char* buf, int size, int timeoutSecs, int extra)
 // Reads one line (up to and including LF, or until a silence of charMillis,
 // 0 = 250 ms): its length or a TelnetStatus. timeoutSecs bounds the first byte.
 int telnet_readline(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, int extra);
+// As telnet_readline with the default gap, but the line also ends (and the
+// first byte is awaited no longer) once limitMicros have passed: a console
+// that drips a byte now and then cannot stretch the read.
+int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs, long long limitMicros);
 // Reads lines until nextMillis pass without a new one: total length or a TelnetStatus.
 int telnet_readlines(TelnetHandle h, char* buf, int size, int nextMillis, int firstSecs);
 // Writes text unchanged: 0 or a TelnetStatus.
@@ -85,6 +89,10 @@ int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int e
 struct LineOut {
   char* buf = nullptr;
   int size = 0;
+  // Told every console line the wait reads, matched or not, in order (null:
+  // nobody listens).
+  void (*heard)(void* context, const char* line) = nullptr;
+  void* context = nullptr;
 };
 // As telnet_expect, also handing back the matched line.
 int telnet_expect(TelnetHandle h, const char* const* exp, int timeoutSecs, int extra, char* out, int outSize,

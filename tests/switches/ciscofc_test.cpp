@@ -372,6 +372,12 @@ TEST_F(CiscoFcTable, ARefusalEndsTheCopyOrTheInstallAtOnce) {
   const std::string installJoined =
       "include login.inc\ninclude bootflash.inc\ninclude os-deletes.inc\nexpect copy *\ninclude copy-ok.inc\n"
       "expect install all *\nsend \"Pre-upgrade check: not enough space on bootflash.sim# \"\nsilence\n";
+  // The reason stands on a line no row knows, a progress bar (kept out of
+  // the switch text) follows it, then the prompt.
+  const std::string installBarThenPrompt =
+      "include login.inc\ninclude bootflash.inc\ninclude os-deletes.inc\nexpect copy *\ninclude copy-ok.inc\n"
+      "expect install all *\nsend \"Service 'upgrade' refused the image: signature mismatch\\r\\n\"\n"
+      "send \"[####################] 100%\\r\\n\"\nsend \"sim# \"\nsilence\n";
   const struct {
     std::string scenario;
     std::string url;
@@ -384,6 +390,8 @@ TEST_F(CiscoFcTable, ARefusalEndsTheCopyOrTheInstallAtOnce) {
        "% Invalid command at '^' marker.", "tryOS:%s: install: the prompt came back before the install ended"},
       {installJoined, kOsTftp, IO_UPDATE_ERR, join({kListing, kOsDeletes, {kOsCopy, kInstall}}),
        "not enough space on bootflash.sim# ", "tryOS:%s: install: the prompt came back before the install ended"},
+      {installBarThenPrompt, kOsTftp, IO_UPDATE_ERR, join({kListing, kOsDeletes, {kOsCopy, kInstall}}),
+       "refused the image: signature mismatch", "tryOS:%s: install: the prompt came back before the install ended"},
       // Read as the end of the copy, the prompt made a kickstart image of nothing.
       {"copy-refused.scn", kBootTftp, IO_UPDATE_ERR, join({kListing, kBootDeletes, {kBootCopyTftp}}),
        "% Invalid URL: no such server path", "update:%s: Copy failed: the prompt came back before the copy ran"},

@@ -99,4 +99,60 @@ TEST_P(WrappingEcho, NoPieceOfAPasswordReachesTheLogOrTheErrorText) {
 INSTANTIATE_TEST_SUITE_P(Families, WrappingEcho, ::testing::ValuesIn(kFamilies),
                          [](const ::testing::TestParamInfo<FamilyRow>& info) { return info.param.family; });
 
+// A family that types the FTP password inside a longer command (Brocade's
+// download command, Cisco IOS's archive command with the URL) against a
+// console whose own echo of that command is wrapped after a few characters
+// of the password, too few to be a piece worth masking on their own: both
+// lines of the wrapped echo are quoted with every character of the
+// password starred.
+class WrappedEchoGuard : public switchtest::LogCapture {};
+
+TEST_F(WrappedEchoGuard, EveryPartOfAPasswordTypedInsideACommandIsStarred) {
+  const std::string pw = switchtest::kUrlPassword;
+  const std::string url = "ftp://fwuser:" + pw + "@10.0.0.9/fw/image.bin";
+  const struct {
+    const char* family;
+    ModuleEntry entry;
+    const char* typedPrefix;  // the command up to the password
+    std::string typedRest;    // and after it
+  } families[] = {
+      {"brocade", brocadeflash, "firmwaredownload -s \"10.0.0.9\",\"fwuser\",\"fw/image.bin\",\"", "\""},
+      {"cisco", ciscoflash, "archive download-sw /overwrite ftp://fwuser:", "@10.0.0.9/fw/image.bin"},
+  };
+  telnet_setDebugLevel(2);
+  for (const auto& f : families) {
+    for (const std::size_t at : {1u, 2u, 4u, 7u}) {
+      testsupport::capture_clear();
+      modburn::set_time_scale(0.05);
+      modburn::set_gap_scale(0.1);
+      SCOPED_TRACE(std::string(f.family) + ": wrapped after " + std::to_string(at));
+      const std::string sc = "include login.inc\nnoecho on\nexpect " + std::string(f.typedPrefix).substr(0, 16) +
+                             "*\nsend \"" + switchsim::escape(f.typedPrefix + pw.substr(0, at)) + "\\r\\n" +
+                             switchsim::escape(pw.substr(at) + f.typedRest) + "\\r\\n\"\nclose\n";
+      switchsim::Scenario scenario;
+      std::string error;
+      ASSERT_TRUE(switchsim::parse_scenario(sc, switchsim::scenario_path(std::string(f.family) + "/inline.scn"),
+                                            scenario, error))
+          << error;
+      const std::string address = switchtest::testAddress(209);
+      switchsim::SimulatedSwitch sw;
+      switchsim::SimOptions opts;
+      opts.accept_timeout_ms = 20000;
+      ASSERT_TRUE(sw.start(address, 23, scenario, opts, &error)) << error;
+      const SwitchRequest req{address.c_str(), "admin", switchtest::kSwitchPassword, url.c_str(), false, 2, 0};
+      char err[1000] = "";
+      EXPECT_LT(f.entry(&req, err, sizeof err), 0) << err;
+      sw.wait();
+      // Neither line of the wrapped echo shows its part of the password, in
+      // the error text or in the log.
+      for (const std::string& text : {std::string(err), testsupport::capture_text()}) {
+        EXPECT_EQ(text.find(pw.substr(0, at) + "\r\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find(pw.substr(0, at) + "\\r\\n"), std::string::npos) << text;
+        EXPECT_EQ(text.find("\n" + pw.substr(at)), std::string::npos) << text;
+        EXPECT_EQ(text.find("\\n" + pw.substr(at)), std::string::npos) << text;
+      }
+    }
+  }
+}
+
 }  // namespace

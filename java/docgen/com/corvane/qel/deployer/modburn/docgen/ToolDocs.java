@@ -49,13 +49,13 @@ public final class ToolDocs {
 
     /** The man page: name and synopsis, then the tool's and each subcommand's help as it prints it. */
     static String manPage(CommandLine tool) {
-        CommandLine.Model.CommandSpec spec = tool.getCommandSpec();
+        CommandLine.Model.CommandSpec model = tool.getCommandSpec();
         String name = tool.getCommandName();
-        String[] version = spec.version();
+        String[] version = model.version();
         StringBuilder page = new StringBuilder();
         page.append(".TH ").append(name.toUpperCase(Locale.ROOT)).append(" 1 \"\" \"")
                 .append(version.length > 0 ? version[0] : name).append("\" \"User Commands\"\n");
-        page.append(".SH NAME\n").append(name).append(" \\- ").append(escape(summary(spec))).append('\n');
+        page.append(".SH NAME\n").append(name).append(" \\- ").append(escape(summary(model))).append('\n');
         page.append(".SH SYNOPSIS\n.B ").append(name).append("\n.I COMMAND\n[\\fIOPTIONS\\fR] [\\fIARGUMENTS\\fR]\n");
         page.append(".SH DESCRIPTION\n").append(verbatim(tool.getUsageMessage(Ansi.OFF)));
         page.append(".SH COMMANDS\nEach command with its options, as \\fB").append(name)
@@ -71,8 +71,8 @@ public final class ToolDocs {
     }
 
     /** The first line of the command's description as a man page's NAME has it: lower case first, no stop. */
-    static String summary(CommandLine.Model.CommandSpec spec) {
-        String[] description = spec.usageMessage().description();
+    static String summary(CommandLine.Model.CommandSpec model) {
+        String[] description = model.usageMessage().description();
         String first = description.length > 0 ? description[0].strip() : "";
         if (first.endsWith(".")) {
             first = first.substring(0, first.length() - 1);
