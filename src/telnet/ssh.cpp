@@ -31,6 +31,7 @@
 
 #include "com/secrets.h"
 #include "telnet/connect.h"
+#include "telnet/telnet_internal.h"
 
 namespace {
 
@@ -457,6 +458,26 @@ const char* sshcon_strerror(int code) {
 
 namespace {
 
+// As a TELNET close does after its half-close: the channel's end of file
+// follows the last bytes typed, and what the console still sends is read and
+// dropped until the server ends the channel or CLOSE_DRAIN_LIMIT passes.
+// Tearing the session down at once could make the server drop the last
+// line typed (a reload's confirmation) before the console has read it.
+void drainUntilServerCloses(Console& c) {
+  ssh_channel ch = c.channel.get();
+  if (ch == nullptr || !ssh_channel_is_open(ch) || ssh_channel_send_eof(ch) != SSH_OK) return;
+  const auto deadline = std::chrono::steady_clock::now() + CLOSE_DRAIN_LIMIT;
+  std::array<char, 512> scratch{};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || ssh_channel_is_eof(ch) != 0) return;
+    const int waiting = ssh_channel_poll_timeout(ch, static_cast<int>(left), 0);
+    if (waiting <= 0) return;  // silence till the limit, the end, or an error
+    if (ssh_channel_read_nonblocking(ch, scratch.data(), static_cast<uint32_t>(scratch.size()), 0) < 0) return;
+  }
+}
+
 // Reaches the server for a console or a host-key check: checks the request,
 // connects, sets up the session, exchanges keys and checks the host key
 // under policy (no credential has been sent yet). TELNET_SUCCESS with
@@ -616,6 +637,7 @@ int sshcon_close(SshHandle h) {
     return TELNET_BAD_HANDLE;
   }
   routeLibsshLog(h);
+  drainUntilServerCloses(*c);
   c.reset();
   return TELNET_SUCCESS;
 }

@@ -34,9 +34,6 @@ constexpr std::size_t SOCKERR_BUFSIZE = 1024;
 std::atomic<int> gDebugLevel{0};
 std::atomic<LogSink> gSink{&telnet_stderr_sink};
 
-// How long telnet_close waits for the peer to finish after the half-close.
-constexpr std::chrono::milliseconds CLOSE_DRAIN_LIMIT{1000};
-
 bool debugAtLeast(int level) { return gDebugLevel.load() >= level; }
 
 // Identity of a pointer as a number for the resolver dump.

@@ -18,6 +18,7 @@
 
 #include "simulator.h"
 #include "support/telnetd_console.h"
+#include "telnet/ssh.h"
 
 extern char** environ;
 
@@ -314,6 +315,24 @@ bool SshdServer::set_fault(int port, const std::string& fault) const {
   // the old fault or the new one, never half of it.
   const std::string path = dir_ + "/" + fault_file(port);
   return write_file(path + ".new", fault + "\n", 0644) && std::rename((path + ".new").c_str(), path.c_str()) == 0;
+}
+
+bool KnownHostsFolder::make() {
+  char tmpl[] = "/tmp/modburn-known-hosts-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) return false;
+  dir_ = tmpl;
+  file_ = dir_ + "/known_hosts";
+  sshcon_setKnownHosts(file_.c_str());
+  sshcon_setHostKeyPolicy(SSHCON_STRICT);
+  return true;
+}
+
+KnownHostsFolder::~KnownHostsFolder() {
+  if (dir_.empty()) return;
+  sshcon_setKnownHosts(nullptr);
+  sshcon_setHostKeyPolicy(SSHCON_STRICT);
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 std::string SshdServer::log() const { return read_file(dir_ + "/sshd.log"); }

@@ -70,6 +70,26 @@ class SshdServer {
   pid_t pid_ = -1;
 };
 
+// A known_hosts file of a test's own, in a new folder, set for the process
+// with the strict policy; when it ends, the default file and policy come
+// back and the folder goes.
+class KnownHostsFolder {
+ public:
+  KnownHostsFolder() = default;
+  ~KnownHostsFolder();
+  KnownHostsFolder(const KnownHostsFolder&) = delete;
+  KnownHostsFolder& operator=(const KnownHostsFolder&) = delete;
+
+  // Makes the folder and sets its file; false when the folder cannot be made.
+  bool make();
+  const std::string& folder() const { return dir_; }
+  const std::string& file() const { return file_; }
+
+ private:
+  std::string dir_;
+  std::string file_;
+};
+
 // Runs program with args and text on its standard input; its standard output
 // in out. The exit status (-1 when it could not run).
 int run_program(const std::vector<std::string>& argv, const std::string& input, std::string* out = nullptr);
