@@ -301,14 +301,10 @@ int Run::openSsh(Stage& st) {
 int Run::connect() {
   const Family& f = family;
   // An ssh:// address names an SSH console: its host and port stand after the scheme.
-  const char* sshRest = sshcon_addressRest(req.targetip);
-  ssh = sshRest != nullptr;
-  std::snprintf(addr_.data(), addr_.size(), "%s", ssh ? sshRest : req.targetip);
-  char* hostPart = nullptr;
-  int portNum = 0;
-  io_classifyAddr(addr_.data(), &hostPart, nullptr, &portNum);  // the check has judged it already
-  host = hostPart != nullptr ? hostPart : addr_.data();
-  port = ssh || f.openOnAddressPort ? portNum : 0;
+  split_address(req.targetip, target_);  // the check has judged it already
+  ssh = target_.ssh;
+  host = target_.host;
+  port = ssh || f.openOnAddressPort ? target_.port : 0;
   // A family that opens the address's own port, and an SSH console, name the address as given.
   const char* shownAddr = ssh || f.openOnAddressPort ? req.targetip : host;
   Stage st(*this, "connect", shownAddr, req.targetip, req.debugLevel);

@@ -475,7 +475,7 @@ class Run {
   bool stateMade_ = false;
   const char* stage_ = "";   // the stage entered last
   const char* worked_ = "";  // the stage entered last but disconnect
-  std::array<char, 200> addr_{};
+  ConsoleTarget target_;  // the address cut into host and port
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
   std::vector<std::string> guarded_;                   // typed texts whose echo is guarded
 

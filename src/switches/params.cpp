@@ -42,6 +42,28 @@ int check_address(const char* targetip, const ParamRules& rules) {
   return 0;
 }
 
+void split_address(const char* targetip, ConsoleTarget& out) {
+  const char* sshRest = sshcon_addressRest(targetip);
+  out.ssh = sshRest != nullptr;
+  std::snprintf(out.copy.data(), out.copy.size(), "%s", out.ssh ? sshRest : targetip);
+  char* host = nullptr;
+  out.port = 0;
+  io_classifyAddr(out.copy.data(), &host, nullptr, &out.port);
+  out.host = host != nullptr ? host : out.copy.data();
+}
+
+int check_host_key(const char* targetip, int timeoutMillis, char* key, int keySize, char* why, int whySize) {
+  if (key != nullptr && keySize > 0) key[0] = '\0';
+  if (why != nullptr && whySize > 0) why[0] = '\0';
+  if (sshcon_addressRest(targetip) == nullptr || check_address(targetip, ParamRules{}) != 0) {
+    if (why != nullptr && whySize > 0) std::snprintf(why, static_cast<std::size_t>(whySize), "no ssh:// address");
+    return TELNET_BAD_HOST;
+  }
+  ConsoleTarget target;
+  split_address(targetip, target);
+  return sshcon_checkHostKey(target.host, target.port, timeoutMillis, key, keySize, why, whySize);
+}
+
 const char* address_advice(const char* targetip, const ParamRules& rules) {
   if (rules.noSsh && sshcon_addressRest(targetip) != nullptr) {
     return "this console has no SSH: give the switch's TELNET address (without ssh://)";
