@@ -137,6 +137,8 @@ int listVersions(Run& run, char* errText, int errTextSize) {
   }
   if (run.versions.empty()) {
     io_log("%s:%s: no version line in the listing\n", run.family.module, run.req.targetip);
+    run.text.truncate(run.textBeforeListing);
+    run.text.appendLast(run.listingHeard);
     return fail(run, "versions", IO_UPDATE_ERR, errText, errTextSize);
   }
   *run.req.versions = run.versions;
@@ -335,7 +337,10 @@ int Run::connect() {
     if (f.logConfigInfo != nullptr) {
       enter("logConfigInfo");
       Stage info(*this, "logConfigInfo", shownAddr, shownAddr, 0);
+      textBeforeListing = text.size();
+      info.hearInto(&listingHeard);
       rc = f.logConfigInfo(info);
+      info.hearInto(nullptr);
       listingFailure = info.failure();
     }
   }
@@ -364,18 +369,21 @@ Stage::Stage(Run& r, const char* name, const char* address, const char* exchange
 
 namespace {
 
-// Keeps one console line a follow read, with a line end; the first lines go
-// once more than a switch text could quote have gathered.
-void hear(void* context, const char* line) {
+// Leaves out the first lines once more than a switch text could quote have gathered.
+void keepLast(std::string& heard) {
   constexpr std::size_t kMost = 2 * SwitchText::kMaxCapacity;
+  if (heard.size() <= kMost) return;
+  const std::size_t cut = heard.find('\n', heard.size() - kMost);
+  heard.erase(0, cut == std::string::npos ? heard.size() : cut + 1);
+}
+
+// Keeps one console line a wait read, with a line end.
+void hear(void* context, const char* line) {
   auto& heard = *static_cast<std::string*>(context);
   std::string_view l = line;
   while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.remove_suffix(1);
   heard.append(l).append("\n");
-  if (heard.size() > kMost) {
-    const std::size_t cut = heard.find('\n', heard.size() - kMost);
-    heard.erase(0, cut == std::string::npos ? heard.size() : cut + 1);
-  }
+  keepLast(heard);
 }
 
 }  // namespace
@@ -411,6 +419,10 @@ int Stage::run_(const TableRef& t, const Wait& w, void* context, const void* con
   const Row* decided = nullptr;
   const int rc = followRows(t, w, context, contextTag, decided);
   heard_ = outer;
+  if (outer != nullptr) {
+    outer->append(heard);
+    keepLast(*outer);
+  }
   if (rc < 0 && decided != nullptr && decided->quotesAll && !w.quiet) {
     run.text.truncate(textBefore);
     run.text.appendLast(heard);

@@ -424,6 +424,10 @@ class Run {
   // the first failed wait of the listing (0: it came through whole).
   std::vector<std::string> versions;
   int listingFailure = 0;
+  // Every console line of the version listing, and how long the switch text
+  // was before it: a listing without a version line is quoted whole.
+  std::string listingHeard;
+  std::size_t textBeforeListing = 0;
 
   // Opens the session and logs in: the connect stage. The handle, or a
   // negative IoStatus with no session left open.
@@ -543,6 +547,9 @@ class Stage {
   // failed. A stage that goes on after a failed wait (a listing that only
   // logs) still tells whether all of it came through.
   int failure() const { return failure_; }
+  // Every console line the stage's waits read from now on is added to
+  // lines (null: no longer).
+  void hearInto(std::string* lines) { heard_ = lines; }
   const char* address() const { return address_; }
   int debugLevel() const { return debugLevel_; }
   TelnetHandle handle() const { return run.handle; }
