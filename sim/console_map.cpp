@@ -2,6 +2,7 @@
 // maps of --stdio-map) and the choice of a scenario for an SSH session.
 #include <cstdlib>
 #include <fstream>
+#include <utility>
 
 #include "simulator.h"
 
@@ -59,14 +60,18 @@ bool valid_key(const std::string& key) {
 }  // namespace
 
 bool read_console_map(const std::string& path, std::vector<ConsoleRule>& rules, std::string& error) {
+  constexpr std::string_view kFaults = "faults:";
   std::vector<TableRow> rows;
   if (!read_table(path, rows, error)) return false;
   for (const TableRow& row : rows) {
-    if (row.words.size() != 2 || !valid_key(row.words[0])) {
-      error = path + ":" + std::to_string(row.line) + ": expected 'user:NAME|port:N|* SCENARIO'";
+    const bool faults = row.words.size() == 3 && row.words[2].rfind(kFaults, 0) == 0 &&
+                        row.words[2].size() > kFaults.size();
+    if ((row.words.size() != 2 && !faults) || !valid_key(row.words[0])) {
+      error = path + ":" + std::to_string(row.line) + ": expected 'user:NAME|port:N|* SCENARIO [faults:FILE]'";
       return false;
     }
-    rules.push_back({row.words[0], relative_to(path, row.words[1])});
+    rules.push_back({row.words[0], relative_to(path, row.words[1]),
+                     faults ? relative_to(path, row.words[2].substr(kFaults.size())) : std::string()});
   }
   if (rules.empty()) {
     error = path + ": no rules";
@@ -75,13 +80,45 @@ bool read_console_map(const std::string& path, std::vector<ConsoleRule>& rules, 
   return true;
 }
 
-std::string pick_console(const std::vector<ConsoleRule>& rules, std::string_view user, int port) {
+const ConsoleRule* pick_rule(const std::vector<ConsoleRule>& rules, std::string_view user, int port) {
   const std::string by_user = "user:" + std::string(user);
   const std::string by_port = "port:" + std::to_string(port);
   for (const ConsoleRule& rule : rules) {
-    if (rule.key == "*" || (!user.empty() && rule.key == by_user) || rule.key == by_port) return rule.scenario;
+    if (rule.key == "*" || (!user.empty() && rule.key == by_user) || rule.key == by_port) return &rule;
   }
-  return "";
+  return nullptr;
+}
+
+std::string pick_console(const std::vector<ConsoleRule>& rules, std::string_view user, int port) {
+  const ConsoleRule* rule = pick_rule(rules, user, port);
+  return rule != nullptr ? rule->scenario : "";
+}
+
+bool read_fault_file(const std::string& path, SimOptions& opts, std::string& error) {
+  static const std::pair<std::string_view, Fault> kKinds[] = {
+      {"close", Fault::Close},       {"reset", Fault::Reset},         {"stall", Fault::Stall},
+      {"flood", Fault::Flood},       {"iac-flood", Fault::IacFlood},  {"chatter", Fault::Chatter},
+      {"garbage", Fault::Garbage},   {"endless-sub", Fault::EndlessSub}, {"drip", Fault::Drip},
+      {"escapes", Fault::Escapes},
+  };
+  std::ifstream in(path);
+  std::string kind, after, max_ms, extra;
+  if (!(in >> kind)) return true;  // missing or empty: no fault
+  in >> after >> max_ms >> extra;
+  Fault fault = Fault::None;
+  for (const auto& [name, value] : kKinds) {
+    if (kind == name) fault = value;
+  }
+  const int lines = port_number(after);
+  const int most = max_ms.empty() ? opts.stall_max_ms : std::atoi(max_ms.c_str());
+  if (fault == Fault::None || lines < 0 || most <= 0 || !extra.empty()) {
+    error = path + ": expected 'KIND AFTER_LINES [MAX_MS]'";
+    return false;
+  }
+  opts.fault = fault;
+  opts.fault_after_lines = lines;
+  opts.stall_max_ms = most;
+  return true;
 }
 
 bool parse_ssh_connection(std::string_view text, std::string& peer, int& server_port) {

@@ -190,6 +190,7 @@ int serve_stdio(StdioRequest req, SimOptions opts) {
     switchsim::parse_ssh_connection(connection, peer, port);
   }
   const std::string user = user_name();
+  opts.user = user;
   std::string error;
   if (!req.map_file.empty()) {
     std::vector<switchsim::ConsoleRule> rules;
@@ -197,9 +198,14 @@ int serve_stdio(StdioRequest req, SimOptions opts) {
       std::cerr << "switchsim: " << error << '\n';
       return 2;
     }
-    req.scenario_file = switchsim::pick_console(rules, user, port);
-    if (req.scenario_file.empty()) {
+    const switchsim::ConsoleRule* rule = switchsim::pick_rule(rules, user, port);
+    if (rule == nullptr) {
       std::cerr << "switchsim: " << req.map_file << ": no console for user " << user << " on port " << port << '\n';
+      return 2;
+    }
+    req.scenario_file = rule->scenario;
+    if (!rule->fault_file.empty() && !switchsim::read_fault_file(rule->fault_file, opts, error)) {
+      std::cerr << "switchsim: " << error << '\n';
       return 2;
     }
   }

@@ -38,6 +38,8 @@ constexpr char kInstalledField[] = "${installed}";
 // Prints nothing: marks a text as part of the version listing, which a
 // failing listing replaces.
 constexpr char kListingField[] = "${listing}";
+// The user the console greets in its prompts (SimOptions::user).
+constexpr char kUserField[] = "${user}";
 
 int hex_value(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -148,6 +150,9 @@ class Parser {
     return true;
   }
 
+  // Where a console-login begins that never ends; "" when every one ends.
+  std::string open_login() const { return in_login_ ? login_at_ : std::string(); }
+
   // Where a text shows a version while no firmware is declared; "" when none does.
   std::string undeclared_firmware() const {
     const FirmwareStart& f = out_.firmware;
@@ -183,14 +188,15 @@ class Parser {
 
   // A printed text may show the firmware versions: ${running} and
   // ${installed}, filled in as it is sent; ${listing} marks it as part of the
-  // listing. Any other ${...} is a typo.
+  // listing; ${user} shows the session's user. Any other ${...} is a typo.
   bool version_fields(std::string_view text) {
     for (size_t at = text.find("${"); at != std::string_view::npos; at = text.find("${", at + 2)) {
       const size_t end = text.find('}', at);
       const std::string_view name = end == std::string_view::npos ? text.substr(at) : text.substr(at, end - at + 1);
+      if (name == kUserField) continue;
       if (name != kRunningField && name != kInstalledField && name != kListingField) {
         return fail("unknown field '" + std::string(name) + "' (fields: " + kRunningField + ", " + kInstalledField +
-                    ", " + kListingField + ")");
+                    ", " + kListingField + ", " + kUserField + ")");
       }
       if (out_.firmware.used_at.empty()) out_.firmware.used_at = where_;
     }
@@ -317,8 +323,19 @@ class Parser {
     return true;
   }
 
+  // "console-login begin" / "console-login end": marks the steps between.
+  bool console_login(std::string_view arg) {
+    if (arg != "begin" && arg != "end") return fail("console-login takes 'begin' or 'end'");
+    const bool begin = arg == "begin";
+    if (begin == in_login_) return fail(begin ? "console-login begun twice" : "console-login ends without a begin");
+    in_login_ = begin;
+    login_at_ = where_;
+    return true;
+  }
+
   bool statement(std::string_view word, std::string_view arg) {
     if (word == "option") return option(arg);
+    if (word == "console-login") return console_login(arg);
     if (word == "firmware") return firmware(arg);
     if (word == "echo-password") return option("echo-password");
     if (ended_) {
@@ -326,6 +343,7 @@ class Parser {
     }
     Step step;
     step.where = where_;
+    step.console_login = in_login_;
     if (word == "send") {
       step.kind = StepKind::Send;
       if (arg.empty()) return fail("send needs text");
@@ -378,6 +396,8 @@ class Parser {
   std::string where_;
   bool ended_ = false;
   std::string ended_at_;
+  bool in_login_ = false;
+  std::string login_at_;
 };
 
 }  // namespace
@@ -410,6 +430,10 @@ bool parse_scenario(std::string_view text, const std::string& file_name, Scenari
   out.name = file_name;
   Parser parser(out, error);
   if (!parser.parse(text, file_name, 0)) return false;
+  if (const std::string at = parser.open_login(); !at.empty()) {
+    error = at + ": console-login begins but never ends ('console-login end')";
+    return false;
+  }
   if (const std::string at = parser.undeclared_firmware(); !at.empty()) {
     error = at + ": a text shows a firmware version, but the scenario declares none ('firmware RUNNING')";
     return false;

@@ -51,6 +51,10 @@ struct Step {
   Glob pattern;       // Expect, Reply
   int ms = 0;         // Pause; Silence (0: until the client closes)
   bool on = false;    // NoEcho
+  // Part of the console's own login (its prompts for the user name and the
+  // password, between "console-login begin" and "end"): a console reached
+  // over SSH, whose server has logged the user in, leaves it out.
+  bool console_login = false;
 };
 
 // How a simulated switch's firmware misbehaves.

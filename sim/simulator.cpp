@@ -77,6 +77,8 @@ class Session {
     if (telnet_) write_raw(sc_.options.opening);
     bool finished = true;
     for (const Step& step : sc_.steps) {
+      // Over SSH the server has logged the user in: the console's own login is not played.
+      if (step.console_login && !telnet_) continue;
       if (!run_step(step)) {
         finished = false;
         break;
@@ -223,7 +225,12 @@ class Session {
   // Prints console text, its version fields filled in; under TELNET a data
   // byte 255 goes out doubled.
   void say(std::string_view scripted) {
-    const std::string text = firmware_.fill(scripted);
+    std::string greeted(scripted);
+    // The user first: a text that shows no version is no listing, whatever its user.
+    for (size_t at = 0; (at = greeted.find("${user}", at)) != std::string::npos; at += opts_.user.size()) {
+      greeted.replace(at, 7, opts_.user);
+    }
+    const std::string text = firmware_.fill(greeted);
     flush_received(true);
     note("> " + escape(text));
     std::string wire;

@@ -46,6 +46,9 @@ struct SimOptions {
   int wrap_echo_columns = 0;
   // Receives each transcript line as it is made (without a line end); may be empty.
   std::function<void(const std::string&)> transcript;
+  // The user the console greets in its prompts: the ${user} of its texts.
+  // Over SSH the program sets the session's user.
+  std::string user = "admin";
 };
 
 // What one session saw and how it ended.
@@ -148,14 +151,26 @@ std::string relative_to(const std::string& file, const std::string& path);
 // logged in as or the server port it reached: one rule per line,
 // "user:NAME SCENARIO", "port:N SCENARIO" or "* SCENARIO" (any session);
 // the first rule that fits wins. Scenario paths are relative to the map.
+// A rule may add "faults:FILE": the fault its sessions commit is read from
+// FILE as each session starts (see read_fault_file), so that a test can
+// change it between sessions.
 struct ConsoleRule {
-  std::string key;       // "user:NAME", "port:N" or "*"
-  std::string scenario;  // the scenario file, resolved against the map's folder
+  std::string key;         // "user:NAME", "port:N" or "*"
+  std::string scenario;    // the scenario file, resolved against the map's folder
+  std::string fault_file;  // the fault file, resolved likewise; empty: none
 };
 // Reads a console map; false with error "FILE:LINE: message" on a bad rule.
 bool read_console_map(const std::string& path, std::vector<ConsoleRule>& rules, std::string& error);
+// The first rule that fits user or port; null when none does.
+const ConsoleRule* pick_rule(const std::vector<ConsoleRule>& rules, std::string_view user, int port);
 // The scenario of the first rule that fits user or port; empty when none does.
 std::string pick_console(const std::vector<ConsoleRule>& rules, std::string_view user, int port);
+// Sets the fault of opts from a fault file: "KIND AFTER_LINES [MAX_MS]",
+// KIND one of close, reset, stall, flood, iac-flood, chatter, garbage,
+// endless-sub, drip, escapes; MAX_MS the longest stall or hostile spell. A
+// file that is missing or empty leaves opts as they are. False with error
+// set when the text is none of these.
+bool read_fault_file(const std::string& path, SimOptions& opts, std::string& error);
 // Client and server port of an SSH session from the text of SSH_CONNECTION
 // ("CLIENT_ADDR CLIENT_PORT SERVER_ADDR SERVER_PORT"): peer becomes
 // "addr:port" ("[addr]:port" for IPv6); false when the text is not of that form.

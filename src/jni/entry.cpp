@@ -6,6 +6,8 @@
 // verdict.
 #include "com_corvane_qel_deployer_modburn_Switch.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <optional>
 #include <string>
@@ -16,7 +18,9 @@
 #include "core/iostatus.h"
 #include "jni/javaprogress.h"
 #include "jni/jniutil.h"
+#include "switches/params.h"
 #include "switches/switches.h"
+#include "telnet/ssh.h"
 #include "url/url.h"
 
 using modburn::jni::newJavaString;
@@ -269,4 +273,42 @@ JNIEXPORT jint JNICALL Java_com_corvane_qel_deployer_modburn_Switch_checkRequest
                                                                                                  : IO_BAD_PARAMS;
   });
   return verdict;
+}
+
+namespace {
+
+// The state word of a host-key check's result.
+const char* hostKeyState(int rc) {
+  switch (rc) {
+    case TELNET_SUCCESS: return "known";
+    case SSHCON_HOSTKEY_UNKNOWN: return "unknown";
+    case SSHCON_HOSTKEY_CHANGED: return "changed";
+    case SSHCON_HOSTKEY_ERROR: return "unusable";
+    case TELNET_BAD_HOST: return "invalid";
+    default: return "unreachable";
+  }
+}
+
+}  // namespace
+
+JNIEXPORT jobjectArray JNICALL Java_com_corvane_qel_deployer_modburn_Switch_checkHostKey(JNIEnv* env, jclass,
+                                                                                        jstring address,
+                                                                                        jint timeoutMillis) {
+  jobjectArray result = nullptr;
+  modburn::jni::guarded(
+      "checkHostKey",
+      [&] {
+        std::array<char, 200> key{};
+        std::array<char, ERRTEXT_SIZE> why{};
+        int rc = TELNET_BAD_HOST;
+        {
+          ScopedUtfChars chars(env, address);
+          if (env->ExceptionCheck()) return;
+          rc = modburn::check_host_key(chars.c_str(), std::max(1000, static_cast<int>(timeoutMillis)), key.data(),
+                                       static_cast<int>(key.size()), why.data(), static_cast<int>(why.size()));
+        }
+        result = newStringArray(env, {hostKeyState(rc), key.data(), why.data()});
+      },
+      [&](const char* what) { throwInternalError(env, what); });
+  return result;
 }

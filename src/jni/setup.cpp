@@ -5,6 +5,7 @@
 
 #include "core/log.h"
 #include "jni/jniutil.h"
+#include "telnet/ssh.h"
 #include "telnet/telnet.h"
 
 namespace {
@@ -54,4 +55,20 @@ JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setAppLogger
 JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setTelnetDebugLevel(JNIEnv*, jclass,
                                                                                         jint level) {
   telnet_setDebugLevel(level);  // an atomic exchange: nothing here can throw
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setKnownHostsFile(JNIEnv* env, jclass,
+                                                                                     jstring path) {
+  modburn::jni::guarded("setKnownHostsFile", [&] {
+    modburn::jni::ScopedUtfChars chars(env, path);
+    if (env->ExceptionCheck()) return;  // the file stays as it was
+    sshcon_setKnownHosts(chars.c_str());
+  });
+}
+
+JNIEXPORT void JNICALL Java_com_corvane_qel_deployer_modburn_Switch_setHostKeyPolicy(JNIEnv* env, jclass,
+                                                                                    jint policy) {
+  if (sshcon_setHostKeyPolicy(policy) >= 0) return;
+  jclass cls = env->FindClass("java/lang/IllegalArgumentException");
+  if (cls != nullptr) env->ThrowNew(cls, "host-key policy must be HOST_KEY_STRICT or HOST_KEY_ACCEPT_NEW");
 }

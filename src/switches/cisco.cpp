@@ -67,7 +67,9 @@ constexpr auto exp_user1 = table("exp_user1",  // the switch's first words
                                  firewall(),
                                  call<password>("Password:.*"));
 
-int login(Stage& st) { return st.follow(exp_user1, {}); }
+// On an SSH console the server has logged the user in: the console's first
+// words are its prompt, and the privilege step follows as after a password.
+int login(Stage& st) { return st.follow(st.run.ssh ? TableRef(exp_prompt_login) : TableRef(exp_user1), {}); }
 
 // --- Versions --------------------------------------------------------------------
 

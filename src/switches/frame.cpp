@@ -10,6 +10,8 @@
 #include "core/addr.h"
 #include "core/exchange.h"
 #include "core/log.h"
+#include "telnet/connect.h"
+#include "telnet/ssh.h"
 
 namespace modburn {
 namespace {
@@ -219,6 +221,10 @@ int map_open_failure(int telnetStatus) {
   return IO_CONN_ERR;
 }
 
+int map_ssh_open_failure(int status) {
+  return status == SSHCON_AUTH_DENIED ? IO_BAD_SWITCH_LOGIN : map_open_failure(status);
+}
+
 // --- A module run -------------------------------------------------------------
 
 Run::Run(const Family& f, const SwitchRequest& r) : family(f), req(r), text(f.switchTextSize) {}
@@ -277,29 +283,51 @@ void Run::report(ProgressKind kind, long long value, std::string_view console) {
 
 void Run::reportOutcome(int rc) { tellOutcome(req.progress, worked_, rc); }
 
+int Run::openSsh(Stage& st) {
+  std::array<char, SwitchText::kMaxCapacity> why{};
+  const int h = sshcon_open(host, port, req.user, req.password, NET_CONNECT_SECS * 1000, why.data(),
+                            static_cast<int>(why.size()));
+  if (h < 0) {
+    st.log(0, "sshcon_open error=%d (%s)\n", h, sshcon_strerror(h));
+    // The server's refusal (a host key with its fingerprint, a login) is
+    // what the error text quotes.
+    text.clear();
+    text.append(why.data());
+    return map_ssh_open_failure(h);
+  }
+  st.log(1, "transport SSH, host key %s\n", sshcon_hostKey(h).c_str());
+  st.log(2, "sshcon_open success: handle=%d\n", h);
+  return h;
+}
+
 int Run::connect() {
   const Family& f = family;
-  std::snprintf(addr_.data(), addr_.size(), "%s", req.targetip);
-  char* hostPart = nullptr;
-  int portNum = 0;
-  io_classifyAddr(addr_.data(), &hostPart, nullptr, &portNum);  // the check has judged it already
-  host = hostPart != nullptr ? hostPart : addr_.data();
-  port = f.openOnAddressPort ? portNum : 0;
-  // A family that opens the address's own port names the address as given.
-  const char* shownAddr = f.openOnAddressPort ? req.targetip : host;
+  // An ssh:// address names an SSH console: its host and port stand after the scheme.
+  split_address(req.targetip, target_);  // the check has judged it already
+  ssh = target_.ssh;
+  host = target_.host;
+  port = ssh || f.openOnAddressPort ? target_.port : 0;
+  // A family that opens the address's own port, and an SSH console, name the address as given.
+  const char* shownAddr = ssh || f.openOnAddressPort ? req.targetip : host;
   Stage st(*this, "connect", shownAddr, req.targetip, req.debugLevel);
   enter("connect");
 
   if (req.debugLevel >= 2) {
     io_log("%s:connect: ip=%s user=%s pw=<NOT SHOWN>\n", f.module, shownAddr, req.user);
   }
-  const TelnetHandle h = telnet_open(host, port);
-  if (h < 0) {
-    st.log(0, "telnet_open error=%d (%s)\n", h, telnet_strerror(h));
-    return map_open_failure(h);
+  if (ssh) {
+    const int h = openSsh(st);
+    if (h < 0) return h;
+    handle = h;
+  } else {
+    const TelnetHandle h = telnet_open(host, port);
+    if (h < 0) {
+      st.log(0, "telnet_open error=%d (%s)\n", h, telnet_strerror(h));
+      return map_open_failure(h);
+    }
+    handle = h;
+    st.log(2, "telnet_open success: handle=%d\n", h);
   }
-  handle = h;
-  st.log(2, "telnet_open success: handle=%d\n", h);
   text.clear();
 
   int rc = f.login(st);
@@ -533,9 +561,15 @@ void Stage::log(int minLevel, const char* format, ...) {
 
 int login_steps(Stage& st, std::span<const LoginStep> steps) {
   const SwitchRequest& req = st.run.req;
+  const bool ssh = st.run.ssh;
+  if (ssh) {
+    // The steps before the password's are the console's own login prompt.
+    const auto pw = std::ranges::find(steps, Typed::Password, &LoginStep::typed);
+    if (pw != steps.end()) steps = steps.subspan(static_cast<std::size_t>(pw - steps.begin()));
+  }
   for (const LoginStep& s : steps) {
     const char* typed = kNothing;
-    if (s.typed != Typed::Nothing) {
+    if (s.typed != Typed::Nothing && !ssh) {
       typed = st.cmdf("%s%s", s.typed == Typed::User ? req.user : req.password, s.lineEnd);
     }
     if (const int rc = st.follow(s.rows, {.type = typed, .silence = s.silence, .expected = s.expected}); rc != 0) {
@@ -598,9 +632,15 @@ int run_module(const Family& f, const SwitchRequest* req, char* errText, int err
   if (const int rc = check_params(req, f.params); rc != 0) {
     const char* ip = req != nullptr ? req->targetip : nullptr;  // null: "Unknown switch"
     composeError(f, ip, rc, nullptr, errText, errTextSize);
-    if (rc == IO_INV_URL_LOGIN && errText != nullptr && url_slashed_password(req->fileurl, nullptr, nullptr)) {
+    const char* advice = nullptr;
+    if (rc == IO_INV_URL_LOGIN && url_slashed_password(req->fileurl, nullptr, nullptr)) {
+      advice = URL_SLASHED_PASSWORD_ADVICE;
+    } else if (rc == IO_INV_IP && req != nullptr) {
+      advice = address_advice(req->targetip, f.params);
+    }
+    if (advice != nullptr && errText != nullptr) {
       const std::size_t used = std::strlen(errText);
-      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", URL_SLASHED_PASSWORD_ADVICE);
+      format_cut(errText + used, static_cast<std::size_t>(errTextSize) - used, ": %s", advice);
     }
     if (req != nullptr && req->debugLevel == 2 && errText != nullptr) {
       io_log("%s:%s: param error: %s\n", f.module, ip != nullptr ? ip : "Unknown switch", errText);

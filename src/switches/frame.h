@@ -354,7 +354,9 @@ struct Family {
   const char* target;   // "Brocade switch": the "connecting to ..." line
   ParamRules params;
 
-  // Login dialogue, run on an open session: 0 or a negative IoStatus.
+  // Login dialogue, run on an open session: 0 or a negative IoStatus. On an
+  // SSH console (Run::ssh) it starts at the console's first words after the
+  // server's own login (login_steps does so by itself).
   int (*login)(Stage& st) = nullptr;
   // Lists the switch's versions into the log (run at debug level 1 and up,
   // with its own debug level 0; Stage::version keeps and logs each): 0, or a
@@ -406,6 +408,9 @@ class Run {
   const Family& family;
   const SwitchRequest& req;
   TelnetHandle handle = -1;
+  // The console is reached over SSH (an ssh:// address): the server has
+  // logged the user in before the console speaks.
+  bool ssh = false;
   SwitchText text;
   // The address split by io_classifyAddr: host part (IPv6 brackets removed) and port.
   const char* host = "";
@@ -474,9 +479,13 @@ class Run {
   bool stateMade_ = false;
   const char* stage_ = "";   // the stage entered last
   const char* worked_ = "";  // the stage entered last but disconnect
-  std::array<char, 200> addr_{};
+  ConsoleTarget target_;  // the address cut into host and port
   std::vector<std::unique_ptr<SecretScope>> secrets_;  // released last first
   std::vector<std::string> guarded_;                   // typed texts whose echo is guarded
+
+  // Opens the SSH console at host and port: the handle, or the IoStatus of
+  // the refusal, whose reason becomes the switch text.
+  int openSsh(Stage& st);
 };
 
 // One stage of a run ("connect", "update", ...): names the log lines and
@@ -588,6 +597,13 @@ enum class Typed : std::uint8_t { Nothing, User, Password };
 // One step of a login: types the user name or the password (each as
 // "%s" + lineEnd) or nothing, and follows the answers through rows whose
 // finish(..., 0) row moves on to the next step; then logs reached at level 1.
+//
+// On an SSH console the server has taken the user name and the password
+// before the console speaks: the steps before the one that types the
+// password (the console's own login or user name prompt, the user name) are
+// left out, and the password step types nothing but follows its rows as they
+// are (the prompt, a banner, a password change question), so that the login
+// starts at the console's first words after it.
 struct LoginStep {
   TableRef rows;
   Typed typed = Typed::Nothing;
@@ -598,7 +614,7 @@ struct LoginStep {
 };
 
 // Runs the steps in order: 0 once the last one reached its prompt, or the
-// first failure.
+// first failure. On an SSH console the steps as LoginStep says.
 int login_steps(Stage& st, std::span<const LoginStep> steps);
 
 // Brings the switch back to its prompt: a quiet two-second look for it, then
@@ -621,5 +637,9 @@ int run_module(const Family& family, const SwitchRequest* req, char* errText, in
 
 // The IoStatus of a failed telnet_open.
 int map_open_failure(int telnetStatus);
+// The IoStatus of a failed sshcon_open: a host key refused (unknown,
+// changed, or a known_hosts file not usable) is IO_CONN_ERR, a refused
+// login IO_BAD_SWITCH_LOGIN, the rest as for telnet_open.
+int map_ssh_open_failure(int status);
 
 }  // namespace modburn

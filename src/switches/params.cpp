@@ -7,6 +7,7 @@
 
 #include "core/addr.h"
 #include "core/iostatus.h"
+#include "telnet/ssh.h"
 
 namespace modburn {
 namespace {
@@ -28,14 +29,46 @@ bool hasControl(std::string_view text) {
 
 int check_address(const char* targetip, const ParamRules& rules) {
   if (targetip == nullptr) return IO_INV_IP;
+  const char* sshRest = sshcon_addressRest(targetip);
+  if (sshRest != nullptr && rules.noSsh) return IO_INV_IP;
   std::array<char, 200> copy{};
-  std::snprintf(copy.data(), copy.size(), "%s", targetip);
+  std::snprintf(copy.data(), copy.size(), "%s", sshRest != nullptr ? sshRest : targetip);
   char* portText = nullptr;
   const int cls = io_classifyAddr(copy.data(), nullptr, &portText, nullptr);
   if (cls < 0) return IO_INV_IP;
   if (cls == ADDR_HOST_NAME && rules.hostNameRefused) return IO_INV_URL_HOST;
-  if (portText != nullptr && !rules.portAllowed) return IO_INV_IP;
+  // The port of an ssh:// address is the SSH server's, not the TELNET console's.
+  if (portText != nullptr && !rules.portAllowed && sshRest == nullptr) return IO_INV_IP;
   return 0;
+}
+
+void split_address(const char* targetip, ConsoleTarget& out) {
+  const char* sshRest = sshcon_addressRest(targetip);
+  out.ssh = sshRest != nullptr;
+  std::snprintf(out.copy.data(), out.copy.size(), "%s", out.ssh ? sshRest : targetip);
+  char* host = nullptr;
+  out.port = 0;
+  io_classifyAddr(out.copy.data(), &host, nullptr, &out.port);
+  out.host = host != nullptr ? host : out.copy.data();
+}
+
+int check_host_key(const char* targetip, int timeoutMillis, char* key, int keySize, char* why, int whySize) {
+  if (key != nullptr && keySize > 0) key[0] = '\0';
+  if (why != nullptr && whySize > 0) why[0] = '\0';
+  if (sshcon_addressRest(targetip) == nullptr || check_address(targetip, ParamRules{}) != 0) {
+    if (why != nullptr && whySize > 0) std::snprintf(why, static_cast<std::size_t>(whySize), "no ssh:// address");
+    return TELNET_BAD_HOST;
+  }
+  ConsoleTarget target;
+  split_address(targetip, target);
+  return sshcon_checkHostKey(target.host, target.port, timeoutMillis, key, keySize, why, whySize);
+}
+
+const char* address_advice(const char* targetip, const ParamRules& rules) {
+  if (rules.noSsh && sshcon_addressRest(targetip) != nullptr) {
+    return "this console has no SSH: give the switch's TELNET address (without ssh://)";
+  }
+  return nullptr;
 }
 
 int check_login(const char* user, const char* password) {

@@ -3,6 +3,7 @@
 // family's own URL rule composes.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <string_view>
 
@@ -30,14 +31,42 @@ struct ParamRules {
   int (*urlRule)(const char* fileurl) = nullptr;    // 0 or an IoStatus
   // 0 or an IoStatus; also run for a versions request, which carries no URL.
   int (*lastRule)(const SwitchRequest&) = nullptr;
+  // The console is served over TELNET only: an ssh:// address gives IO_INV_IP.
+  bool noSsh = false;
 };
 
 // Longest user name or password a family accepts: each is typed as one
 // "%s\r\n" line of at most 199 characters, whole or not at all.
 inline constexpr std::size_t kMaxLoginText = 197;
 
-// The address test alone, on a 200-byte copy: 0 or the IoStatus of its defect.
+// The address test alone, on a 200-byte copy: 0 or the IoStatus of its
+// defect. An SSH console's address, "ssh://" (any case) followed by an
+// address, is judged by what follows the scheme; it may name the SSH port
+// whatever the family's TELNET rule (default 22).
 int check_address(const char* targetip, const ParamRules& rules);
+// A switch address cut into its parts on a 200-byte copy: host (IPv6
+// brackets removed), port (0: none given), and whether it names an SSH
+// console. The address must have passed check_address.
+struct ConsoleTarget {
+  std::array<char, 200> copy{};
+  const char* host = "";
+  int port = 0;
+  bool ssh = false;
+};
+void split_address(const char* targetip, ConsoleTarget& out);
+
+// Checks the host key of the SSH console that an ssh:// address names
+// without logging in (sshcon_checkHostKey, strict whatever the policy):
+// TELNET_SUCCESS when the known_hosts file holds it, else the SshStatus or
+// TelnetStatus of what stood in the way (TELNET_BAD_HOST for an address that
+// is no ssh:// address or does not pass the address check). key and why as
+// sshcon_checkHostKey hands them back.
+int check_host_key(const char* targetip, int timeoutMillis, char* key, int keySize, char* why, int whySize);
+
+// Why the check refuses targetip, for the error text, where the address
+// alone does not say it: an ssh:// address for a family whose console has
+// no SSH. Null otherwise.
+const char* address_advice(const char* targetip, const ParamRules& rules);
 // The user name and password: present, at most kMaxLoginText characters, and
 // free of control characters (a line end or ESC in either would type more
 // than the login on the switch). 0 or IO_INV_LOGIN.

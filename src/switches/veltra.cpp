@@ -329,7 +329,12 @@ constexpr Family kVeltra = {
     .module = "veltraflash",
     .display = "Veltra",
     .target = "Veltra switch",
-    .params = {.schemes = URL_SCHEME_TFTP, .hostNameRefused = true, .plainTypedParts = true, .urlRule = urlRule},
+    // A menu painted on a screen, logged in through a form on it: served over TELNET only.
+    .params = {.schemes = URL_SCHEME_TFTP,
+               .hostNameRefused = true,
+               .plainTypedParts = true,
+               .urlRule = urlRule,
+               .noSsh = true},
     .login = login,
     .logConfigInfo = logConfigInfo,
     .update = update,

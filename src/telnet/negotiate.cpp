@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "com/timescale.h"
+#include "telnet/ssh.h"
 #include "telnet/telnet.h"
 #include "telnet/telnet_internal.h"
 
@@ -84,6 +85,16 @@ bool sendReply(int sock, unsigned char verb, unsigned char option) {
   return false;
 }
 
+// sendToServer on an SSH console: the bytes go to the channel unchanged. A
+// failure sets errno as a failed send would (EBADF for a session that is no
+// more, EPIPE for one that has ended), so that the caller's mapping holds.
+int sendSsh(int sock, const unsigned char* buf, int len) {
+  const int rc = sshcon_write(sock, reinterpret_cast<const char*>(buf), len);
+  if (rc == TELNET_SUCCESS) return 0;
+  errno = rc == TELNET_BAD_HANDLE ? EBADF : EPIPE;
+  return -1;
+}
+
 }  // namespace
 
 const char* telcmdName(unsigned char c) {
@@ -116,6 +127,7 @@ void traceSend(int sock, const unsigned char* buf, int len) {
 }
 
 int sendToServer(int sock, const unsigned char* buf, int len) {
+  if (sshcon_isSession(sock)) return sendSsh(sock, buf, len);
   if (telnet_getDebugLevel() != 0) traceSend(sock, buf, len);
   // A switch that stops reading (while it floods us with commands to answer)
   // must not hold the caller in a send for ever: wait for room for at most

@@ -14,11 +14,13 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <string>
 
 #include "com/escape.h"
 #include "com/secrets.h"
 #include "com/timescale.h"
+#include "telnet/ssh.h"
 #include "telnet/telnet.h"
 #include "telnet/telnet_internal.h"
 
@@ -62,6 +64,25 @@ int writeText(const char* name, TelnetHandle h, const char* text) {
   const int err = errno;
   logit("%s:%d: errno=%d (%s)\n", name, h, err, sockErrorText(err));
   return err == EBADF || err == ENOTSOCK ? TELNET_BAD_HANDLE : TELNET_CONN_LOST;
+}
+
+// recvtimeout on an SSH console: the channel's bytes as they are, nothing
+// negotiated. The wait (usecs, but not beyond deadline) is rounded up to
+// whole milliseconds, so that a wait of a few microseconds still looks once.
+int recvSsh(int sock, char* buf, int len, long long usecs, TelnetClock::time_point deadline) {
+  if (TelnetClock::now() >= deadline) return RTO_TIMEOUT;
+  const long long micros = waitMicros(usecs, deadline);
+  const int millis = static_cast<int>(std::min<long long>((micros + USECS_PER_MSEC - 1) / USECS_PER_MSEC, std::numeric_limits<int>::max()));
+  const int n = sshcon_read(sock, buf, len, millis);
+  if (n > 0) {
+    if (n < len) buf[n] = '\0';
+    return n;
+  }
+  switch (n) {
+    case TELNET_TIMEOUT: return RTO_TIMEOUT;
+    case TELNET_BAD_HANDLE: return RTO_BADSOCKET;
+    default: return RTO_SHUTDOWN;  // the channel ended or failed: sshcon_read said which
+  }
 }
 
 }  // namespace
@@ -145,6 +166,7 @@ TelnetClock::time_point WaitLimit::deadline() const {
 int recvtimeout(int sock, char* buf, int len, long long usecs, TelnetClock::time_point deadline) {
   if (sock < 0) return RTO_BADSOCKET;
   if (buf == nullptr || len < 1) return RTO_ERROR;
+  if (sshcon_isSession(sock)) return recvSsh(sock, buf, len, usecs, deadline);
   // Wait afresh each time: the time-out measures silence, and a server that
   // sends only negotiation commands keeps the call waiting, but never for
   // longer than four time-outs in all: a flood of commands, or one

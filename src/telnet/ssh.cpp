@@ -30,6 +30,8 @@
 #include <unordered_map>
 
 #include "com/secrets.h"
+#include "telnet/connect.h"
+#include "telnet/telnet_internal.h"
 
 namespace {
 
@@ -101,6 +103,7 @@ struct Console {
   socket_t libsshFd = -1;
   SessionPtr session;
   ChannelPtr channel;
+  std::string hostKey;  // type and fingerprint of the server's key
 
   Console() = default;
   Console(const Console&) = delete;
@@ -135,6 +138,9 @@ struct Console {
 
 std::mutex gRegistryMutex;  // guards gRegistry; held for one map operation
 std::unordered_map<int, std::shared_ptr<Console>> gRegistry;
+// The registry's size, read without the lock: a process with no SSH console
+// open (every TELNET byte read asks) never takes the lock.
+std::atomic<int> gOpenConsoles{0};
 
 std::shared_ptr<Console> findConsole(int h) {
   std::lock_guard<std::mutex> lock(gRegistryMutex);
@@ -150,12 +156,14 @@ std::shared_ptr<Console> takeConsole(int h) {
   if (it == gRegistry.end()) return nullptr;
   std::shared_ptr<Console> console = std::move(it->second);
   gRegistry.erase(it);
+  gOpenConsoles.store(static_cast<int>(gRegistry.size()));
   return console;
 }
 
 void addConsole(int h, std::shared_ptr<Console> console) {
   std::lock_guard<std::mutex> lock(gRegistryMutex);
   gRegistry[h] = std::move(console);
+  gOpenConsoles.store(static_cast<int>(gRegistry.size()));
 }
 
 // --- libssh's own log -------------------------------------------------------
@@ -184,70 +192,15 @@ void startLibssh() {
 
 // --- The TCP connection -----------------------------------------------------
 
-// Connects a new socket to one address within timeoutMillis: the socket
-// (non-blocking), or -1 with errno set.
-int connectOne(const addrinfo* ai, int timeoutMillis) {
-  const int sock = socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, ai->ai_protocol);
-  if (sock < 0) return -1;
-  if (connect(sock, ai->ai_addr, ai->ai_addrlen) == 0) return sock;
-  int err = errno;
-  if (err == EINPROGRESS) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMillis);
-    for (;;) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd pfd{sock, POLLOUT, 0};
-      const int r = left > 0 ? poll(&pfd, 1, static_cast<int>(left)) : 0;
-      if (r < 0 && errno == EINTR) continue;
-      if (r < 0) {
-        err = errno;
-      } else if (r == 0) {
-        err = ETIMEDOUT;
-      } else {
-        socklen_t len = sizeof err;
-        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;
-        if (err == 0) return sock;
-      }
-      break;
-    }
-  }
-  close(sock);
-  errno = err;
-  return -1;
-}
-
-// Opens a TCP connection to host:port, trying each resolved address in turn
-// for at most timeoutMillis each: a connected non-blocking socket, or
-// TELNET_BAD_HOST, TELNET_CONN_ERR or TELNET_NO_IPSTACK after logging why.
-// The one place where a console's connection is made.
+// Opens the TCP connection as a TELNET session does (net_connect: each
+// resolved address in turn, timeoutMillis rounded up to whole seconds for
+// each): the connected socket, non-blocking (libssh waits with its own
+// time-outs), or a negative TelnetStatus.
 int tcpConnect(const char* host, int port, int timeoutMillis) {
-  char service[16];
-  std::snprintf(service, sizeof service, "%d", port);
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* list = nullptr;
-  const int rc = getaddrinfo(host, service, &hints, &list);
-  if (rc != 0 || list == nullptr) {
-    logit("sshcon_open:%s: getaddrinfo call failed, rc=%d (%s)\n", escaped(host).c_str(), rc, gai_strerror(rc));
-    if (list != nullptr) freeaddrinfo(list);
-    return TELNET_BAD_HOST;
-  }
-  int failure = TELNET_CONN_ERR;
-  int sock = -1;
-  for (const addrinfo* ai = list; ai != nullptr && sock < 0; ai = ai->ai_next) {
-    char numeric[NI_MAXHOST] = "?";
-    getnameinfo(ai->ai_addr, ai->ai_addrlen, numeric, sizeof numeric, nullptr, 0, NI_NUMERICHOST);
-    if (debugAtLeast(1)) logit("sshcon_open:%s: IP Address=%s port=%d\n", escaped(host).c_str(), numeric, port);
-    sock = connectOne(ai, timeoutMillis);
-    if (sock >= 0) break;
-    const int err = errno;
-    logit("sshcon_open:%s: connect to %s failed, errno=%d (%s)\n", escaped(host).c_str(), numeric, err,
-          sockErrorText(err));
-    failure = err == EAFNOSUPPORT ? TELNET_NO_IPSTACK : TELNET_CONN_ERR;
-  }
-  freeaddrinfo(list);
-  if (sock < 0) return failure;
+  const int sock = net_connect("sshcon_open", host, port, std::max(1, (timeoutMillis + 999) / 1000));
+  if (sock < 0) return sock;
+  const int flags = fcntl(sock, F_GETFL, 0);
+  if (flags >= 0) fcntl(sock, F_SETFL, flags | O_NONBLOCK);
   // Prompts and typed lines are small: send each at once.
   const int on = 1;
   setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
@@ -445,7 +398,7 @@ bool configure(ssh_session s, const char* host, int port, const char* user, int 
   return ssh_options_set(s, SSH_OPTIONS_PROCESS_CONFIG, &no) == SSH_OK &&
          ssh_options_set(s, SSH_OPTIONS_HOST, host) == SSH_OK &&
          ssh_options_set(s, SSH_OPTIONS_PORT, &port) == SSH_OK &&
-         ssh_options_set(s, SSH_OPTIONS_USER, user) == SSH_OK &&
+         (user == nullptr || ssh_options_set(s, SSH_OPTIONS_USER, user) == SSH_OK) &&
          ssh_options_set(s, SSH_OPTIONS_KNOWNHOSTS, knownHosts.c_str()) == SSH_OK &&
          ssh_options_set(s, SSH_OPTIONS_GLOBAL_KNOWNHOSTS, "/dev/null") == SSH_OK &&
          ssh_options_set(s, SSH_OPTIONS_TIMEOUT, &seconds) == SSH_OK &&
@@ -503,9 +456,94 @@ const char* sshcon_strerror(int code) {
 
 // --- Sessions ---------------------------------------------------------------------
 
+namespace {
+
+// As a TELNET close does after its half-close: the channel's end of file
+// follows the last bytes typed, and what the console still sends is read and
+// dropped until the server ends the channel or CLOSE_DRAIN_LIMIT passes.
+// Tearing the session down at once could make the server drop the last
+// line typed (a reload's confirmation) before the console has read it.
+void drainUntilServerCloses(Console& c) {
+  ssh_channel ch = c.channel.get();
+  if (ch == nullptr || !ssh_channel_is_open(ch) || ssh_channel_send_eof(ch) != SSH_OK) return;
+  const auto deadline = std::chrono::steady_clock::now() + CLOSE_DRAIN_LIMIT;
+  std::array<char, 512> scratch{};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left <= 0 || ssh_channel_is_eof(ch) != 0) return;
+    const int waiting = ssh_channel_poll_timeout(ch, static_cast<int>(left), 0);
+    if (waiting <= 0) return;  // silence till the limit, the end, or an error
+    if (ssh_channel_read_nonblocking(ch, scratch.data(), static_cast<uint32_t>(scratch.size()), 0) < 0) return;
+  }
+}
+
+// Reaches the server for a console or a host-key check: checks the request,
+// connects, sets up the session, exchanges keys and checks the host key
+// under policy (no credential has been sent yet). TELNET_SUCCESS with
+// console ready for the login, or the code with its reason in why.
+int reach(Console& console, const char* host, int port, const char* user, int connectMillis, int policy,
+          std::string& why) {
+  if (host == nullptr || *host == '\0') {
+    why = "no host";
+    return TELNET_BAD_HOST;
+  }
+  startLibssh();
+  routeLibsshLog(-1);
+  const std::string name = knownHostsName(host, port);
+  const std::string knownHosts = sshcon_knownHosts();
+  if (knownHosts.empty()) {
+    why = "no known_hosts file: the process's user has no home folder";
+    return SSHCON_HOSTKEY_ERROR;
+  }
+  const int sock = tcpConnect(host, port, connectMillis);
+  if (sock < 0) {
+    why = "cannot connect to " + name;
+    return sock;
+  }
+  console.handle = sock;
+  routeLibsshLog(sock);
+  console.libsshFd = fcntl(sock, F_DUPFD_CLOEXEC, 0);
+  if (console.libsshFd < 0) {
+    why = "cannot duplicate the socket: " + std::string(sockErrorText(errno));
+    return TELNET_CONN_ERR;
+  }
+  console.session.reset(ssh_new());
+  ssh_session s = console.session.get();
+  if (s == nullptr || !configure(s, host, port, user, console.libsshFd, connectMillis, knownHosts)) {
+    why = "cannot set up an SSH session";
+    return TELNET_CONN_ERR;
+  }
+  if (ssh_connect(s) != SSH_OK) {
+    why = "SSH connection to " + name + " failed: " + ssh_get_error(s);
+    return TELNET_CONN_ERR;
+  }
+  console.hostKey = hostKeyText(s);
+  if (debugAtLeast(1)) {
+    logit("sshcon_open:%d: transport SSH to %s, host key %s\n", sock, name.c_str(), console.hostKey.c_str());
+  }
+  const HostKeyVerdict verdict = checkHostKey(s, name, console.hostKey, knownHosts, policy);
+  if (verdict.code != TELNET_SUCCESS) {
+    why = verdict.why;
+    return verdict.code;
+  }
+  if (verdict.added) {
+    logit("sshcon_open:%d: host key %s of %s added to %s\n", sock, console.hostKey.c_str(), name.c_str(),
+          escaped(knownHosts).c_str());
+  }
+  return TELNET_SUCCESS;
+}
+
+// Copies a text into a caller's buffer of size bytes (null or 0: nothing).
+void handBack(const std::string& text, char* out, int size) {
+  if (out != nullptr && size > 0) std::snprintf(out, static_cast<std::size_t>(size), "%s", text.c_str());
+}
+
+}  // namespace
+
 SshHandle sshcon_open(const char* host, int port, const char* user, const char* password, int connectMillis,
                       char* why, int whySize) {
-  if (why != nullptr && whySize > 0) why[0] = '\0';
+  handBack("", why, whySize);
   if (host == nullptr || *host == '\0') return refuse(host, TELNET_BAD_HOST, "no host", why, whySize);
   if (user == nullptr || *user == '\0') return refuse(host, TELNET_BAD_STRING, "no user name", why, whySize);
   if (password == nullptr) return refuse(host, TELNET_BAD_STRING, "no password", why, whySize);
@@ -513,46 +551,13 @@ SshHandle sshcon_open(const char* host, int port, const char* user, const char* 
   // Whatever libssh or the server says about the login, the password is
   // masked in every line logged on this thread while the opening runs.
   const modburn::SecretScope secret{password};
-  startLibssh();
-  routeLibsshLog(-1);
-
-  const std::string name = knownHostsName(host, port);
-  const std::string knownHosts = sshcon_knownHosts();
-  if (knownHosts.empty()) {
-    return refuse(host, SSHCON_HOSTKEY_ERROR, "no known_hosts file: the process's user has no home folder", why,
-                  whySize);
-  }
-  const int sock = tcpConnect(host, port, connectMillis);
-  if (sock < 0) return refuse(host, sock, "cannot connect to " + name, why, whySize);
-  routeLibsshLog(sock);
-
   auto console = std::make_shared<Console>();
-  console->handle = sock;
-  console->libsshFd = fcntl(sock, F_DUPFD_CLOEXEC, 0);
-  if (console->libsshFd < 0) {
-    const int err = errno;
-    return refuse(host, TELNET_CONN_ERR, "cannot duplicate the socket: " + std::string(sockErrorText(err)), why,
-                  whySize);
+  std::string reason;
+  if (const int rc = reach(*console, host, port, user, connectMillis, gPolicy.load(), reason); rc != TELNET_SUCCESS) {
+    return refuse(host, rc, reason, why, whySize);
   }
-  console->session.reset(ssh_new());
   ssh_session s = console->session.get();
-  if (s == nullptr || !configure(s, host, port, user, console->libsshFd, connectMillis, knownHosts)) {
-    return refuse(host, TELNET_CONN_ERR, "cannot set up an SSH session", why, whySize);
-  }
-  if (ssh_connect(s) != SSH_OK) {
-    return refuse(host, TELNET_CONN_ERR, "SSH connection to " + name + " failed: " + ssh_get_error(s), why,
-                  whySize);
-  }
-
-  const std::string key = hostKeyText(s);
-  if (debugAtLeast(1)) logit("sshcon_open:%d: transport SSH to %s, host key %s\n", sock, name.c_str(), key.c_str());
-  const HostKeyVerdict verdict = checkHostKey(s, name, key, knownHosts, gPolicy.load());
-  if (verdict.code != TELNET_SUCCESS) return refuse(host, verdict.code, verdict.why, why, whySize);
-  if (verdict.added) {
-    logit("sshcon_open:%d: host key %s of %s added to %s\n", sock, key.c_str(), name.c_str(),
-          escaped(knownHosts).c_str());
-  }
-
+  const int sock = console->handle;
   const char* method = "";
   const Refusal denied = login(s, user, password, &method);
   if (denied.code != TELNET_SUCCESS) return refuse(host, denied.code, denied.why, why, whySize);
@@ -563,6 +568,27 @@ SshHandle sshcon_open(const char* host, int port, const char* user, const char* 
   addConsole(sock, std::move(console));
   if (debugAtLeast(1)) logit("sshcon_open:%d: returns successfully\n", sock);
   return sock;
+}
+
+int sshcon_checkHostKey(const char* host, int port, int connectMillis, char* key, int keySize, char* why,
+                        int whySize) {
+  handBack("", key, keySize);
+  handBack("", why, whySize);
+  if (port == 0) port = SSHCON_DEFAULT_PORT;
+  Console console;
+  std::string reason;
+  // Strict whatever the process's policy: a check only looks.
+  const int rc = reach(console, host, port, nullptr, connectMillis, SSHCON_STRICT, reason);
+  handBack(console.hostKey, key, keySize);
+  const std::string shownHost = escaped(host != nullptr ? host : "");
+  if (rc != TELNET_SUCCESS) {
+    const std::string shown = escaped(reason);
+    logit("sshcon_checkHostKey:%s: %s\n", shownHost.c_str(), shown.c_str());
+    handBack(shown, why, whySize);
+    return rc;
+  }
+  if (debugAtLeast(1)) logit("sshcon_checkHostKey:%s: host key %s is known\n", shownHost.c_str(), console.hostKey.c_str());
+  return TELNET_SUCCESS;
 }
 
 int sshcon_read(SshHandle h, char* buf, int len, int timeoutMillis) {
@@ -611,8 +637,14 @@ int sshcon_close(SshHandle h) {
     return TELNET_BAD_HANDLE;
   }
   routeLibsshLog(h);
+  drainUntilServerCloses(*c);
   c.reset();
   return TELNET_SUCCESS;
 }
 
-bool sshcon_isSession(int h) { return findConsole(h) != nullptr; }
+bool sshcon_isSession(int h) { return h >= 0 && gOpenConsoles.load() > 0 && findConsole(h) != nullptr; }
+
+std::string sshcon_hostKey(SshHandle h) {
+  const std::shared_ptr<Console> c = findConsole(h);
+  return c ? c->hostKey : std::string();
+}

@@ -61,7 +61,8 @@ int sshcon_hostKeyPolicy();
 const char* sshcon_addressRest(const char* addr);
 
 // Opens a console: connects to host (name or numeric address) on port
-// (0 = 22), each resolved address in turn for at most connectMillis; checks
+// (0 = 22) as a TELNET session connects (net_connect: each resolved address
+// in turn, for at most connectMillis rounded up to whole seconds); checks
 // the host key before any credential is sent; logs in as user with password
 // (the password method, else keyboard-interactive answering the password
 // question); opens a PTY and a shell. Every later wait of the opening is
@@ -71,6 +72,19 @@ const char* sshcon_addressRest(const char* addr);
 // whySize - 1 characters, escaped and masked like a log line.
 SshHandle sshcon_open(const char* host, int port, const char* user, const char* password,
                       int connectMillis, char* why, int whySize);
+// Checks the host key of the SSH server at host and port (0 = 22) without
+// logging in: connects and exchanges keys as sshcon_open does, compares the
+// server's key with the known_hosts file (never adding to it, whatever the
+// policy) and disconnects. TELNET_SUCCESS when the file holds the key,
+// SSHCON_HOSTKEY_UNKNOWN, SSHCON_HOSTKEY_CHANGED, SSHCON_HOSTKEY_ERROR, or the
+// TelnetStatus of a connection that failed. key receives the key's type and
+// SHA256 fingerprint once the server has shown it (else ""), why the reason
+// of a failure; each may be null and is cut to its size - 1 characters.
+int sshcon_checkHostKey(const char* host, int port, int connectMillis, char* key, int keySize, char* why,
+                        int whySize);
+// The type and SHA256 fingerprint of an open session's host key
+// ("ssh-ed25519 SHA256:..."); empty when h is no open session.
+std::string sshcon_hostKey(SshHandle h);
 // Reads what the console has sent, up to len bytes, waiting at most
 // timeoutMillis for the first: the count (1 or more; the bytes are not
 // terminated), TELNET_TIMEOUT, TELNET_CONN_LOST (the server ended the channel

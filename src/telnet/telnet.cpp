@@ -19,6 +19,7 @@
 
 #include "com/escape.h"
 #include "telnet/connect.h"
+#include "telnet/ssh.h"
 #include "telnet/telnet_internal.h"
 
 namespace {
@@ -32,9 +33,6 @@ constexpr std::size_t SOCKERR_BUFSIZE = 1024;
 // read by every session, hence atomics.
 std::atomic<int> gDebugLevel{0};
 std::atomic<LogSink> gSink{&telnet_stderr_sink};
-
-// How long telnet_close waits for the peer to finish after the half-close.
-constexpr std::chrono::milliseconds CLOSE_DRAIN_LIMIT{1000};
 
 bool debugAtLeast(int level) { return gDebugLevel.load() >= level; }
 
@@ -225,6 +223,8 @@ TelnetHandle telnet_open(const char* host, int port) {
 }
 
 int telnet_close(TelnetHandle h) {
+  // An SSH console ends its channel and session first: its own close.
+  if (sshcon_isSession(h)) return sshcon_close(h);
   if (debugAtLeast(1)) logit("telnet_close: closing handle %d\n", h);
   // Half-close first: our last bytes go out followed by a FIN. A handle that
   // is no socket at all is refused rather than closed.

@@ -27,6 +27,9 @@ using TelnetClock = std::chrono::steady_clock;
 inline constexpr long long TELNET_DEFAULT_CHAR_USECS = 250000;
 // Size of the command buffer that collects one server command (IAC included).
 inline constexpr std::size_t TELNET_CMD_BUFSIZE = 100;
+// How long a close waits for the peer to finish after our end of input (a
+// TELNET half-close, an SSH channel's end of file).
+inline constexpr std::chrono::milliseconds CLOSE_DRAIN_LIMIT{1000};
 
 // TELNET command bytes.
 inline constexpr unsigned char TC_IAC = 255;

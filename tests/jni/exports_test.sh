@@ -10,7 +10,7 @@ stray=$(grep -v -E '^(JNI_OnLoad|JNI_OnUnload|Java_com_corvane_qel_deployer_modb
 if [ -n "$stray" ]; then
   echo "FAIL symbols beyond the JNI entry points:"; echo "$stray"; exit 1
 fi
-for name in JNI_OnLoad JNI_OnUnload err2String platform_1init setAppLogger setLogFile setTelnetDebugLevel update checkRequest readVersions__ readVersions__I; do
+for name in JNI_OnLoad JNI_OnUnload err2String platform_1init setAppLogger setLogFile setTelnetDebugLevel update checkRequest readVersions__ readVersions__I setKnownHostsFile setHostKeyPolicy checkHostKey; do
   grep -q -E "(^|_)${name}\$" <<<"$exported" || { echo "FAIL missing export $name"; exit 1; }
 done
 echo "ok   $(wc -l <<<"$exported") JNI exports and nothing else"

@@ -149,12 +149,23 @@ TEST(ScenarioParse, ErrorsNameTheFileAndLine) {
       {"send a\nclose\nsend b\n", "t.scn:3: 'send' never runs: the session has ended at t.scn:2"},
       {"silence\nexpect\n", "t.scn:2: 'expect' never runs: the session has ended at t.scn:1"},
       {"include\n", "t.scn:1: include needs a file name"},
+      {"console-login\n", "t.scn:1: console-login takes 'begin' or 'end'"},
+      {"console-login begin\nconsole-login begin\n", "t.scn:2: console-login begun twice"},
+      {"console-login end\n", "t.scn:1: console-login ends without a begin"},
+      {"send a\nconsole-login begin\nexpect\n", "t.scn:2: console-login begins but never ends ('console-login end')"},
   };
   for (const auto& row : rows) EXPECT_EQ(parse_error(row.text), row.error) << row.text;
   // Options may still follow the end of the session.
   EXPECT_EQ(parse_ok("close\noption idle-ms 3\n").options.idle_ms, 3);
   // A bounded silence does not end the session.
   EXPECT_EQ(parse_ok("silence 5\nsend x\n").steps.size(), 2u);
+  // The steps of the console's own login are marked, and only they.
+  const Scenario marked = parse_ok("send a\nconsole-login begin\nsend login:\nexpect\nconsole-login end\nsend b\n");
+  ASSERT_EQ(marked.steps.size(), 4u);
+  EXPECT_FALSE(marked.steps[0].console_login);
+  EXPECT_TRUE(marked.steps[1].console_login);
+  EXPECT_TRUE(marked.steps[2].console_login);
+  EXPECT_FALSE(marked.steps[3].console_login);
 }
 
 TEST(ScenarioParse, IncludesReadRelativeToTheIncludingFile) {

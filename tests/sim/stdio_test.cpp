@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <string>
@@ -67,6 +68,9 @@ TEST(SimStdio, PlaysWithoutTelnet) {
       {"the client closing during an expect", false, "send \"p> \"\nexpect never\n", "", true, "p> ", {}, false},
       {"a terminal hanging up reads as the client closing", true, "send \"p> \"\nexpect never\n", "", true, "p> ",
        {}, false},
+      {"the console's own login is left out: the SSH server has logged the user in", false,
+       "console-login begin\nsend \"login: \"\nexpect\nconsole-login end\nsend \"p> \"\nexpect go\nsend ok\nclose\n",
+       "go\r", false, "p> go\r\nok", {"go\r"}, true},
   };
   for (const StdioRow& row : rows) {
     SCOPED_TRACE(row.name);
@@ -138,7 +142,7 @@ TEST(SimStdio, PlaysWithoutTelnet) {
 
 TEST(SimConsoleMap, PicksByUserThenPortThenAny) {
   const std::vector<switchsim::ConsoleRule> rules = {
-      {"user:alice", "a.scn"}, {"port:2222", "b.scn"}, {"user:bob", "c.scn"}, {"*", "d.scn"}};
+      {"user:alice", "a.scn", ""}, {"port:2222", "b.scn", ""}, {"user:bob", "c.scn", ""}, {"*", "d.scn", ""}};
   const struct {
     const char* user;
     int port;
@@ -156,17 +160,19 @@ TEST(SimConsoleMap, PicksByUserThenPortThenAny) {
 
 TEST(SimConsoleMap, ReadsRulesAndRefusesBadOnes) {
   const std::string dir = ::testing::TempDir();  // ends with a slash
-  const std::string bad = ": expected 'user:NAME|port:N|* SCENARIO'";
+  const std::string bad = ": expected 'user:NAME|port:N|* SCENARIO [faults:FILE]'";
   const struct {
     const char* text;
     std::string error;  // after the file name; empty: read
   } rows[] = {
-      {"# consoles\nuser:alice a.scn\nport:2222 /abs/b.scn\n* d.scn  # default\n", ""},
+      {"# consoles\nuser:alice a.scn\nport:2222 /abs/b.scn faults:b.fault\n* d.scn  # default\n", ""},
       {"user:alice a.scn\nport:0 b.scn\n", ":2" + bad},
       {"port:65536 b.scn\n", ":1" + bad},
       {"user: a.scn\n", ":1" + bad},
       {"host:x a.scn\n", ":1" + bad},
       {"* a.scn extra\n", ":1" + bad},
+      {"* a.scn faults:\n", ":1" + bad},
+      {"* a.scn faults:f x\n", ":1" + bad},
       {"# nothing\n", ": no rules"},
   };
   for (const auto& row : rows) {
@@ -180,6 +186,8 @@ TEST(SimConsoleMap, ReadsRulesAndRefusesBadOnes) {
       ASSERT_EQ(rules.size(), 3u);
       EXPECT_EQ(rules[0].scenario, dir + "a.scn") << "relative to the map";
       EXPECT_EQ(rules[1].scenario, "/abs/b.scn");
+      EXPECT_EQ(rules[0].fault_file, "");
+      EXPECT_EQ(rules[1].fault_file, dir + "b.fault");
       EXPECT_EQ(rules[2].key, "*");
     } else {
       EXPECT_FALSE(ok) << row.text;
@@ -190,6 +198,36 @@ TEST(SimConsoleMap, ReadsRulesAndRefusesBadOnes) {
   std::string error;
   EXPECT_FALSE(switchsim::read_console_map(dir + "no-such.map", rules, error));
   EXPECT_EQ(error, dir + "no-such.map: cannot read");
+}
+
+TEST(SimConsoleMap, FaultFiles) {
+  const std::string path = ::testing::TempDir() + "console.fault";
+  const struct {
+    const char* text;  // null: no file
+    bool ok;
+    switchsim::Fault fault;
+    int after;
+    int most;
+  } rows[] = {
+      {nullptr, true, switchsim::Fault::None, 0, 60000},   {"", true, switchsim::Fault::None, 0, 60000},
+      {"close 3\n", true, switchsim::Fault::Close, 3, 60000}, {"stall 2 1500", true, switchsim::Fault::Stall, 2, 1500},
+      {"iac-flood 1", true, switchsim::Fault::IacFlood, 1, 60000},
+      {"melt 2", false, switchsim::Fault::None, 0, 60000}, {"close", false, switchsim::Fault::None, 0, 60000},
+      {"close 0", false, switchsim::Fault::None, 0, 60000}, {"stall 2 0", false, switchsim::Fault::None, 0, 60000},
+      {"close 2 10 more", false, switchsim::Fault::None, 0, 60000},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text != nullptr ? row.text : "(no file)");
+    std::remove(path.c_str());
+    if (row.text != nullptr) std::ofstream(path, std::ios::trunc) << row.text;
+    switchsim::SimOptions opts;
+    std::string error;
+    EXPECT_EQ(switchsim::read_fault_file(path, opts, error), row.ok) << error;
+    EXPECT_EQ(error.empty(), row.ok) << error;
+    EXPECT_EQ(opts.fault, row.fault);
+    EXPECT_EQ(opts.fault_after_lines, row.after);
+    EXPECT_EQ(opts.stall_max_ms, row.most);
+  }
 }
 
 TEST(SimConsoleMap, SshConnectionText) {

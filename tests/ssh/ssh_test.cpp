@@ -77,7 +77,9 @@ class SshConsole : public ::testing::Test {
     if (!SshdServer::missing().empty()) return;
     server_ = new SshdServer;
     if (!server_->start(own_address(),
-                        {{kPasswordPort, kConsole, true}, {kQuestionsPort, kConsole, false}, {kClosingPort, kClosing, true}},
+                        {{.port = kPasswordPort, .scenario = kConsole},
+                         {.port = kQuestionsPort, .scenario = kConsole, .password_auth = false},
+                         {.port = kClosingPort, .scenario = kClosing}},
                         startError_)) {
       startError_ += " (folder " + server_->folder() + ")";
       return;
@@ -106,12 +108,9 @@ class SshConsole : public ::testing::Test {
     const std::string why = SshdServer::missing();
     if (!why.empty()) GTEST_SKIP() << why;
     ASSERT_TRUE(startError_.empty()) << startError_;
-    char tmpl[] = "/tmp/modburn-ssh-test-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    knownHosts_ = dir_ + "/known_hosts";
-    sshcon_setKnownHosts(knownHosts_.c_str());
-    sshcon_setHostKeyPolicy(SSHCON_STRICT);
+    ASSERT_TRUE(known_.make());
+    dir_ = known_.folder();
+    knownHosts_ = known_.file();
     previousSink_ = telnet_setLogSink(&testsupport::capture_sink);
     previousLevel_ = telnet_setDebugLevel(1);
     testsupport::capture_clear();
@@ -121,16 +120,12 @@ class SshConsole : public ::testing::Test {
     if (dir_.empty()) return;
     telnet_setLogSink(previousSink_);
     telnet_setDebugLevel(previousLevel_);
-    sshcon_setKnownHosts(nullptr);
-    sshcon_setHostKeyPolicy(SSHCON_STRICT);
     // No raw control byte in any line logged, whatever the test did.
     for (const std::string& entry : testsupport::capture_entries()) {
       for (std::size_t i = 0; i + 1 < entry.size(); ++i) {
         EXPECT_GE(static_cast<unsigned char>(entry[i]), 0x20) << entry;
       }
     }
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
   }
 
   static std::string name(int port) { return "[" + server_->address() + "]:" + std::to_string(port); }
@@ -203,6 +198,7 @@ class SshConsole : public ::testing::Test {
   static inline std::string startError_;
   static inline std::string otherEd25519_;
   static inline std::string otherRsa_;
+  testsupport::KnownHostsFolder known_;
   std::string dir_;
   std::string knownHosts_;
   LogSink previousSink_ = nullptr;

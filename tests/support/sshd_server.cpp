@@ -9,13 +9,16 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
+#include "simulator.h"
 #include "support/telnetd_console.h"
+#include "telnet/ssh.h"
 
 extern char** environ;
 
@@ -68,7 +71,8 @@ bool ensure_user(std::string& error) {
   }
   const std::string line = std::string(kUser) + ":" + kPassword + "\n";
   for (int i = 0; i < kAccountTries; ++i) {
-    if (run_program({"chpasswd"}, line) == 0) return true;
+    // A quick hash: every session checks it, and many sessions start at once.
+    if (run_program({"chpasswd", "-c", "SHA512", "-s", "1000"}, line) == 0) return true;
     sleep_ms(50);
   }
   error = std::string("cannot set the password of ") + kUser;
@@ -92,7 +96,8 @@ std::string config_text(const std::string& dir, const std::string& address,
           "PrintMotd no\n"
           "PrintLastLog no\n"
           "UseDNS no\n"
-          "MaxStartups 200\n"
+          // Many sessions at once start together (a fleet, a benchmark).
+          "MaxStartups 2000\n"
           "LoginGraceTime 30\n"
           "X11Forwarding no\n"
           "AllowTcpForwarding no\n"
@@ -110,18 +115,34 @@ std::string config_text(const std::string& dir, const std::string& address,
   return text;
 }
 
-// The console files: a scenario per port and the map that picks it.
+std::string fault_file(int port) { return "console-" + std::to_string(port) + ".fault"; }
+
+// The console files: a scenario per port (the bundled scenarios copied
+// whole when a console plays one of them) and the map that picks it.
 bool write_consoles(const std::string& dir, const std::vector<SshdConsole>& consoles, std::string& error) {
   std::string map;
+  std::error_code ec;
+  bool bundled = false;
   for (const SshdConsole& c : consoles) {
-    const std::string name = "console-" + std::to_string(c.port) + ".scn";
-    if (!write_file(dir + "/" + name, c.scenario, 0644)) {
+    std::string name = "console-" + std::to_string(c.port) + ".scn";
+    if (!c.scenario_file.empty()) {
+      name = "scenarios/" + c.scenario_file;
+      bundled = true;
+    } else if (!write_file(dir + "/" + name, c.scenario, 0644)) {
       error = "cannot write " + name;
       return false;
     }
-    map += "port:" + std::to_string(c.port) + " " + name + "\n";
+    map += "port:" + std::to_string(c.port) + " " + name;
+    if (c.faults) map += " faults:" + fault_file(c.port);
+    map += "\n";
   }
-  std::error_code ec;
+  if (bundled) {
+    fs::copy(switchsim::scenario_path(""), dir + "/scenarios", fs::copy_options::recursive, ec);
+    if (ec) {
+      error = "cannot copy the bundled scenarios: " + ec.message();
+      return false;
+    }
+  }
   // The user the sessions run as must reach the program and its files.
   fs::copy_file(MODBURN_SWITCHSIM, dir + "/switchsim", ec);
   if (ec || chmod((dir + "/switchsim").c_str(), 0755) != 0) {
@@ -287,6 +308,31 @@ void SshdServer::stop() {
     waitpid(pid_, &status, 0);
   }
   pid_ = -1;
+}
+
+bool SshdServer::set_fault(int port, const std::string& fault) const {
+  // Written aside and renamed, so that a session starting meanwhile reads
+  // the old fault or the new one, never half of it.
+  const std::string path = dir_ + "/" + fault_file(port);
+  return write_file(path + ".new", fault + "\n", 0644) && std::rename((path + ".new").c_str(), path.c_str()) == 0;
+}
+
+bool KnownHostsFolder::make() {
+  char tmpl[] = "/tmp/modburn-known-hosts-XXXXXX";
+  if (mkdtemp(tmpl) == nullptr) return false;
+  dir_ = tmpl;
+  file_ = dir_ + "/known_hosts";
+  sshcon_setKnownHosts(file_.c_str());
+  sshcon_setHostKeyPolicy(SSHCON_STRICT);
+  return true;
+}
+
+KnownHostsFolder::~KnownHostsFolder() {
+  if (dir_.empty()) return;
+  sshcon_setKnownHosts(nullptr);
+  sshcon_setHostKeyPolicy(SSHCON_STRICT);
+  std::error_code ec;
+  fs::remove_all(dir_, ec);
 }
 
 std::string SshdServer::log() const { return read_file(dir_ + "/sshd.log"); }

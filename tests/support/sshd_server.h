@@ -17,8 +17,13 @@ namespace testsupport {
 // One listening port of the server and the console it plays.
 struct SshdConsole {
   int port = 0;
-  std::string scenario;        // scenario text
+  std::string scenario{};      // scenario text
   bool password_auth = true;   // the password method; keyboard-interactive is always offered
+  // A bundled scenario instead of text ("brocade/success-reboot.scn", as
+  // switchsim::scenario_path names it); its includes come along.
+  std::string scenario_file{};
+  // The fault of each session is read as it starts (set_fault).
+  bool faults = false;
 };
 
 class SshdServer {
@@ -39,6 +44,9 @@ class SshdServer {
   bool start(const std::string& address, const std::vector<SshdConsole>& consoles, std::string& error);
   // Stops sshd (its listener; sessions end with their clients).
   void stop();
+  // The fault the next sessions on port commit (a console with faults):
+  // "close 3", "stall 2 2000" (switchsim::read_fault_file); "" for none.
+  bool set_fault(int port, const std::string& fault) const;
 
   const std::string& address() const { return address_; }
   const std::string& folder() const { return dir_; }
@@ -60,6 +68,26 @@ class SshdServer {
   std::string host_key_;
   std::string fingerprint_;
   pid_t pid_ = -1;
+};
+
+// A known_hosts file of a test's own, in a new folder, set for the process
+// with the strict policy; when it ends, the default file and policy come
+// back and the folder goes.
+class KnownHostsFolder {
+ public:
+  KnownHostsFolder() = default;
+  ~KnownHostsFolder();
+  KnownHostsFolder(const KnownHostsFolder&) = delete;
+  KnownHostsFolder& operator=(const KnownHostsFolder&) = delete;
+
+  // Makes the folder and sets its file; false when the folder cannot be made.
+  bool make();
+  const std::string& folder() const { return dir_; }
+  const std::string& file() const { return file_; }
+
+ private:
+  std::string dir_;
+  std::string file_;
 };
 
 // Runs program with args and text on its standard input; its standard output

@@ -159,6 +159,38 @@ public class Switch {
     /** How much the TELNET layer logs: 0 nothing, higher is more. */
     public static native void setTelnetDebugLevel(int level);
 
+    /** Host-key policy: an unknown or changed key refuses the SSH connection (the default). */
+    public static final int HOST_KEY_STRICT = 0;
+    /** Host-key policy: an unknown key is added to the known_hosts file; a changed key is refused. */
+    public static final int HOST_KEY_ACCEPT_NEW = 1;
+
+    /**
+     * Sets the OpenSSH known_hosts file that every later SSH session ({@code ssh://HOST[:PORT]}
+     * addresses) checks the switch's host key against; null or empty restores the default,
+     * ~/.ssh/known_hosts of the process's user.
+     */
+    public static native void setKnownHostsFile(String path);
+
+    /**
+     * Sets the host-key policy of every later SSH session: {@link #HOST_KEY_STRICT} or
+     * {@link #HOST_KEY_ACCEPT_NEW}. A host key refused ends the update with IO_CONN_ERR before
+     * any password is sent, the key's fingerprint in the error text.
+     *
+     * @throws IllegalArgumentException for any other value
+     */
+    public static native void setHostKeyPolicy(int policy);
+
+    /**
+     * Checks the host key of the SSH console that an {@code ssh://} address names, without
+     * logging in and without adding to the known_hosts file whatever the policy.
+     *
+     * @return three texts: the state ("known", "unknown", "changed", "unusable" for a
+     *         known_hosts file that cannot be read, "unreachable", or "invalid" for an address
+     *         that is no ssh:// address), the key's type and SHA256 fingerprint (empty when the
+     *         server did not show it), and the reason of any state but "known"
+     */
+    public static native String[] checkHostKey(String address, int timeoutMillis);
+
     /** Text of a library result code. */
     public static native String err2String(int code);
 

@@ -39,4 +39,24 @@ public interface Backend {
 
     /** Whether the library has a module for the family (false: it answers NOT_SERVED). */
     boolean serves(Family family);
+
+    /**
+     * Sets the known_hosts file (null: the default, ~/.ssh/known_hosts) and whether a new host
+     * key is added to it, for every later SSH session of the process.
+     */
+    default void hostKeys(String knownHostsFile, boolean acceptNew) {
+    }
+
+    /**
+     * Checks the host key of the SSH console an ssh:// address names, without logging in:
+     * the state ("known", "unknown", "changed", "unusable", "unreachable", "invalid"), the key's
+     * type and fingerprint, and the reason of any state but "known".
+     */
+    default HostKey hostKey(String address, int timeoutMillis) {
+        return new HostKey("unreachable", "", "no host-key check here");
+    }
+
+    /** What a host-key check found. */
+    record HostKey(String state, String key, String why) {
+    }
 }

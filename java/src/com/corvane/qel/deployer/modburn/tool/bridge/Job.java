@@ -1,6 +1,7 @@
 package com.corvane.qel.deployer.modburn.tool.bridge;
 
 import com.corvane.qel.deployer.modburn.tool.secrets.FileUrl;
+import com.corvane.qel.deployer.modburn.tool.preflight.ConsoleAddress;
 import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 
 /**
@@ -25,5 +26,10 @@ public record Job(String name, int line, Family family, String address, String u
     public String toString() {
         // Never the password, whatever prints a job.
         return "Job[" + name + " " + family.displayName + " " + address + " " + shownUrl() + "]";
+    }
+
+    /** Whether any of the jobs reaches its switch over SSH. */
+    public static boolean anySsh(java.util.List<Job> jobs) {
+        return jobs.stream().anyMatch(j -> ConsoleAddress.isSsh(j.address()));
     }
 }

@@ -56,6 +56,22 @@ public final class LibraryBackend implements Backend {
     }
 
     @Override
+    public void hostKeys(String knownHostsFile, boolean acceptNew) {
+        try {
+            Switch.setKnownHostsFile(knownHostsFile);
+            Switch.setHostKeyPolicy(acceptNew ? Switch.HOST_KEY_ACCEPT_NEW : Switch.HOST_KEY_STRICT);
+        } catch (LinkageError e) {
+            // open() says that the library cannot be loaded.
+        }
+    }
+
+    @Override
+    public HostKey hostKey(String address, int timeoutMillis) {
+        String[] found = Switch.checkHostKey(address, timeoutMillis);
+        return new HostKey(found[0], found[1], found[2]);
+    }
+
+    @Override
     public String text(int code) {
         return Switch.err2String(code);
     }

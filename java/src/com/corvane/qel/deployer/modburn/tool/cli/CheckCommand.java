@@ -3,6 +3,7 @@ package com.corvane.qel.deployer.modburn.tool.cli;
 import com.corvane.qel.deployer.modburn.tool.Context;
 import com.corvane.qel.deployer.modburn.tool.bridge.Backend;
 import com.corvane.qel.deployer.modburn.tool.bridge.Family;
+import com.corvane.qel.deployer.modburn.tool.bridge.Job;
 import com.corvane.qel.deployer.modburn.tool.bridge.LogRouter;
 import com.corvane.qel.deployer.modburn.tool.bridge.SetupException;
 import com.corvane.qel.deployer.modburn.tool.fleet.DescriptorBudget;
@@ -30,7 +31,8 @@ import picocli.CommandLine.Parameters;
         + " typing nothing on any switch console:",
         "  parameters  the request as the library's parameter check for the family sees it",
         "  passwords   the passwords can be read (files, variables, prompts)",
-        "  console     the console port accepts a TCP connection (closed at once, no login)",
+        "  console     the console port accepts a TCP connection (closed at once, no login); for an ssh://"
+            + " switch, its host key against the known_hosts file (no login)",
         "  firmware    the file can be fetched: FTP login and size query, or the first TFTP block;"
             + " checked from this machine, which may reach the server differently than the switch does"},
     exitCodeListHeading = "%nExit status:%n",
@@ -59,6 +61,9 @@ final class CheckCommand implements Callable<Integer> {
 
     @Mixin
     SecretOptions.Given passwords;
+
+    @Mixin
+    HostKeyOptions hostKeys;
 
     CheckCommand(Context ctx) {
         this.ctx = ctx;
@@ -100,7 +105,9 @@ final class CheckCommand implements Callable<Integer> {
             pending.add(Preflight.read(e, reader, 0));
         }
         List<Inventory.Rejected> refused = rejected;
-        return ExitStatus.of(ctx, () -> run(ctx, pending, refused, parallel, timeout * 1000) ? ExitStatus.OK
+        hostKeys.apply(ctx);
+        return ExitStatus.of(ctx, () -> run(ctx, pending, refused, parallel, timeout * 1000, hostKeys.acceptNew)
+            ? ExitStatus.OK
             : ExitStatus.SOME_FAILED);
     }
 
@@ -128,13 +135,14 @@ final class CheckCommand implements Callable<Integer> {
      * the checks is dropped: at debug level 0 its parameter check writes nothing a check needs.
      */
     static boolean run(Context ctx, List<Preflight.Pending> pending, List<Inventory.Rejected> rejected, int parallel,
-            int timeoutMillis) throws SetupException, InterruptedException {
-        int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, pending.size())));
+            int timeoutMillis, boolean acceptNewKeys) throws SetupException, InterruptedException {
+        boolean ssh = Job.anySsh(pending.stream().map(Preflight.Pending::job).toList());
+        int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, pending.size())), ssh);
         Backend backend = ctx.backend.get();
         backend.open(new LogRouter(null), 0);
         int n = pending.size() + rejected.size();
         ctx.tell("checking " + n + (n == 1 ? " switch" : " switches") + "; nothing is typed on any switch console");
-        List<Preflight.Checked> results = new Preflight(backend, timeoutMillis).checkAll(pending, atOnce);
+        List<Preflight.Checked> results = new Preflight(backend, timeoutMillis, acceptNewKeys).checkAll(pending, atOnce);
         return CheckReport.print(ctx.out, results, rejected);
     }
 }

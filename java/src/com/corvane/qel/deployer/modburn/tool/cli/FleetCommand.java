@@ -114,6 +114,9 @@ final class FleetCommand implements Callable<Integer> {
     @Mixin
     VerifyOptions verify;
 
+    @Mixin
+    HostKeyOptions hostKeys;
+
     @Option(names = "--check-first",
         description = "run 'modburn check' over the inventory first and start nothing if a check fails")
     boolean checkFirst;
@@ -208,6 +211,7 @@ final class FleetCommand implements Callable<Integer> {
             ctx.warn(e.getMessage());
             return nothingStarted();
         }
+        hostKeys.apply(ctx);
         if (checkFirst) {
             Integer refused = checkFirst(jobs);
             if (refused != null) {
@@ -263,7 +267,7 @@ final class FleetCommand implements Callable<Integer> {
             pending.add(Preflight.ready(j));
         }
         try {
-            if (CheckCommand.run(ctx, pending, List.of(), parallel, checkTimeout * 1000)) {
+            if (CheckCommand.run(ctx, pending, List.of(), parallel, checkTimeout * 1000, hostKeys.acceptNew)) {
                 ctx.out.println();
                 return null;
             }

@@ -75,6 +75,9 @@ final class UpdateCommand implements Callable<Integer> {
     @Mixin
     VerifyOptions verify;
 
+    @Mixin
+    HostKeyOptions hostKeys;
+
     @Option(names = "--log", paramLabel = "FILE", description = "append the log to FILE (default: standard error)")
     Path log;
 
@@ -150,6 +153,7 @@ final class UpdateCommand implements Callable<Integer> {
                 // Entries of other threads (the library's start-up line) share the update's log.
                 SwitchLog fallback = new SwitchLog(logOut, false, job.masker());
                 LogRouter router = new LogRouter(fallback::entry);
+                hostKeys.apply(ctx);
                 Backend backend = ctx.backend.get();
                 backend.open(router, run.telnetDebug);
                 FleetRunner runner = new FleetRunner(backend, router, 1, System::nanoTime);

@@ -62,6 +62,9 @@ final class VersionsCommand implements Callable<Integer> {
     @Mixin
     SecretOptions.SwitchPassword passwords;
 
+    @Mixin
+    HostKeyOptions hostKeys;
+
     VersionsCommand(Context ctx) {
         this.ctx = ctx;
     }
@@ -93,7 +96,8 @@ final class VersionsCommand implements Callable<Integer> {
             return ExitStatus.SETUP;
         }
         return ExitStatus.of(ctx, () -> {
-            int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, jobs.size())));
+            int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(parallel, jobs.size())), Job.anySsh(jobs));
+            hostKeys.apply(ctx);
             Backend backend = ctx.backend.get();
             // The listings' log is not kept: the table says what each listing gave or why it failed.
             backend.open(new LogRouter(null), 0);

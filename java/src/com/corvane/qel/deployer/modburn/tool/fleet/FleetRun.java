@@ -175,7 +175,8 @@ public final class FleetRun {
             // Entries written outside any update (the library's start-up line) go to fleet.log.
             SwitchLog fallback = new SwitchLog(shared, false, everySecret(jobs));
             LogRouter router = new LogRouter(fallback::entry);
-            int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(settings.parallel(), jobs.size())));
+            int atOnce = DescriptorBudget.atOnce(ctx, Math.max(1, Math.min(settings.parallel(), jobs.size())),
+                Job.anySsh(jobs));
             Backend backend = ctx.backend.get();
             backend.open(router, settings.telnetDebug());
             runner = new FleetRunner(backend, router, atOnce, System::nanoTime);

@@ -3,13 +3,23 @@ package com.corvane.qel.deployer.modburn.tool.preflight;
 /**
  * The host and TCP port of a switch's console, from the address as the operator wrote it: a host
  * name or IPv4 address with an optional ":port", a bracketed IPv6 address with an optional
- * ":port", or a bare IPv6 address. The console is on port 23 unless the address names another.
+ * ":port", or a bare IPv6 address, each with "ssh://" before it for an SSH console. The console is
+ * on port 23 (22 over SSH) unless the address names another.
  */
 public record ConsoleAddress(String host, int port) {
     public static final int TELNET_PORT = 23;
+    public static final int SSH_PORT = 22;
+    private static final String SSH_SCHEME = "ssh://";
 
+    /** The console of a switch address: an ssh:// address names an SSH console (port 22 unless given). */
     public static ConsoleAddress parse(String address) {
-        return parse(address, TELNET_PORT);
+        return isSsh(address) ? parse(address.strip().substring(SSH_SCHEME.length()), SSH_PORT)
+            : parse(address, TELNET_PORT);
+    }
+
+    /** Whether the switch address names an SSH console ("ssh://HOST[:PORT]", the scheme in any case). */
+    public static boolean isSsh(String address) {
+        return address != null && address.strip().regionMatches(true, 0, SSH_SCHEME, 0, SSH_SCHEME.length());
     }
 
     /** The host and port of an address; defaultPort when it names none. */

@@ -13,8 +13,9 @@ import java.util.List;
 
 /**
  * The pre-flight check of a switch, with nothing typed on its console: the request as the
- * library's parameter check sees it, the passwords, a TCP connect to the console port, and
- * the firmware file fetched (in part) from this machine.
+ * library's parameter check sees it, the passwords, a TCP connect to the console port (and for
+ * an SSH console its host key against the known_hosts file, without logging in), and the
+ * firmware file fetched (in part) from this machine.
  */
 public final class Preflight {
     /** The step names, in the order they are reported. */
@@ -44,11 +45,18 @@ public final class Preflight {
     private final Backend backend;
     private final int timeoutMillis;
     private final FirmwareProbe probe;
+    private final boolean acceptNew;
 
     public Preflight(Backend backend, int timeoutMillis) {
+        this(backend, timeoutMillis, false);
+    }
+
+    /** acceptNew: an unknown SSH host key is one the update will add, not a failed check. */
+    public Preflight(Backend backend, int timeoutMillis, boolean acceptNew) {
         this.backend = backend;
         this.timeoutMillis = timeoutMillis;
         this.probe = new FirmwareProbe(timeoutMillis, 2);
+        this.acceptNew = acceptNew;
     }
 
     /**
@@ -123,7 +131,25 @@ public final class Preflight {
     Verdict console(Job job) {
         ConsoleAddress a = ConsoleAddress.parse(job.address());
         String problem = Reachability.problem(a, timeoutMillis);
-        return problem == null ? Verdict.ok(a + " accepts connections")
-            : Verdict.failed("no answer", "the console " + a + " does not answer: " + problem);
+        if (problem != null) {
+            return Verdict.failed("no answer", "the console " + a + " does not answer: " + problem);
+        }
+        return ConsoleAddress.isSsh(job.address()) ? hostKey(job, a) : Verdict.ok(a + " accepts connections");
+    }
+
+    /** The host key of an SSH console against the known_hosts file; no login. */
+    Verdict hostKey(Job job, ConsoleAddress a) {
+        Backend.HostKey k = backend.hostKey(job.address(), timeoutMillis);
+        return switch (k.state()) {
+            case "known" -> Verdict.ok(a + " accepts connections; its host key " + k.key() + " is known");
+            case "unknown" -> acceptNew
+                ? Verdict.ok(a + " accepts connections; its host key " + k.key()
+                    + " is not known yet: the update adds it (--accept-new-host-keys)")
+                : Verdict.failed("unknown key", k.why() + " (check the fingerprint, add the key, or give"
+                    + " --accept-new-host-keys)");
+            case "changed" -> Verdict.failed("changed key", k.why());
+            case "unusable" -> Verdict.failed("known_hosts", k.why());
+            default -> Verdict.failed("no answer", "the SSH console " + a + " does not answer: " + k.why());
+        };
     }
 }

@@ -90,12 +90,20 @@ public class WaitBackTest {
             {"10.0.0.7", "10.0.0.7", 23}, {"10.0.0.7:2323", "10.0.0.7", 2323}, {"sw-a.lab", "sw-a.lab", 23},
             {"[fd00::7]", "fd00::7", 23}, {"[fd00::7]:24", "fd00::7", 24}, {"fd00::7", "fd00::7", 23},
             {"10.0.0.7:99999", "10.0.0.7", -1}, {"10.0.0.7:x", "10.0.0.7", -1},
+            {"ssh://10.0.0.7", "10.0.0.7", 22}, {"SSH://sw-a.lab:2222", "sw-a.lab", 2222},
+            {"ssh://[fd00::7]", "fd00::7", 22}, {"ssh://[fd00::7]:830", "fd00::7", 830},
+            {"sshx://10.0.0.7", "sshx", -1},
         };
         for (Object[] r : rows) {
             assertEquals((String) r[0], new ConsoleAddress((String) r[1], (Integer) r[2]),
                 ConsoleAddress.parse((String) r[0]));
         }
         assertEquals("[fd00::7]:24", ConsoleAddress.parse("[fd00::7]:24").toString());
+        Object[][] ssh = {{"ssh://10.0.0.7", true}, {" Ssh://sw", true}, {"10.0.0.7", false}, {"ssh:/sw", false},
+            {null, false}};
+        for (Object[] r : ssh) {
+            assertEquals(String.valueOf(r[0]), r[1], ConsoleAddress.isSsh((String) r[0]));
+        }
     }
 
     private int run(String... args) {
