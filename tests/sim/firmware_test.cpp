@@ -60,7 +60,7 @@ TEST(FirmwareParse, StatementsAndOptions) {
       {"option listing-fails sometimes\n", "t.scn:1: option listing-fails takes nothing or 'after-reboot'"},
       {"option reboot-down-ms soon\n", "t.scn:1: 'soon' is not a number of milliseconds"},
       {"firmware v1\nsend \"${runing}\"\n",
-       "t.scn:2: unknown field '${runing}' (fields: ${running}, ${installed}, ${listing})"},
+       "t.scn:2: unknown field '${runing}' (fields: ${running}, ${installed}, ${listing}, ${user})"},
       {"send a\nreply v => \"${running}\"\n",
        "t.scn:2: a text shows a firmware version, but the scenario declares none ('firmware RUNNING')"},
   };
