@@ -193,7 +193,8 @@ constexpr auto exp_image = table("exp_image",
                                  call<archiveError>("ERROR:.*"),
                                  finish(kPromptAlone, IO_UPDATE_ERR)
                                      .logs(0, "archive download-sw refused: the prompt came back before the image was "
-                                              "installed: \"%s\"\n"),
+                                              "installed: \"%s\"\n")
+                                     .unexplained(),
                                  call<loadingLine>("Loading .*").reports(Measure::Marks, '!'),
                                  marks("!", '!'),
                                  progress("extracting .*"),

@@ -289,7 +289,7 @@ constexpr auto copyTable(const char* name) {
                call<copyFailed<IO_FILE_NOT_FOUND>>(".*operation failed.*"),
                call<copyFailed<IO_FILE_NOT_FOUND>>("Failed to open file"),
                call<copyFailed<IO_BAD_SERV_LOGIN>>("Authentication failed"),
-               call<copyEnded>(kPromptAlone),
+               call<copyEnded>(kPromptAlone).unexplained(),
                call<copyUser>("Enter username:").times(MAX_COPY_ANSWERS, IO_BAD_SERV_LOGIN, "copy user name"),
                call<copyPassword>("Password:").times(MAX_COPY_ANSWERS, IO_BAD_SERV_LOGIN, "copy password"),
                call<copySucceeded>(".*operation was successful"),

@@ -194,7 +194,7 @@ constexpr auto exp_fwupdate = table("exp_fwupdate",
                                     call<message<true>>("Firmware update .* successfully.*").logs(2, "%s\n"),
                                     call<message<true>>("Flash write completed.*").logs(2, "%s\n"),
                                     call<message<true>>("Percent complete: [\\d]+.*").reports(Measure::Percent),
-                                    call<promptBack>("->"),
+                                    call<promptBack>("->").unexplained(),
                                     progress(".+"));
 
 int update(Stage& st) {

@@ -264,7 +264,7 @@ constexpr auto exp_unpack = table("exp_unpack",
                                   finish(".*CorruptImage.*", IO_BAD_FILE).logs(0, kUnpackFailed),
                                   finish("[Ww]rong .* image", IO_BAD_FILE).logs(0, kUnpackFailed),
                                   finish(".*I/OError", IO_BAD_FILE).logs(0, kUnpackFailed),
-                                  finish(".*:.*> ", IO_UPDATE_ERR).logs(0, "image unpack: back at the prompt: %s\n"),
+                                  finish(".*:.*> ", IO_UPDATE_ERR).logs(0, "image unpack: back at the prompt: %s\n").unexplained(),
                                   progress(".+"));
 
 int update(Stage& st) {

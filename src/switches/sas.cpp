@@ -219,7 +219,7 @@ constexpr auto exp_download = table(
     call<downloadError<IO_FILE_NOT_FOUND>>(".*Permission denied.*"),
     finish(".*Entire firmware image has been received successfully.", 0),
     call<attemptEnded>("Please enter ANY key to return to CLI command prompt"),
-    call<says<kPromptBack, IO_UPDATE_ERR>>(".*MAIN>"),
+    call<says<kPromptBack, IO_UPDATE_ERR>>(".*MAIN>").unexplained(),
     call<says<kRetryLine>>("SSP command aborted"),
     call<says<kRetryLine>>("SM FW Download failed.*"),
     call<says<kRetryLine>>("TFTP Client: Terminating.*"),

@@ -305,7 +305,7 @@ constexpr auto exp_copy = table("exp_copy",
                                 call<operationFailed>("Error: Operation failed").logs(0, kCopyFailed),
                                 finish("Error: .*", IO_UPDATE_ERR).logs(0, kCopyFailed),
                                 call<toPrompt>(".*successfully.*"),
-                                finish(".*# $", IO_UPDATE_ERR).logs(0, "copy command: back at the prompt: %s\n"),
+                                finish(".*# $", IO_UPDATE_ERR).logs(0, "copy command: back at the prompt: %s\n").unexplained(),
                                 call<copyProgress>("\\*").reports(Measure::Marks, '*'),
                                 call<copyProgress>(".*%.*").reports(Measure::Percent),
                                 progress(".+"));

@@ -279,6 +279,10 @@ TEST_F(CiscoTable, ARefusalOrAnErrorEndsTheTransferAtOnce) {
       {"archive-refused.scn", blank, IO_UPDATE_ERR, "% Invalid input detected at '^' marker.", false},
       {"archive-unknown-joined.scn", Request{}.url, IO_UPDATE_ERR, "% Unknown command: archive download-sw sim#",
        false},
+      // A reason on a line of its own that no row knows, then the prompt.
+      {"include login.inc\nexpect archive download-sw /overwrite *\n"
+       "send \"examining image...\\r\\nflash: is write protected, archive aborted\\r\\nsim#\"\nsilence\n",
+       Request{}.url, IO_UPDATE_ERR, "flash: is write protected, archive aborted", false},
       {"loading-timed-out-joined.scn", Request{}.url, IO_BAD_FILE, "(Timed out)", true},
   };
   modburn::set_time_scale(0.02);
