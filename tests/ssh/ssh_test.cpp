@@ -42,14 +42,6 @@ const char kConsole[] =
     "send \"ok\\r\\nsw> \"\n";
 const char kClosing[] = "send \"bye\\r\\n\"\nclose\n";
 
-// 127.B.C.D from the process id, so that test processes running at once
-// have servers of their own.
-std::string own_address() {
-  const unsigned pid = static_cast<unsigned>(getpid());
-  return "127." + std::to_string(100 + ((pid >> 16) & 63)) + "." + std::to_string((pid >> 8) & 255) + "." +
-         std::to_string(pid & 255);
-}
-
 std::string read_text(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;
@@ -76,7 +68,7 @@ class SshConsole : public ::testing::Test {
   static void SetUpTestSuite() {
     if (!SshdServer::missing().empty()) return;
     server_ = new SshdServer;
-    if (!server_->start(own_address(),
+    if (!server_->start(testsupport::pid_address(100),
                         {{.port = kPasswordPort, .scenario = kConsole},
                          {.port = kQuestionsPort, .scenario = kConsole, .password_auth = false},
                          {.port = kClosingPort, .scenario = kClosing}},

@@ -21,6 +21,7 @@
 #include "com/timescale.h"
 #include "core/iostatus.h"
 #include "simulator.h"
+#include "ssh/family_consoles.h"
 #include "support/sshd_server.h"
 #include "switches/families.h"
 #include "switches/fixture.h"
@@ -36,30 +37,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kFirstPort = 42301;  // one port per family of kFamilies, in its order
 
-// The port of the family's console.
-int portOf(std::string_view family) {
-  int port = kFirstPort;
-  for (const FamilyRow& f : switchtest::kFamilies) {
-    if (family == f.family) return port;
-    ++port;
-  }
-  return 0;
-}
-
-const FamilyRow& familyRow(std::string_view family) {
-  for (const FamilyRow& f : switchtest::kFamilies) {
-    if (family == f.family) return f;
-  }
-  return switchtest::kFamilies[0];
-}
-
-// 127.B.C.D from the process id: test processes running at once have servers
-// of their own (another net than the console tests').
-std::string ownAddress() {
-  const unsigned pid = static_cast<unsigned>(getpid());
-  return "127." + std::to_string(170 + ((pid >> 16) & 63)) + "." + std::to_string((pid >> 8) & 255) + "." +
-         std::to_string(pid & 255);
-}
+int portOf(std::string_view family) { return sshtest::portOf(family, kFirstPort); }
+using sshtest::familyRow;
 
 // The lines a transcript shows typed ("< ..."), unescaped, line ends left out.
 std::vector<std::string> typedLines(const std::string& transcript) {
@@ -77,14 +56,8 @@ class SshUpdates : public switchtest::LogCapture {
  protected:
   static void SetUpTestSuite() {
     if (!SshdServer::missing().empty()) return;
-    std::vector<testsupport::SshdConsole> consoles;
-    for (const FamilyRow& f : switchtest::kFamilies) {
-      consoles.push_back({.port = portOf(f.family),
-                          .scenario_file = std::string(f.family) + "/" + f.scenario,
-                          .faults = true});
-    }
     server_ = new SshdServer;
-    if (!server_->start(ownAddress(), consoles, startError_)) startError_ += " (folder " + server_->folder() + ")";
+    if (!server_->start(testsupport::pid_address(170), sshtest::familyConsoles(kFirstPort, true), startError_)) startError_ += " (folder " + server_->folder() + ")";
   }
   static void TearDownTestSuite() {
     delete server_;

@@ -184,6 +184,12 @@ bool make_host_key(const std::string& dir, std::string& key, std::string& finger
 
 }  // namespace
 
+std::string pid_address(int net) {
+  const unsigned pid = static_cast<unsigned>(getpid());
+  return "127." + std::to_string(net + static_cast<int>((pid >> 16) & 63)) + "." + std::to_string((pid >> 8) & 255) +
+         "." + std::to_string(pid & 255);
+}
+
 int run_program(const std::vector<std::string>& argv, const std::string& input, std::string* out) {
   int in[2], from[2];
   if (pipe2(in, O_CLOEXEC) != 0) return -1;

@@ -90,6 +90,10 @@ class KnownHostsFolder {
   std::string file_;
 };
 
+// 127.B.C.D from the process id, B counted from net (net to net + 63): test
+// processes running at once have servers of their own.
+std::string pid_address(int net);
+
 // Runs program with args and text on its standard input; its standard output
 // in out. The exit status (-1 when it could not run).
 int run_program(const std::vector<std::string>& argv, const std::string& input, std::string* out = nullptr);
