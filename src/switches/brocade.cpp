@@ -169,10 +169,9 @@ void consume(Run& run) {
   const auto deadline = std::chrono::steady_clock::now() +
                         std::chrono::microseconds(scaled_micros(std::chrono::microseconds(CONSUME_LIMIT).count()));
   std::array<char, 256> line{};
-  for (auto now = std::chrono::steady_clock::now(); now < deadline; now = std::chrono::steady_clock::now()) {
-    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count();
+  while (std::chrono::steady_clock::now() < deadline) {
     const int rc = telnet_readline_within(run.handle, line.data(), static_cast<int>(line.size()),
-                                          CONSUME_SILENCE_SECS, left);
+                                          CONSUME_SILENCE_SECS, deadline);
     if (rc == TELNET_TIMEOUT) return;
     if (rc < 0) {
       st.log(0, "got %s\n", line.data());

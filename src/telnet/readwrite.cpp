@@ -263,8 +263,8 @@ int telnet_readline(TelnetHandle h, char* buf, int size, int charMillis, int tim
   return readLineWithin(h, buf, size, charMillis, timeoutSecs, WaitLimit());
 }
 
-int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs, long long limitMicros) {
-  return readLineWithin(h, buf, size, 0, timeoutSecs, WaitLimit(std::max(0LL, limitMicros)));
+int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs, TelnetClock::time_point deadline) {
+  return readLineWithin(h, buf, size, 0, timeoutSecs, WaitLimit::until(deadline));
 }
 
 int readLineWithin(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, const WaitLimit& limit) {

@@ -6,6 +6,8 @@
 // more) or a negative TelnetStatus.
 #pragma once
 
+#include <chrono>
+
 #include "com/logsink.h"
 
 using TelnetHandle = int;
@@ -60,9 +62,10 @@ int telnet_read(TelnetHandle h, char* buf, int size, int timeoutSecs, int extra)
 // 0 = 250 ms): its length or a TelnetStatus. timeoutSecs bounds the first byte.
 int telnet_readline(TelnetHandle h, char* buf, int size, int charMillis, int timeoutSecs, int extra);
 // As telnet_readline with the default gap, but the line also ends (and the
-// first byte is awaited no longer) once limitMicros have passed: a console
-// that drips a byte now and then cannot stretch the read.
-int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs, long long limitMicros);
+// first byte is awaited no longer) at deadline: a console that drips a byte
+// now and then cannot stretch the read.
+int telnet_readline_within(TelnetHandle h, char* buf, int size, int timeoutSecs,
+                           std::chrono::steady_clock::time_point deadline);
 // Reads lines until nextMillis pass without a new one: total length or a TelnetStatus.
 int telnet_readlines(TelnetHandle h, char* buf, int size, int nextMillis, int firstSecs);
 // Writes text unchanged: 0 or a TelnetStatus.

@@ -86,6 +86,13 @@ class WaitLimit {
  public:
   WaitLimit() = default;
   explicit WaitLimit(long long micros) : start_(TelnetClock::now()), micros_(micros) {}
+  // A limit at a time already reckoned (the time seam applied).
+  static WaitLimit until(TelnetClock::time_point deadline) {
+    WaitLimit w;
+    w.start_ = deadline;
+    w.micros_ = 0;
+    return w;
+  }
   // When the wait must end; time_point::max() without a limit.
   TelnetClock::time_point deadline() const;
   bool expired() const { return micros_ >= 0 && TelnetClock::now() >= deadline(); }

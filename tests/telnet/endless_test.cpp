@@ -105,7 +105,8 @@ TEST_P(EndlessConsoles, EveryReadEndsInBoundedTime) {
     const char* exp[] = {"login", nullptr};
     rc = telnet_expect(console.handle(), exp, c.timeoutSecs, 0, text.data(), 5000);
   } else if (c.limitMs > 0) {
-    rc = telnet_readline_within(console.handle(), text.data(), 10000, c.timeoutSecs, c.limitMs * 1000LL);
+    rc = telnet_readline_within(console.handle(), text.data(), 10000, c.timeoutSecs,
+                                Clock::now() + std::chrono::milliseconds(c.limitMs));
   } else {
     rc = telnet_readline(console.handle(), text.data(), 10000, 0, c.timeoutSecs, 0);
   }
