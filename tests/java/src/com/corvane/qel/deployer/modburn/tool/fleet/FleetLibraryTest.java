@@ -21,13 +21,9 @@ import com.corvane.qel.deployer.modburn.tool.secrets.Masker;
 import com.corvane.qel.deployer.modburn.tool.testing.Descriptors;
 import com.corvane.qel.deployer.modburn.tool.testing.ToolRun;
 import com.corvane.qel.deployer.modburn.tool.testing.Transcripts;
-import java.io.BufferedReader;
-import java.io.InputStreamReader;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
 import java.util.ArrayList;
-import java.util.Collections;
 import java.util.HashSet;
 import java.util.LinkedHashMap;
 import java.util.List;
@@ -40,7 +36,6 @@ import java.util.concurrent.TimeoutException;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
-import org.junit.After;
 import org.junit.Rule;
 import org.junit.Test;
 import org.junit.rules.TemporaryFolder;
@@ -59,24 +54,11 @@ public class FleetLibraryTest {
     @Rule
     public TemporaryFolder tmp = new TemporaryFolder();
 
-    private Process sim;
-
-    @After
-    public void stopSimulator() throws Exception {
-        if (sim != null && sim.isAlive()) {
-            sim.destroy();
-            sim.waitFor(10, TimeUnit.SECONDS);
-        }
-    }
+    @Rule
+    public SimulatorConsoles sim = new SimulatorConsoles();
 
     static String address(int i) {
         return "127.0.90." + i;
-    }
-
-    private static String property(String name) {
-        String v = System.getProperty(name);
-        assertNotNull("the test needs -D" + name, v);
-        return v;
     }
 
     /** Starts the simulator with one console per switch and waits until all listen. */
@@ -87,9 +69,6 @@ public class FleetLibraryTest {
         }
         startSimulator(dir, consoles, true);
     }
-
-    /** What the simulator said after all its consoles listened (one line per session). */
-    private final List<String> simSaid = Collections.synchronizedList(new ArrayList<>());
 
     /**
      * Starts the simulator with a console per address (playing the scenario given, relative to
@@ -102,48 +81,14 @@ public class FleetLibraryTest {
     /** The same, each console's transcript written in transcripts (null: none). */
     private void startSimulator(Path dir, Map<String, String> consoles, boolean once, Path transcripts)
             throws Exception {
-        Path scenarios = Path.of(property("modburn.scenarios"));
-        StringBuilder conf = new StringBuilder();
-        for (Map.Entry<String, String> c : consoles.entrySet()) {
-            conf.append(c.getKey()).append(":23 ").append(scenarios.resolve(c.getValue())).append('\n');
-        }
-        Path confFile = dir.resolve("switches.conf");
-        Files.writeString(confFile, conf);
-        List<String> command = new ArrayList<>(List.of(property("modburn.switchsim"), "--config", confFile.toString()));
+        List<String> arguments = new ArrayList<>();
         if (once) {
-            command.addAll(List.of("--once", "--accept-timeout-ms", "60000"));
+            arguments.addAll(List.of("--once", "--accept-timeout-ms", "60000"));
         }
         if (transcripts != null) {
-            command.addAll(List.of("--transcript-dir", transcripts.toString()));
+            arguments.addAll(List.of("--transcript-dir", transcripts.toString()));
         }
-        sim = new ProcessBuilder(command).redirectErrorStream(true).start();
-        BufferedReader r = new BufferedReader(new InputStreamReader(sim.getInputStream(), StandardCharsets.UTF_8));
-        long deadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(30);
-        int listening = 0;
-        StringBuilder said = new StringBuilder();
-        while (listening < consoles.size() && System.nanoTime() < deadline) {
-            String line = r.readLine();
-            if (line == null) {
-                break;
-            }
-            said.append(line).append('\n');
-            if (line.startsWith("switchsim: listening on ")) {
-                listening++;
-            }
-        }
-        assertEquals("the simulator said:\n" + said, consoles.size(), listening);
-        // Keep draining its output so that it never blocks on a full pipe.
-        Thread drain = new Thread(() -> {
-            try {
-                for (String line = r.readLine(); line != null; line = r.readLine()) {
-                    simSaid.add(line);
-                }
-            } catch (Exception e) {
-                // the process ended
-            }
-        });
-        drain.setDaemon(true);
-        drain.start();
+        sim.start(dir, consoles, arguments);
     }
 
     /** The library behind a gate that lets all updates start together and counts them. */
@@ -236,8 +181,8 @@ public class FleetLibraryTest {
             assertEquals(s.job.address(), reboots ? "" : "20 marks", p.workedMeasure());
         }
         assertEquals("descriptors before and after the fleet", before, after);
-        assertTrue("the simulator did not end", sim.waitFor(30, TimeUnit.SECONDS));
-        assertEquals("every simulated session completed", 0, sim.exitValue());
+        assertTrue("the simulator did not end", sim.process().waitFor(30, TimeUnit.SECONDS));
+        assertEquals("every simulated session completed", 0, sim.process().exitValue());
     }
 
     private static final Pattern ADDRESS = Pattern.compile("127\\.0\\.90\\.\\d+\\b");
@@ -331,14 +276,10 @@ public class FleetLibraryTest {
             assertFalse(text, text.contains(SWITCH_PW) || text.contains(FTP_PW));
         }
         // Only the canary's console was ever reached.
-        sim.destroy();
-        sim.waitFor(10, TimeUnit.SECONDS);
         List<String> sessions = new ArrayList<>();
-        synchronized (simSaid) {
-            for (String line : simSaid) {
-                if (line.contains(" session from ")) {
-                    sessions.add(line.substring(0, line.indexOf(" session from ")));
-                }
+        for (String line : sim.stop()) {
+            if (line.contains(" session from ")) {
+                sessions.add(line.substring(0, line.indexOf(" session from ")));
             }
         }
         assertEquals(List.of("switchsim: 127.0.91.1:23"), sessions);

@@ -2,23 +2,18 @@ package com.corvane.qel.deployer.modburn.tool.fleet;
 
 import static org.junit.Assert.assertEquals;
 import static org.junit.Assert.assertFalse;
-import static org.junit.Assert.assertNotNull;
 import static org.junit.Assert.assertTrue;
 
 import com.corvane.qel.deployer.modburn.tool.bridge.LibraryBackend;
 import com.corvane.qel.deployer.modburn.tool.cli.ExitStatus;
 import com.corvane.qel.deployer.modburn.tool.inventory.JsonTree;
 import com.corvane.qel.deployer.modburn.tool.testing.ToolRun;
-import java.io.BufferedReader;
-import java.io.InputStreamReader;
 import java.math.BigDecimal;
-import java.nio.charset.StandardCharsets;
 import java.nio.file.Files;
 import java.nio.file.Path;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Map;
-import java.util.concurrent.TimeUnit;
-import org.junit.After;
 import org.junit.Rule;
 import org.junit.Test;
 import org.junit.rules.TemporaryFolder;
@@ -36,56 +31,30 @@ public class VerifiedFleetTest {
     @Rule
     public TemporaryFolder tmp = new TemporaryFolder();
 
-    private Process sim;
-
-    @After
-    public void stopSimulator() throws Exception {
-        if (sim != null && sim.isAlive()) {
-            sim.destroy();
-            sim.waitFor(10, TimeUnit.SECONDS);
-        }
-    }
-
-    private static String property(String name) {
-        String v = System.getProperty(name);
-        assertNotNull("the test needs -D" + name, v);
-        return v;
-    }
+    @Rule
+    public SimulatorConsoles sim = new SimulatorConsoles();
 
     @Test
     public void theSummaryAndTheReportShowVerifiedUnchangedAndCurrentSwitches() throws Exception {
         Path dir = tmp.getRoot().toPath();
-        Path scenarios = Path.of(property("modburn.scenarios"));
         String[][] switches = {
             // address, scenario, name, expected version
             {"127.0.92.1", "brocade/success-reboot.scn", "new-image", "v9.9.10"},
             {"127.0.92.2", "brocade/image-not-taken.scn", "old-image", "v9.9.10"},
             {"127.0.92.3", "brocade/success-reboot.scn", "current", "v9.9.9-sim"},
         };
-        StringBuilder conf = new StringBuilder();
+        Map<String, String> consoles = new LinkedHashMap<>();
         StringBuilder inv = new StringBuilder("family,address,user,password,url,url_password,reboot,name,expect_version\n");
         for (String[] s : switches) {
-            conf.append(s[0]).append(":23 ").append(scenarios.resolve(s[1])).append('\n');
+            consoles.put(s[0], s[1]);
             inv.append("brocade,").append(s[0]).append(",admin,file:sw.pw,ftp://fw@127.0.0.1/fos/v9.9.10.bin,file:ftp.pw,yes,")
                 .append(s[2]).append(',').append(s[3]).append('\n');
         }
-        Files.writeString(dir.resolve("switches.conf"), conf);
         Files.writeString(dir.resolve("fleet.csv"), inv);
         Files.writeString(dir.resolve("sw.pw"), SWITCH_PW + "\n");
         Files.writeString(dir.resolve("ftp.pw"), FTP_PW + "\n");
         Path transcripts = Files.createDirectory(dir.resolve("transcripts"));
-        sim = new ProcessBuilder(property("modburn.switchsim"), "--config", dir.resolve("switches.conf").toString(),
-            "--option", "reboot-down-ms 1000", "--transcript-dir", transcripts.toString()).redirectErrorStream(true)
-            .start();
-        BufferedReader said = new BufferedReader(new InputStreamReader(sim.getInputStream(), StandardCharsets.UTF_8));
-        for (int listening = 0; listening < switches.length; ) {
-            String line = said.readLine();
-            assertNotNull("the simulator ended", line);
-            listening += line.startsWith("switchsim: listening on ") ? 1 : 0;
-        }
-        Thread drain = new Thread(() -> said.lines().forEach(l -> { }));
-        drain.setDaemon(true);
-        drain.start();
+        sim.start(dir, consoles, List.of("--option", "reboot-down-ms 1000", "--transcript-dir", transcripts.toString()));
 
         ToolRun tool = new ToolRun(dir, LibraryBackend::new);
         int rc = tool.run("fleet", "fleet.csv", "--verify", "--skip-current", "--log-dir=logs", "--progress=plain",
